@@ -1,0 +1,20 @@
+// How failures are shown to the user.
+#pragma once
+
+#include <windows.h>
+
+#include "app/Errors.h"
+
+inline constexpr char kErrorCaption[] = "ATENCION";
+inline constexpr UINT kErrorBoxFlags = MB_OK | MB_ICONHAND;  // 16
+inline constexpr char kApplicationName[] = "Notelia 2.5";
+
+// The code's text in the "ATENCION" box; `owner` may be null.
+void ReportErrorCode(HWND owner, long code);
+
+// A text in the "ATENCION" box.
+void ReportErrorText(HWND owner, const std::string& text);
+
+// The standard error report of a system failure: its text in a plain OK box captioned with
+// the program's name.
+void ReportSystemError(HWND owner, const CSystemException& error);

@@ -1,0 +1,11 @@
+#include <windows.h>
+
+#include "app/NoteliaApp.h"
+
+// The one application object of the process.
+static CNoteliaApp theApp;
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    return theApp.Run();
+}

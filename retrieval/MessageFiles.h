@@ -1,0 +1,64 @@
+// The local copies of the files that the message server publishes: installing a download
+// over a copy only when its content differs, the no-messages text, and reading a category's
+// text back.
+#pragma once
+
+#include <functional>
+#include <string>
+
+inline constexpr char kDownloadFile[] = "buffer.txt";
+// Exactly 44 bytes, written without terminator or line end.
+inline constexpr char kNoMessagesText[] = "No hay mensajes para este puesto de trabajo.";
+inline constexpr char kOperativoExtension[] = ".txt";
+inline constexpr char kAdministrativoExtension[] = ".adm";
+
+// Installs `tempName` as `localName` unless both hold the same bytes. Answers 1 when they
+// were identical (the temporary file is deleted, the local one untouched), 0 when the local
+// file was absent or different and has been replaced. Either way the temporary file is gone
+// afterwards. Code -1000 when the temporary file cannot be opened, -1002 when no buffer can be
+// had; CFileException when a file cannot be deleted, renamed or read.
+int InstallDownload(const std::string& tempName, const std::string& localName);
+
+// Sets `text` to the file's content up to its first NUL byte; a file that cannot be opened
+// gives an empty text, an empty file leaves `text` as it was.
+void ReadTextFile(const std::string& path, std::string& text);
+
+// Writes the no-messages text into `path`, creating or truncating it; code -1000 when it
+// cannot be opened.
+void WriteNoMessagesText(const std::string& path);
+
+// Deletes `path` if it can be opened for reading; a file that cannot be opened or deleted is
+// left alone. Never raises.
+void RemoveIfReadable(const std::string& path) noexcept;
+
+// The category files of this workstation and their texts.
+class CMessageFiles {
+public:
+    // Answers the kit identifier, or false when the installation has none.
+    using KitIdSource = std::function<bool(std::string& kitId)>;
+
+    explicit CMessageFiles(KitIdSource kitIdSource);
+    virtual ~CMessageFiles() = default;
+
+    // Puts the no-messages text into the workstation's file with `extension`; nothing when
+    // there is no kit identifier.
+    void WriteNoMessagesFile(const char* extension);
+
+    // The workstation's file with `extension`; false when there is no kit identifier.
+    bool WorkstationFile(const char* extension, std::string& name) const;
+
+    void GetGeneralText(std::string& text) const;
+    void GetComercialText(std::string& text) const;
+    void GetOperativoText(std::string& text) const;
+    void GetAdministrativoText(std::string& text) const;
+
+    std::string m_strComercialRemote = "comercia.txt";
+    std::string m_strComercialLocal = "comercia.txt";
+    std::string m_strGeneralRemote = "mensaje.txt";
+    std::string m_strGeneralLocal = "mensaje.txt";
+
+protected:
+    void GetWorkstationText(const char* extension, std::string& text) const;
+
+    KitIdSource m_kitIdSource;
+};

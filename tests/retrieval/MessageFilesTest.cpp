@@ -1,0 +1,240 @@
+// Installing downloads over local copies and reading category texts back, on real files.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "app/Errors.h"
+#include "retrieval/MessageFiles.h"
+#include "tests/support/TestFiles.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kKitId = "QX2026AB12345678";
+
+class MessageFilesTest : public ::testing::Test {
+protected:
+    ScopedWorkDir m_dir;
+};
+
+} // namespace
+
+TEST_F(MessageFilesTest, IdenticalDownloadLeavesTheLocalCopyUntouched)
+{
+    WriteBytes("mensaje.txt", "Aviso de mantenimiento");
+    const auto stamp = fs::last_write_time("mensaje.txt") - std::chrono::hours(1);
+    fs::last_write_time("mensaje.txt", stamp);
+    WriteBytes("buffer.txt", "Aviso de mantenimiento");
+
+    EXPECT_EQ(InstallDownload("buffer.txt", "mensaje.txt"), 1);
+    EXPECT_FALSE(Exists("buffer.txt"));
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "Aviso de mantenimiento");
+    EXPECT_EQ(fs::last_write_time("mensaje.txt"), stamp);
+}
+
+TEST_F(MessageFilesTest, DifferentDownloadReplacesTheLocalCopy)
+{
+    // Same length, last byte different.
+    WriteBytes("comercia.txt", "Oferta A");
+    WriteBytes("buffer.txt", "Oferta B");
+    EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 0);
+    EXPECT_FALSE(Exists("buffer.txt"));
+    EXPECT_EQ(ReadBytes("comercia.txt"), "Oferta B");
+
+    // Different length.
+    WriteBytes("buffer.txt", "Oferta B ampliada");
+    EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 0);
+    EXPECT_EQ(ReadBytes("comercia.txt"), "Oferta B ampliada");
+
+    // Differences beyond the first comparison chunk count too.
+    std::string big(3 * 1024 * 1024 + 17, 'x');
+    WriteBytes("comercia.txt", big);
+    big[big.size() - 2] = 'y';
+    WriteBytes("buffer.txt", big);
+    EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 0);
+    EXPECT_EQ(ReadBytes("comercia.txt"), big);
+    WriteBytes("buffer.txt", big);
+    EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 1);
+}
+
+TEST_F(MessageFilesTest, DownloadWithoutLocalCopyBecomesIt)
+{
+    WriteBytes("buffer.txt", std::string("uno\0dos", 7));
+    EXPECT_EQ(InstallDownload("buffer.txt", "mensaje.txt"), 0);
+    EXPECT_FALSE(Exists("buffer.txt"));
+    EXPECT_EQ(ReadBytes("mensaje.txt"), std::string("uno\0dos", 7));
+
+    // Empty download over an empty copy: identical.
+    WriteBytes("vacio.txt", "");
+    WriteBytes("buffer.txt", "");
+    EXPECT_EQ(InstallDownload("buffer.txt", "vacio.txt"), 1);
+    EXPECT_FALSE(Exists("buffer.txt"));
+}
+
+TEST_F(MessageFilesTest, MissingDownloadRaisesFileOpenCode)
+{
+    WriteBytes("mensaje.txt", "texto");
+    try {
+        InstallDownload("buffer.txt", "mensaje.txt");
+        FAIL() << "no exception";
+    } catch (const CCodeException& e) {
+        EXPECT_EQ(e.Code(), -1000);
+    }
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "texto");
+}
+
+#ifdef _WIN32
+TEST_F(MessageFilesTest, LockedLocalCopyIsKeptAndReported)
+{
+    WriteBytes("mensaje.txt", "texto viejo");
+    WriteBytes("buffer.txt", "texto nuevo y distinto");
+    // Another program holds the local copy open without sharing.
+    const HANDLE other = CreateFileW(L"mensaje.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(InstallDownload("buffer.txt", "mensaje.txt"), CFileException);
+    CloseHandle(other);
+
+    // Nothing was lost: the old copy and the download are both still there.
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "texto viejo");
+    EXPECT_EQ(ReadBytes("buffer.txt"), "texto nuevo y distinto");
+
+    // A locked file gives no text either, and cannot take the no-messages text.
+    const HANDLE again = CreateFileW(L"mensaje.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string text = "antes";
+    ReadTextFile("mensaje.txt", text);
+    EXPECT_EQ(text, "");
+    try {
+        WriteNoMessagesText("mensaje.txt");
+        FAIL() << "no exception";
+    } catch (const CCodeException& e) {
+        EXPECT_EQ(e.Code(), -1000);
+    }
+    CloseHandle(again);
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "texto viejo");
+}
+#else
+TEST_F(MessageFilesTest, ReplacementNeverLeavesTheLocalCopyMissing)
+{
+    const std::string oldText(4096, 'a');
+    const std::string newText(8192, 'b');
+    WriteBytes("mensaje.txt", oldText);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> seenMissing{0}, seenOther{0}, reads{0};
+    std::thread reader([&] {
+        while (!done) {
+            std::FILE* f = std::fopen("mensaje.txt", "rb");
+            if (!f) {
+                ++seenMissing;
+                continue;
+            }
+            std::string content;
+            char buffer[4096];
+            std::size_t n;
+            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
+            std::fclose(f);
+            if (content != oldText && content != newText) ++seenOther;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        WriteBytes("buffer.txt", i % 2 ? oldText : newText);
+        ASSERT_EQ(InstallDownload("buffer.txt", "mensaje.txt"), 0);
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(seenMissing, 0);
+    EXPECT_EQ(seenOther, 0);
+    EXPECT_GT(reads, 0);
+}
+#endif
+
+TEST_F(MessageFilesTest, ReadTextFileStopsAtNulAndKeepsTextForEmptyFiles)
+{
+    WriteBytes("mensaje.txt", std::string("visible\0oculto", 14));
+    std::string text;
+    ReadTextFile("mensaje.txt", text);
+    EXPECT_EQ(text, "visible");
+
+    WriteBytes("vacio.txt", "");
+    text.clear();
+    ReadTextFile("vacio.txt", text);
+    EXPECT_EQ(text, "");
+
+    text = "previo";
+    ReadTextFile("no-existe.txt", text);
+    EXPECT_EQ(text, "");
+
+    const std::string accents = "Informaci\xF3n: ma\xF1" "ana habr\xE1 corte.\r\n";
+    WriteBytes("acentos.txt", accents);
+    ReadTextFile("acentos.txt", text);
+    EXPECT_EQ(text, accents);
+}
+
+TEST_F(MessageFilesTest, WorkstationFilesFollowTheKitIdentifier)
+{
+    CMessageFiles files([](std::string& kitId) {
+        kitId = kKitId;
+        return true;
+    });
+    files.WriteNoMessagesFile(kOperativoExtension);
+    ASSERT_TRUE(Exists("202AB123.txt"));
+    EXPECT_EQ(ReadBytes("202AB123.txt"), "No hay mensajes para este puesto de trabajo.");
+    EXPECT_EQ(ReadBytes("202AB123.txt").size(), 44u);
+
+    std::string text;
+    files.GetOperativoText(text);
+    EXPECT_EQ(text, kNoMessagesText);
+    // Known identifier, file absent: empty text.
+    files.GetAdministrativoText(text);
+    EXPECT_EQ(text, "");
+
+    WriteBytes("202AB123.adm", "Factura pendiente");
+    files.GetAdministrativoText(text);
+    EXPECT_EQ(text, "Factura pendiente");
+
+    WriteBytes("mensaje.txt", "General");
+    WriteBytes("comercia.txt", "Comercial");
+    files.GetGeneralText(text);
+    EXPECT_EQ(text, "General");
+    files.GetComercialText(text);
+    EXPECT_EQ(text, "Comercial");
+}
+
+TEST_F(MessageFilesTest, WithoutKitIdentifierNoWorkstationFileExists)
+{
+    CMessageFiles files([](std::string&) { return false; });
+    files.WriteNoMessagesFile(kAdministrativoExtension);
+    files.WriteNoMessagesFile(kOperativoExtension);
+    EXPECT_TRUE(fs::is_empty(fs::current_path()));
+
+    std::string text;
+    files.GetOperativoText(text);
+    EXPECT_EQ(text, kNoMessagesText);
+    files.GetAdministrativoText(text);
+    EXPECT_EQ(text, kNoMessagesText);
+}
+
+TEST_F(MessageFilesTest, RemoveIfReadableDeletesOnlyWhatItCanOpen)
+{
+    WriteBytes("mensaje.txt", "x");
+    RemoveIfReadable("mensaje.txt");
+    EXPECT_FALSE(Exists("mensaje.txt"));
+    RemoveIfReadable("no-existe.txt");
+#ifdef _WIN32
+    WriteBytes("comercia.txt", "y");
+    const HANDLE other = CreateFileW(L"comercia.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    RemoveIfReadable("comercia.txt");
+    CloseHandle(other);
+    EXPECT_EQ(ReadBytes("comercia.txt"), "y");
+#endif
+}
