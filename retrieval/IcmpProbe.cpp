@@ -1,0 +1,205 @@
+#include "retrieval/IcmpProbe.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+#include "retrieval/ProbeSocket.h"
+
+using namespace probe_platform;
+
+namespace {
+
+constexpr unsigned char kEchoRequestType = 8;
+constexpr unsigned char kEchoReplyType = 0;
+constexpr std::size_t kIcmpHeaderSize = 8;
+constexpr std::size_t kMinIpHeaderSize = 20;
+// Datagrams still looked at once the wait is over, so that a flood cannot hold the probe.
+constexpr int kMaxLateDatagrams = 64;
+// poll() and the socket options take an int of milliseconds.
+constexpr long kMaxWait = INT_MAX;
+
+struct ProbeFaults {
+    int rawSocketError = 0;
+    int serviceError = 0;
+};
+
+ProbeFaults& Faults()
+{
+    static ProbeFaults faults;
+    return faults;
+}
+
+void StoreLittleEndian(unsigned char* at, unsigned long value, std::size_t bytes)
+{
+    for (std::size_t i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// The two heap blocks of one probe, freed whatever way it ends.
+class CEchoBlocks {
+public:
+    CEchoBlocks() = default;
+    CEchoBlocks(const CEchoBlocks&) = delete;
+    CEchoBlocks& operator=(const CEchoBlocks&) = delete;
+    ~CEchoBlocks()
+    {
+        FreeBlock(m_pReply);
+        FreeBlock(m_pRequest);
+    }
+    bool Allocate(bool withReply)
+    {
+        m_pRequest = static_cast<unsigned char*>(AllocateBlock(kEchoBlockSize));
+        if (!m_pRequest) return false;
+        if (!withReply) return true;
+        m_pReply = static_cast<unsigned char*>(AllocateBlock(kEchoBlockSize));
+        return m_pReply != nullptr;
+    }
+    unsigned char* Request() const { return m_pRequest; }
+    unsigned char* Reply() const { return m_pReply; }
+
+private:
+    unsigned char* m_pRequest = nullptr;
+    unsigned char* m_pReply = nullptr;
+};
+
+void BuildEchoRequest(unsigned char* request)
+{
+    FillEchoRequest(request, kEchoRequestSize);
+    request[2] = request[3] = 0;
+    StoreLittleEndian(request + 8, TickCount(), 4);
+    request[6] = request[7] = 0;
+    const std::uint16_t checksum = IcmpChecksum(request, kEchoRequestSize);
+    std::memcpy(request + 2, &checksum, sizeof checksum);
+}
+
+t_pingo_status Fail(int& detail, int error)
+{
+    detail = error;
+    return PINGO_SOCKET_ERROR;
+}
+
+t_pingo_status TimedOut(int& detail)
+{
+    detail = 0;
+    return PINGO_TIMEOUT;
+}
+
+// The same echo through the system's ICMP service, for a process without the right to
+// open raw sockets.
+t_pingo_status PingThroughService(const ProbeAddress& address, long wait, int& detail)
+{
+    if (Faults().serviceError != 0) return Fail(detail, Faults().serviceError);
+    CEchoBlocks blocks;
+    if (!blocks.Allocate(false)) {
+        detail = static_cast<int>(LastSystemError());
+        return PINGO_NO_MEMORY;
+    }
+    BuildEchoRequest(blocks.Request());
+    bool replied = false;
+    const int error = SendEchoThroughService(address, blocks.Request() + kIcmpHeaderSize,
+                                             kEchoRequestSize - kIcmpHeaderSize, wait, replied);
+    if (error != 0) return Fail(detail, error);
+    return replied ? PINGO_OK : TimedOut(detail);
+}
+
+long MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return std::max<long>(0, static_cast<long>(left.count()));
+}
+
+} // namespace
+
+void SetProbeFaults(int rawSocketError, int serviceError)
+{
+    Faults() = ProbeFaults{rawSocketError, serviceError};
+}
+
+void FillEchoRequest(unsigned char* buffer, std::size_t size)
+{
+    unsigned char header[12] = {};
+    header[0] = kEchoRequestType;
+    StoreLittleEndian(header + 4, CurrentProcessId() & 0xFFFF, 2);
+    std::memcpy(buffer, header, std::min(size, sizeof header));
+    if (size > sizeof header) std::memset(buffer + sizeof header, kEchoFill, size - sizeof header);
+}
+
+std::uint16_t IcmpChecksum(const void* buffer, std::size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    std::uint32_t sum = 0;
+    std::size_t i = 0;
+    for (; i + 1 < size; i += 2) {
+        std::uint16_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        sum += word;
+    }
+    if (i < size) sum += bytes[i];
+    sum = (sum >> 16) + (sum & 0xFFFF);
+    sum += sum >> 16;
+    return static_cast<std::uint16_t>(~sum);
+}
+
+bool IsMatchingEchoReply(const unsigned char* datagram, std::size_t size, const unsigned char* request)
+{
+    if (size < kMinIpHeaderSize || (datagram[0] >> 4) != 4) return false;
+    const std::size_t headerSize = static_cast<std::size_t>(datagram[0] & 0x0F) * 4;
+    if (headerSize < kMinIpHeaderSize || size < headerSize + kIcmpHeaderSize) return false;
+    const unsigned char* icmp = datagram + headerSize;
+    // Identifier and sequence number, bytes 4 to 7, come back as they were sent.
+    return icmp[0] == kEchoReplyType && icmp[1] == 0 && std::memcmp(icmp + 4, request + 4, 4) == 0;
+}
+
+ProbeWaitLimit WaitLimit(long wait)
+{
+    return ProbeWaitLimit{wait / 1000, (wait % 1000) * 1000};
+}
+
+t_pingo_status PingHost(const char* host, long wait, int& detail)
+{
+    // A negative wait would make every wait fail; it means no wait at all.
+    wait = std::clamp(wait, 0L, kMaxWait);
+
+    ProbeAddress address;
+    if (!host || !Resolve(host, address)) {
+        detail = 0;
+        return PINGO_BAD_HOST;
+    }
+
+    CRawIcmpSocket socket;
+    int error = Faults().rawSocketError != 0 ? Faults().rawSocketError : socket.Open();
+    if (error != 0) {
+        if (IsAccessDenied(error) && HasEchoService()) return PingThroughService(address, wait, detail);
+        return Fail(detail, error);
+    }
+    if ((error = socket.SetTimeOuts(wait)) != 0 || (error = socket.SetNonBlocking()) != 0) return Fail(detail, error);
+
+    CEchoBlocks blocks;
+    if (!blocks.Allocate(true)) {
+        detail = static_cast<int>(LastSystemError());
+        return PINGO_NO_MEMORY;
+    }
+    unsigned char* const request = blocks.Request();
+    BuildEchoRequest(request);
+
+    if ((error = socket.SendTo(request, kEchoRequestSize, address)) != 0)
+        return error == kTimedOut ? TimedOut(detail) : Fail(detail, error);
+
+    // Only the host's echo reply to this request answers: the socket also sees its own
+    // request on loopback, other processes' traffic and ICMP errors from the way there.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+    int lateDatagrams = 0;
+    for (;;) {
+        const long left = MillisecondsLeft(deadline);
+        bool readable = false;
+        if ((error = socket.WaitReadable(left, readable)) != 0) return Fail(detail, error);
+        if (!readable) return TimedOut(detail);
+        std::size_t received = 0;
+        error = socket.ReceiveFrom(blocks.Reply(), kEchoBlockSize, received);
+        if (error == kTimedOut) return TimedOut(detail);
+        if (error != 0 && !CRawIcmpSocket::IsWouldBlock(error)) return Fail(detail, error);
+        if (error == 0 && IsMatchingEchoReply(blocks.Reply(), received, request)) return PINGO_OK;
+        if (left == 0 && ++lateDatagrams > kMaxLateDatagrams) return TimedOut(detail);
+    }
+}

@@ -1,0 +1,45 @@
+#include "retrieval/ServerSession.h"
+
+#include <new>
+
+#include "app/ErrorReport.h"
+#include "app/Settings.h"
+
+namespace {
+constexpr std::uint32_t kRemoteHostBuffer = 100;
+constexpr unsigned long kSessionContext = 1;
+} // namespace
+
+CServerSession::CServerSession(unsigned short port, unsigned long timeOut)
+    : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_nPort(port), m_dwTimeOut(timeOut)
+{
+    // No proxy: the server is always reached directly. The agent is the program's name.
+    m_pSession.reset(new (std::nothrow) CInternetSession(kApplicationName, kSessionContext,
+                                                         INTERNET_OPEN_TYPE_DIRECT));
+    if (!m_pSession) throw CCodeException(ERR_NO_MEMORY);
+}
+
+CServerSession::~CServerSession() = default;
+
+std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
+{
+    try {
+        if (!m_pSession) return nullptr;
+        return m_pSession->GetHttpConnection(m_strHost, m_nPort, m_dwTimeOut);
+    } catch (const CInternetException& e) {
+        ReportSystemError(nullptr, e);
+        return nullptr;
+    }
+}
+
+void CServerSession::CloseSession() noexcept
+{
+    if (m_pSession) m_pSession->Close();
+}
+
+std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut)
+{
+    std::unique_ptr<CServerSession> session(new (std::nothrow) CServerSession(port, timeOut));
+    if (!session) throw CCodeException(ERR_NO_MEMORY);
+    return session;
+}

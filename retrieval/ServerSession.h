@@ -1,0 +1,35 @@
+// The message server: its host name and the internet session of one fetch cycle.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "retrieval/Internet.h"
+
+// The server's HTTP port and the time-out of every connect, send and receive.
+inline constexpr unsigned short kServerPort = 80;
+inline constexpr unsigned long kServerTimeOut = 30000;
+
+class CServerSession {
+public:
+    // Reads RemoteHost (code -1003 when it cannot be read) and opens a direct internet
+    // session (CInternetException when the library refuses). Tests pass another port and a
+    // shorter time-out.
+    explicit CServerSession(unsigned short port = kServerPort, unsigned long timeOut = kServerTimeOut);
+    virtual ~CServerSession();
+
+    // An HTTP connection to the server, owned by the caller. When the library refuses, its
+    // standard error report is shown and the answer is null.
+    std::unique_ptr<CHttpConnection> OpenConnection();
+    void CloseSession() noexcept;
+
+    std::string m_strHost;
+    std::unique_ptr<CInternetSession> m_pSession;
+
+private:
+    unsigned short m_nPort;
+    unsigned long m_dwTimeOut;
+};
+
+// A new session; code -1002 when it cannot be allocated.
+std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut);
