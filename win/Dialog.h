@@ -35,8 +35,8 @@ public:
     HWND Item(int id) const noexcept { return GetDlgItem(m_hWnd, id); }
 
     // For tests: `script` runs with the dialog window once the dialog is up and its modal loop
-    // is running; it inspects the controls and ends the dialog (clicking a button or calling
-    // EndDialog). A dialog the script leaves open is ended with IDABORT.
+    // is running; it inspects the controls and ends the dialog by clicking a button (BM_CLICK)
+    // or through EndDialog of this object. A dialog the script leaves open ends with IDABORT.
     INT_PTR RunModalWithScript(HWND parent, std::function<void(HWND dialog)> script);
 
 protected:
@@ -58,6 +58,7 @@ private:
     UINT m_nTemplateId;
     HWND m_hParent;
     HWND m_hWnd = nullptr;
+    bool m_bEnded = false;
     std::function<void(HWND)> m_script;
 };
 

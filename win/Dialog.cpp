@@ -1,0 +1,131 @@
+#include "win/Dialog.h"
+
+#include <utility>
+
+namespace {
+// Posted to itself by a scripted dialog once it is up; the script runs inside the modal loop.
+constexpr UINT kRunScriptMessage = WM_APP + 0x3A0;
+
+ModalDialogHandler& Handler()
+{
+    static ModalDialogHandler handler;
+    return handler;
+}
+} // namespace
+
+CDialog::~CDialog()
+{
+    if (m_hWnd) {
+        SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+        m_hWnd = nullptr;
+    }
+}
+
+INT_PTR CDialog::DoModal()
+{
+    if (Handler()) return Handler()(*this, m_hParent);
+    return RunModal(m_hParent);
+}
+
+INT_PTR CDialog::RunModal(HWND parent)
+{
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_nTemplateId), parent, StaticDialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CDialog::RunModalWithScript(HWND parent, std::function<void(HWND dialog)> script)
+{
+    m_script = std::move(script);
+    m_bEnded = false;
+    const INT_PTR result = RunModal(parent);
+    m_script = nullptr;
+    return result;
+}
+
+void CDialog::EndDialog(INT_PTR result)
+{
+    if (!m_hWnd) return;
+    m_bEnded = true;
+    ::EndDialog(m_hWnd, result);
+}
+
+bool CDialog::OnInitDialog()
+{
+    return true;
+}
+
+void CDialog::OnOK()
+{
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+bool CDialog::OnCommand(UINT, UINT, HWND)
+{
+    return false;
+}
+
+INT_PTR CDialog::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_INITDIALOG:
+        if (m_script) PostMessageW(m_hWnd, kRunScriptMessage, 0, 0);
+        return OnInitDialog() ? TRUE : FALSE;
+    case WM_COMMAND: {
+        const UINT id = LOWORD(wParam);
+        if (id == IDOK) {
+            OnOK();
+            return TRUE;
+        }
+        if (id == IDCANCEL) {
+            OnCancel();
+            return TRUE;
+        }
+        return OnCommand(id, HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
+    }
+    case kRunScriptMessage:
+        if (m_script) {
+            const auto script = std::exchange(m_script, nullptr);
+            script(m_hWnd);
+            // A script that forgot to end the dialog must not leave a test blocked.
+            if (m_hWnd && !m_bEnded) ::EndDialog(m_hWnd, IDABORT);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK CDialog::StaticDialogProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CDialog* self = nullptr;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<CDialog*>(lParam);
+        SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
+        if (self) {
+            self->m_hWnd = hWnd;
+            self->m_bEnded = false;
+        }
+    } else {
+        self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hWnd, DWLP_USER));
+    }
+    // Messages before WM_INITDIALOG (WM_SETFONT) go to the dialog manager.
+    if (!self) return FALSE;
+
+    INT_PTR result = FALSE;
+    // No exception may unwind through the system's code.
+    try {
+        result = self->DialogProc(msg, wParam, lParam);
+    } catch (...) {
+        result = FALSE;
+    }
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hWnd, DWLP_USER, 0);
+        self->m_hWnd = nullptr;
+    }
+    return result;
+}
