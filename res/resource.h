@@ -9,6 +9,11 @@
 #define IDC_CATEGORY 1003
 #define IDB_TOOLBAR 134
 #define IDB_CATEGORIES 156
+// Child windows of the main frame.
+#define IDW_TOOLBAR 0xE800
+#define IDW_STATUS_BAR 0xE801
+#define IDW_REBAR 0xE804
+#define IDW_PANE_FIRST 0xE900
 
 // Commands.
 #define ID_SHOW 32772

@@ -1,36 +1,515 @@
 #include "ui/MainFrame.h"
 
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <new>
+
+#include "app/ErrorReport.h"
+#include "app/Settings.h"
+#include "app/SettingValues.h"
+#include "res/resource.h"
+#include "ui/AboutDlg.h"
+#include "ui/DisplayFont.h"
+#include "win/MessageBox.h"
 #include "win/Resources.h"
+#include "win/TextCodec.h"
 
 namespace {
+
 constexpr wchar_t kFrameClass[] = L"NoteliaMainFrame";
+
+constexpr UINT_PTR kTimerId = 1;
+constexpr UINT kFirstTickMs = 100;
+constexpr UINT kSecondTickMs = 1500;
+constexpr UINT kPeriodicTickMs = 30000;
+constexpr int kDefaultTimerRefresh = 300;
+
+// The tray icon's callback message.
+constexpr UINT kTrayCallback = WM_USER;
+// Destroys the window once a cycle that was running when the close was confirmed has ended.
+constexpr UINT kDestroyMessage = WM_APP + 1;
+
+constexpr char kCloseQuestion[] = "¿Está seguro que desea cerrar la aplicación?";
+constexpr char kCloseCaption[] = "Notelia";
+constexpr UINT kCloseQuestionFlags = MB_YESNO | MB_ICONEXCLAMATION;  // 0x34
+constexpr char kCloseWarning[] = "Ud. dejará de recibir mensajes. Desea continuar?";
+constexpr UINT kCloseWarningFlags = MB_YESNO | MB_ICONINFORMATION;  // 0x44
+
+constexpr RECT kViewRect{0, 0, 499, 231};
+// In toolbar coordinates; the drop-down reaches 237 pixels below the top.
+constexpr RECT kSelectorRect{105, 3, 260, 240};
+constexpr SIZE kToolbarImage{16, 15};
+constexpr SIZE kToolbarButton{24, 22};
+// The selector's slot shows no picture: there is no such image.
+constexpr int kNoImage = 260;
+constexpr int kSelectorSlot = 3;
+
+constexpr int kFrameX = 140;
+constexpr int kFrameY = 100;
+constexpr int kFrameWidth = 510;
+constexpr int kFrameHeight = 330;
+// The view follows a border drag: the frame's size less what surrounds the view.
+constexpr int kViewWidthMargin = 11;
+constexpr int kViewHeightMargin = 100;
+
+void CenterOnWorkArea(HWND hWnd)
+{
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor)) return;
+    RECT rect{};
+    GetWindowRect(hWnd, &rect);
+    const RECT& area = monitor.rcWork;
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    const int x = area.left + (area.right - area.left - width) / 2;
+    const int y = area.top + (area.bottom - area.top - height) / 2;
+    SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Clears a flag when the scope ends, however it ends.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) noexcept : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYMENU) {}
+
+CMainFrame::~CMainFrame()
+{
+    if (MainWindow() == Handle() && Handle()) SetMainWindow(nullptr);
 }
 
 bool CMainFrame::LoadFrame(UINT resourceId, DWORD style)
 {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES | ICC_USEREX_CLASSES | ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    const HINSTANCE module = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.style = CS_DBLCLKS;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.hIcon = LoadIconW(module, MAKEINTRESOURCEW(resourceId));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     if (!RegisterWindowClass(kFrameClass, wc)) return false;
+
+    m_hAccel = LoadAcceleratorsW(module, MAKEINTRESOURCEW(resourceId));
+    const HMENU menu = LoadMenuW(module, MAKEINTRESOURCEW(resourceId));
     const std::wstring title = LoadResourceStringW(resourceId);
-    if (!CreateEx(0, kFrameClass, title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 510, 330, nullptr, nullptr))
+    if (!CreateEx(0, kFrameClass, title.c_str(), style, kFrameX, kFrameY, kFrameWidth, kFrameHeight, nullptr, menu)) {
+        // A window that was never made did not take the menu over.
+        if (menu && !Handle()) DestroyMenu(menu);
         return false;
+    }
     m_bOwnedByWindow = true;
     return true;
 }
 
+int CMainFrame::OnCreate()
+{
+    SetMainWindow(Handle());
+
+    if (!m_pane.Create(Handle(), IDW_PANE_FIRST)) return -1;
+    if (!m_view.Create(m_pane.Handle(), kViewRect, IDC_VIEW,
+                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE))
+        return -1;
+    // Word-wrapped lines read back with soft line-break marks.
+    SendMessageW(m_view.Handle(), EM_FMTLINES, TRUE, 0);
+
+    if (!m_toolBar.Create(Handle(), TBSTYLE_FLAT, WS_CHILD | WS_VISIBLE, IDW_TOOLBAR)) return -1;
+    if (!m_toolBar.LoadButtons(IDB_TOOLBAR, kToolbarImage, kToolbarButton,
+                               {{ID_TOOLBAR_SEND, 0}, {ID_TOOLBAR_FETCH, 1}, {0, 0}, {ID_TOOLBAR_SELECTOR, 2}}))
+        return -1;
+    if (!m_toolBar.SetButtonInfo(kSelectorSlot, IDC_CATEGORY, 0, kNoImage)) return -1;
+
+    if (!m_reBar.Create(Handle(), RBS_BANDBORDERS, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | CCS_TOP,
+                        IDW_REBAR))
+        return -1;
+
+    if (!m_statusBar.Create(Handle(), WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, IDW_STATUS_BAR,
+                            IDS_IDLE_MESSAGE))
+        return -1;
+    m_statusBar.SetIndicators(
+        {{ID_INDICATOR_CAPS, VK_CAPITAL}, {ID_INDICATOR_NUM, VK_NUMLOCK}, {ID_INDICATOR_SCRL, VK_SCROLL}});
+
+    if (!m_selector.Create(m_toolBar.Handle(), kSelectorRect, IDC_CATEGORY, IDB_CATEGORIES)) return -1;
+    for (int index = 0; index < kCategoryCount; ++index)
+        if (!m_selector.InsertCategory(index, kImageUnseen)) return -1;
+
+    // The band holds the buttons and the selector in the toolbar's last slot.
+    RECT selector{};
+    GetWindowRect(m_selector.Handle(), &selector);
+    const SIZE buttons = m_toolBar.ButtonsExtent();
+    const SIZE band{std::max<LONG>(buttons.cx, kSelectorRect.right),
+                    std::max<LONG>(buttons.cy, kSelectorRect.top + (selector.bottom - selector.top)) + 2};
+    if (!m_reBar.AddBar(m_toolBar.Handle(), band, RBBS_GRIPPERALWAYS | RBBS_FIXEDBMP)) return -1;
+    // Commands and notifications of the toolbar and its selector come here, not to the rebar.
+    SendMessageW(m_toolBar.Handle(), TB_SETPARENT, reinterpret_cast<WPARAM>(Handle()), 0);
+
+    m_trayIcon.SetNotifyWindow(Handle(), kTrayCallback);
+    m_trayIcon.SetIconFromResource(IDI_NO_CONEXION);
+    m_nTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+
+    SetWindowTextW(Handle(), LoadResourceStringW(IDR_MAINFRAME).c_str());
+    SetWindowPos(Handle(), HWND_TOP, kFrameX, kFrameY, kFrameWidth, kFrameHeight, SWP_FRAMECHANGED);
+    CenterOnWorkArea(Handle());
+
+    StartTimer(kFirstTickMs);
+    m_view.ApplyViewFont();
+    return 0;
+}
+
+bool CMainFrame::PreTranslateMessage(MSG& msg)
+{
+    const HWND frame = Handle();
+    if (!frame || (msg.hwnd != frame && !IsChild(frame, msg.hwnd))) return false;
+    if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) m_statusBar.UpdateIndicators();
+    if (msg.message == WM_MOUSEMOVE || msg.message == WM_MOUSELEAVE) TrackFlyBy(msg);
+    // Ctrl+C closes, also inside the view: the accelerator takes the key before the edit does.
+    return m_hAccel && TranslateAcceleratorW(frame, m_hAccel, &msg);
+}
+
+void CMainFrame::TrackFlyBy(const MSG& msg)
+{
+    if (msg.message == WM_MOUSELEAVE) {
+        if (msg.hwnd == m_hPromptWnd) {
+            m_hPromptWnd = nullptr;
+            m_statusBar.ShowIdle();
+        }
+        return;
+    }
+    UINT id = 0;
+    if (msg.hwnd == m_toolBar.Handle())
+        id = m_toolBar.CommandAt({GET_X_LPARAM(msg.lParam), GET_Y_LPARAM(msg.lParam)});
+    else if (msg.hwnd == m_selector.Handle() || IsChild(m_selector.Handle(), msg.hwnd))
+        id = IDC_CATEGORY;
+    if (!id) {
+        if (m_hPromptWnd) {
+            m_hPromptWnd = nullptr;
+            m_statusBar.ShowIdle();
+        }
+        return;
+    }
+    if (m_hPromptWnd != msg.hwnd) {
+        // The idle text comes back when the mouse leaves.
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, msg.hwnd, 0};
+        TrackMouseEvent(&track);
+        m_hPromptWnd = msg.hwnd;
+    }
+    m_statusBar.ShowPrompt(id);
+}
+
+void CMainFrame::OnMenuSelect(UINT item, UINT flags, HMENU menu)
+{
+    if (flags == 0xFFFF && !menu)
+        m_statusBar.ShowIdle();
+    else if (flags & (MF_POPUP | MF_SEPARATOR))
+        m_statusBar.SetMessageText(L"");
+    else
+        m_statusBar.ShowPrompt(item);
+}
+
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_DESTROY) {
+    switch (msg) {
+    case WM_CREATE:
+        if (Default(msg, wParam, lParam) == -1) return -1;
+        return OnCreate();
+    case WM_SETFOCUS:
+        if (m_pane.Handle()) SetFocus(m_pane.Handle());
+        return 0;
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        return 0;
+    case WM_TIMER:
+        OnTimer();
+        return Default(msg, wParam, lParam);
+    case kTrayCallback:
+        return m_trayIcon.OnTrayNotification(wParam, lParam);
+    case WM_CLOSE:
+        OnClose();
+        return 0;
+    case WM_SIZING: {
+        const LRESULT result = Default(msg, wParam, lParam);
+        OnSizing(*reinterpret_cast<RECT*>(lParam));
+        return result;
+    }
+    case WM_SIZE:
+        OnSize();
+        return Default(msg, wParam, lParam);
+    case WM_MENUSELECT:
+        OnMenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
+        return 0;
+    case WM_EXITMENULOOP:
+        m_statusBar.ShowIdle();
+        return 0;
+    case WM_ACTIVATE:
+        m_statusBar.UpdateIndicators();
+        return Default(msg, wParam, lParam);
+    case WM_ENDSESSION:
+        // The session ends without the close questions; the icon and the files still go.
+        if (wParam) {
+            if (m_bFetching)
+                m_bDestroyAfterFetch = true;
+            else
+                DestroyWindow(Handle());
+        }
+        return 0;
+    case kDestroyMessage:
+        DestroyWindow(Handle());
+        return 0;
+    case WM_DESTROY:
+        KillTimer(Handle(), kTimerId);
+        m_trayIcon.SetIconFromResource(0);
+        if (MainWindow() == Handle()) SetMainWindow(nullptr);
         PostQuitMessage(0);
         return 0;
+    default:
+        if (m_nTaskbarCreated && msg == m_nTaskbarCreated) {
+            m_trayIcon.OnTaskbarCreated();
+            return 0;
+        }
+        return Default(msg, wParam, lParam);
     }
-    return Default(msg, wParam, lParam);
 }
 
 void CMainFrame::OnFinalMessage()
 {
     if (m_bOwnedByWindow) delete this;
+}
+
+void CMainFrame::OnCommand(UINT id, UINT notifyCode, HWND control)
+{
+    if (control && control == m_selector.Handle()) {
+        if (id == IDC_CATEGORY && notifyCode == CBN_SELENDOK) OnCategorySelected();
+        return;
+    }
+    // Other controls' notifications are no commands; toolbar buttons are.
+    if (control && control != m_toolBar.Handle()) return;
+    if (m_pane.OnCommand(id)) return;
+    switch (id) {
+    case ID_TOOLBAR_FETCH:
+    case ID_FILE_FETCH: OnFetchNow(); break;
+    case ID_TOOLBAR_SEND:
+    case ID_FILE_SEND:
+    case ID_TRAY_SEND:
+        // The send-message dialog is not part of the program yet.
+        break;
+    case ID_SHOW: OnShowCommand(); break;
+    case ID_TRAY_CLOSE:
+    case ID_APP_EXIT: OnCloseCommand(); break;
+    case ID_FORMAT_FONT: OnChooseFont(); break;
+    case ID_APP_ABOUT: OnAbout(); break;
+    default: break;
+    }
+}
+
+unsigned char CMainFrame::RunFetch()
+{
+    return m_fetcher.FetchAll();
+}
+
+void CMainFrame::StartTimer(UINT milliseconds)
+{
+    SetTimer(Handle(), kTimerId, milliseconds, nullptr);
+}
+
+void CMainFrame::OnTimer()
+{
+    // Ticks that arrive while a cycle's message box is open are dropped.
+    if (m_bFetching) return;
+    if (!m_bStarted) {
+        StartTimer(kSecondTickMs);
+        m_bStarted = true;
+        m_bPeriodic = false;
+    } else if (!m_bPeriodic) {
+        StartTimer(kPeriodicTickMs);
+        m_bPeriodic = true;
+        OnFetchNow();
+        // Read once per run, from the file that this first cycle has brought.
+        m_nTicksPerFetch = TicksPerFetch(ReadConfigInt("Timer", "TimerRefresh", kDefaultTimerRefresh));
+    } else if (m_nTickCounter % m_nTicksPerFetch != 0) {
+        ++m_nTickCounter;
+    } else {
+        OnFetchNow();
+        m_nTickCounter = 1;
+    }
+}
+
+void CMainFrame::OnFetchNow()
+{
+    if (m_bFetching) return;
+    {
+        // The error boxes belong to the cycle: no tick may start another one meanwhile.
+        FlagScope fetching(m_bFetching);
+        try {
+            const unsigned char changeMask = RunFetch();
+            switch (m_fetcher.m_nOutcome) {
+            case OUTCOME_NO_NEWS:
+                // An earlier "Hay mensajes!" stays.
+                if (m_trayIcon.TrayState() == IDI_NO_CONEXION) m_trayIcon.SetIconFromResource(IDI_NO_MENSAJES);
+                break;
+            case OUTCOME_NEWS: ShowFetchResult(changeMask); break;
+            case OUTCOME_NO_CONNECTION: m_trayIcon.SetIconFromResource(IDI_NO_CONEXION); break;
+            default: break;
+            }
+        } catch (const CCodeException& error) {
+            ReportErrorCode(Handle(), error.Code());
+        } catch (const CSystemException& error) {
+            ReportSystemError(Handle(), error);
+        } catch (const std::bad_alloc&) {
+            ReportErrorCode(Handle(), ERR_NO_MEMORY);
+        }
+    }
+    if (m_bDestroyAfterFetch) PostMessageW(Handle(), kDestroyMessage, 0, 0);
+}
+
+bool* CMainFrame::SeenFlag(int index) noexcept
+{
+    switch (index) {
+    case CATEGORY_OPERATIVO: return &m_bSeenOperativo;
+    case CATEGORY_COMERCIAL: return &m_bSeenComercial;
+    case CATEGORY_ADMINISTRATIVO: return &m_bSeenAdministrativo;
+    default: return nullptr;
+    }
+}
+
+bool CMainFrame::IsSeen(int index) const noexcept
+{
+    switch (index) {
+    case CATEGORY_OPERATIVO: return m_bSeenOperativo;
+    case CATEGORY_COMERCIAL: return m_bSeenComercial;
+    case CATEGORY_ADMINISTRATIVO: return m_bSeenAdministrativo;
+    default: return true;
+    }
+}
+
+bool CMainFrame::AllSeen() const noexcept
+{
+    return m_bSeenOperativo && m_bSeenComercial && m_bSeenAdministrativo;
+}
+
+void CMainFrame::ShowFetchResult(unsigned char changeMask)
+{
+    const int shown = ShownCategory(changeMask);
+    // Read before anything changes: a failed read leaves the selector and view as they were.
+    std::string text;
+    ReadCategoryText(m_fetcher, shown, text);
+
+    m_selector.ResetContent();
+    SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
+    m_view.SetTextColour(Category(shown).colour);
+    for (int index = 0; index < kCategoryCount; ++index) {
+        const bool seen = index == shown || !(changeMask & Category(index).maskBit);
+        m_selector.InsertCategory(index, seen ? kImageSeen : kImageUnseen);
+        if (bool* flag = SeenFlag(index)) *flag = seen;
+    }
+    m_selector.SetCurSel(shown);
+    m_trayIcon.SetIconFromResource(AllSeen() ? IDI_NO_MENSAJES : IDI_HAY_MENSAJES);
+    ShowWindow(Handle(), SW_SHOW);
+    SetForegroundWindow(Handle());
+}
+
+void CMainFrame::OnCategorySelected()
+{
+    const int index = m_selector.GetCurSel();
+    try {
+        std::string text;
+        if (index >= 0 && index < kCategoryCount) {
+            ReadCategoryText(m_fetcher, index, text);
+            m_view.SetTextColour(Category(index).colour);
+            m_selector.DeleteItem(index);
+            m_selector.InsertCategory(index, kImageSeen);
+            m_selector.SetCurSel(index);
+            if (bool* flag = SeenFlag(index)) *flag = true;
+        }
+        SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
+        if (m_fetcher.m_nOutcome != OUTCOME_NO_CONNECTION && AllSeen())
+            m_trayIcon.SetIconFromResource(IDI_NO_MENSAJES);
+    } catch (const CCodeException& error) {
+        ReportErrorCode(Handle(), error.Code());
+    } catch (const CSystemException& error) {
+        ReportSystemError(Handle(), error);
+    } catch (const std::bad_alloc&) {
+        ReportErrorCode(Handle(), ERR_NO_MEMORY);
+    }
+}
+
+void CMainFrame::OnSizing(RECT& proposed)
+{
+    SetWindowPos(m_view.Handle(), HWND_TOP, 0, 0, proposed.right - proposed.left - kViewWidthMargin,
+                 proposed.bottom - proposed.top - kViewHeightMargin, SWP_NOMOVE | SWP_FRAMECHANGED);
+}
+
+void CMainFrame::OnSize()
+{
+    if (!m_pane.Handle()) return;
+    RECT client{};
+    GetClientRect(Handle(), &client);
+    const int top = m_reBar.Handle() ? m_reBar.Layout() : 0;
+    const int bottom = client.bottom - (m_statusBar.Handle() ? m_statusBar.Layout() : 0);
+    SetWindowPos(m_pane.Handle(), nullptr, 0, top, client.right, std::max(0, bottom - top),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CMainFrame::OnShowCommand()
+{
+    ShowWindow(Handle(), SW_SHOW);
+    SetForegroundWindow(Handle());
+}
+
+void CMainFrame::OnCloseCommand()
+{
+    m_bCloseConfirmed = true;
+    // The window may be gone when this returns.
+    SendMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+void CMainFrame::OnClose()
+{
+    if (!m_bCloseConfirmed) {
+        ShowWindow(Handle(), SW_HIDE);
+        return;
+    }
+    // A second close command while the questions are on screen adds no second pair.
+    if (m_bAskingClose) return;
+    bool confirmed = false;
+    {
+        FlagScope asking(m_bAskingClose);
+        confirmed = ShowMessageBox(Handle(), kCloseQuestion, kCloseCaption, kCloseQuestionFlags) == IDYES &&
+                    ShowMessageBox(Handle(), kCloseWarning, kErrorCaption, kCloseWarningFlags) == IDYES;
+    }
+    m_bCloseConfirmed = false;
+    if (!confirmed) return;
+    // A cycle under one of its message boxes still uses this object.
+    if (m_bFetching) {
+        m_bDestroyAfterFetch = true;
+        return;
+    }
+    DestroyWindow(Handle());
+}
+
+void CMainFrame::OnAbout()
+{
+    CAboutDlg about;
+    about.DoModal();
+}
+
+void CMainFrame::OnChooseFont()
+{
+    ChooseViewFont(Handle(), m_view);
 }

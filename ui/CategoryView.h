@@ -1,0 +1,69 @@
+// The message categories as the frame shows them, and the selector that lists them: a
+// drop-down with an envelope picture per category telling whether its news has been seen.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+class CMessageFiles;
+
+// Selector index of each category.
+enum MessageCategory : int {
+    CATEGORY_ADMINISTRATIVO = 0,
+    CATEGORY_COMERCIAL = 1,
+    CATEGORY_GENERAL = 2,
+    CATEGORY_OPERATIVO = 3,
+};
+inline constexpr int kCategoryCount = 4;
+
+struct CategoryInfo {
+    const char* text;      // item text, Windows-1252
+    COLORREF colour;       // text colour of the view
+    unsigned char maskBit; // bit of the change mask
+};
+
+// The category at selector index `index` (0 to 3).
+const CategoryInfo& Category(int index);
+
+// The category shown after a fetch: the first changed one in the order Información General,
+// Administrativo, Operativo, Comercial; Información General when none of them changed.
+int ShownCategory(unsigned char changeMask);
+
+// The category's current text from its reader.
+void ReadCategoryText(const CMessageFiles& files, int index, std::string& text);
+
+// Selector images.
+inline constexpr int kImageUnseen = 0; // closed envelope: news not yet seen
+inline constexpr int kImageSeen = 1;   // open envelope
+
+class CCategorySelector {
+public:
+    CCategorySelector() = default;
+    CCategorySelector(const CCategorySelector&) = delete;
+    CCategorySelector& operator=(const CCategorySelector&) = delete;
+    ~CCategorySelector();
+
+    // The image list from bitmap `bitmapId` (16-pixel images on magenta), then the drop-down
+    // list as a child of `parent` with that list.
+    bool Create(HWND parent, const RECT& rect, UINT id, UINT bitmapId);
+
+    // Inserts category `index` at that index with `image` as its image and selected image.
+    bool InsertCategory(int index, int image);
+    void DeleteItem(int index);
+    void ResetContent();
+    void SetCurSel(int index);
+    // -1 without a current item.
+    int GetCurSel() const;
+
+    int Count() const;
+    int ItemImage(int index) const;
+    std::wstring ItemText(int index) const;
+
+    HWND Handle() const noexcept { return m_hWnd; }
+
+private:
+    HWND m_hWnd = nullptr;
+    HIMAGELIST m_hImages = nullptr;
+};
