@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/ErrorText.h"
 #include "win/TextCodec.h"
 
 namespace {
@@ -19,7 +20,9 @@ std::string InternetErrorText(unsigned long error)
     std::wstring text = n != 0 && buffer ? std::wstring(buffer, n) : std::wstring();
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-    std::string narrow = NarrowCp1252(text);
+    // Some implementations have no text for some numbers: then the program's own text for
+    // an undocumented error.
+    std::string narrow = text.empty() ? CErrorText().Text(0) : NarrowCp1252(text);
     if (narrow.size() > kMaxErrorText) narrow.resize(kMaxErrorText);
     return narrow;
 }
