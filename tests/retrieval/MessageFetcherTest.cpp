@@ -490,6 +490,43 @@ TEST_F(FetcherTest, ConstructionRemovesStaleCommonFilesOnly)
     EXPECT_EQ(fetcher->FetchAll(), 1 | 4 | 8);
 }
 
+TEST_F(FetcherTest, WithoutRawSocketRightsTheCycleRunsOverTheIcmpService)
+{
+    PublishAll("1");
+    auto fetcher = MakeFetcher();
+    SetProbeFaults(WSAEACCES, 0);
+    const unsigned char mask = fetcher->FetchAll();
+    SetProbeFaults(0, 0);
+    EXPECT_EQ(mask, 15);
+    EXPECT_EQ(fetcher->m_nOutcome, 1);
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(FetcherTest, WhenNoEchoIsAllowedTheCycleReportsNoConnectionSilently)
+{
+    PublishAll("1");
+    auto fetcher = MakeFetcher();
+    SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED);
+    const unsigned char mask = fetcher->FetchAll();
+    SetProbeFaults(0, 0);
+    EXPECT_EQ(mask, 0);
+    EXPECT_EQ(fetcher->m_nOutcome, 2);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_TRUE(CScriptedServer::RequestLines().empty());
+}
+
+// The program's own fetcher: port 80 and its real time-outs. Run only by the entry that
+// starts the server on port 80.
+TEST_F(FetcherTest, Port80_TheProgramsFetcherUsesPort80)
+{
+    if (CScriptedServer::Port() != 80) GTEST_SKIP() << "server not on port 80";
+    PublishAll("1");
+    CMessageFetcher fetcher;
+    EXPECT_EQ(fetcher.FetchAll(), 15);
+    EXPECT_EQ(fetcher.m_nOutcome, 1);
+    EXPECT_EQ(CScriptedServer::RequestLines().size(), 5u);
+}
+
 // ---- one download ----
 
 TEST_F(FetcherTest, BodyInSmallPiecesArrivesByteForByte)

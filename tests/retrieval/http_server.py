@@ -1,10 +1,11 @@
 """Scripted web server on loopback for the download tests, and the wrapper that runs a test
 program beside it.
 
-    /usr/bin/python3 http_server.py -- program [args...]
+    /usr/bin/python3 http_server.py [--port80] -- program [args...]
 
 Starts, on 127.0.0.1:
-  - the scripted server (port in NOTELIA_HTTP_PORT): answers each path as the test scripts it;
+  - the scripted server (port in NOTELIA_HTTP_PORT; 80 with --port80): answers each path as
+    the test scripts it;
   - a server that accepts connections and never answers (NOTELIA_STALL_PORT);
 and names a port where nothing listens (NOTELIA_DOWN_PORT). Runs the program with these
 variables, and ends with its exit status; the servers end with it.
@@ -136,9 +137,13 @@ def unused_port():
 
 def main():
     args = sys.argv[1:]
+    port = 0
+    if args and args[0] == "--port80":
+        port = 80
+        args = args[1:]
     if args and args[0] == "--":
         args = args[1:]
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
     env = dict(os.environ)
