@@ -5,6 +5,8 @@
 namespace {
 // Posted to itself by a scripted dialog once it is up; the script runs inside the modal loop.
 constexpr UINT kRunScriptMessage = WM_APP + 0x3A0;
+// Posted after the script, behind whatever the script posted: a dialog still open then is ended.
+constexpr UINT kScriptDoneMessage = WM_APP + 0x3A1;
 
 ModalDialogHandler& Handler()
 {
@@ -91,9 +93,12 @@ INT_PTR CDialog::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam)
         if (m_script) {
             const auto script = std::exchange(m_script, nullptr);
             script(m_hWnd);
-            // A script that forgot to end the dialog must not leave a test blocked.
-            if (m_hWnd && !m_bEnded) ::EndDialog(m_hWnd, IDABORT);
+            if (m_hWnd) PostMessageW(m_hWnd, kScriptDoneMessage, 0, 0);
         }
+        return TRUE;
+    case kScriptDoneMessage:
+        // A script that forgot to end the dialog must not leave a test blocked.
+        if (!m_bEnded) ::EndDialog(m_hWnd, IDABORT);
         return TRUE;
     default:
         return FALSE;
@@ -128,4 +133,9 @@ INT_PTR CALLBACK CDialog::StaticDialogProc(HWND hWnd, UINT msg, WPARAM wParam, L
         self->m_hWnd = nullptr;
     }
     return result;
+}
+
+ModalDialogHandler SetModalDialogHandler(ModalDialogHandler handler)
+{
+    return std::exchange(Handler(), std::move(handler));
 }

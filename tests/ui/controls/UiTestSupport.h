@@ -1,0 +1,108 @@
+// Helpers for tests on real windows: a bounded message pump, a top-level window that records
+// what it is sent, and message boxes answered and recorded.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "win/MessageBox.h"
+#include "win/Window.h"
+
+namespace ui_test {
+
+// Dispatches this thread's messages until `done` holds or `timeoutMs` has passed.
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (done()) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+    }
+}
+
+// A top-level window that records the commands and WM_NULL messages it gets.
+class CRecorderWindow : public CWindow {
+public:
+    struct Command {
+        UINT id;
+        LPARAM lParam;
+    };
+
+    bool Create(DWORD style = WS_OVERLAPPEDWINDOW)
+    {
+        WNDCLASSEXW wc{};
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        if (!RegisterWindowClass(L"NoteliaTestRecorder", wc)) return false;
+        return CreateEx(0, L"NoteliaTestRecorder", L"recorder", style, 100, 100, 520, 340, nullptr, nullptr);
+    }
+
+    std::vector<Command> commands;
+    int nullMessages = 0;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_COMMAND) {
+            commands.push_back({LOWORD(wParam), lParam});
+            return 0;
+        }
+        if (msg == WM_NULL) ++nullMessages;
+        return Default(msg, wParam, lParam);
+    }
+};
+
+// Answers every message box with `answer` and records it, for the object's lifetime.
+class CMessageBoxRecorder {
+public:
+    struct Box {
+        HWND owner;
+        std::string text;
+        std::string caption;
+        UINT flags;
+    };
+
+    explicit CMessageBoxRecorder(int answer = IDOK)
+    {
+        m_previous = SetMessageBoxHandler([this, answer](HWND owner, const std::string& text,
+                                                         const std::string& caption, UINT flags) {
+            boxes.push_back({owner, text, caption, flags});
+            return answer;
+        });
+    }
+    ~CMessageBoxRecorder() { SetMessageBoxHandler(m_previous); }
+    CMessageBoxRecorder(const CMessageBoxRecorder&) = delete;
+    CMessageBoxRecorder& operator=(const CMessageBoxRecorder&) = delete;
+
+    std::vector<Box> boxes;
+
+private:
+    MessageBoxHandler m_previous;
+};
+
+inline std::wstring WindowText(HWND hWnd)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(hWnd, text, 512);
+    return text;
+}
+
+inline std::wstring ClassName(HWND hWnd)
+{
+    wchar_t name[128] = {};
+    GetClassNameW(hWnd, name, 128);
+    return name;
+}
+
+} // namespace ui_test
