@@ -1,6 +1,6 @@
 #include "retrieval/MessageFetcher.h"
 
-#include <optional>
+#include <vector>
 
 #include "app/ErrorReport.h"
 #include "app/Identity.h"
@@ -89,38 +89,36 @@ unsigned char CMessageFetcher::FetchAll()
     }
 
     struct CategoryFile {
-        std::optional<std::string> name;  // none: no kit identifier, not requested
+        std::string remote;
+        std::string local;
         const char* noMessagesExtension;  // written when the server does not publish it
         unsigned char bit;
     };
-    std::string operativo;
-    std::string administrativo;
-    const bool hasOperativo = WorkstationFile(kOperativoExtension, operativo);
-    const bool hasAdministrativo = WorkstationFile(kAdministrativoExtension, administrativo);
-    const CategoryFile files[] = {
-        {m_strGeneralRemote, nullptr, CHANGED_GENERAL},
-        {m_strComercialRemote, nullptr, CHANGED_COMERCIAL},
-        {hasOperativo ? std::optional(operativo) : std::nullopt, kOperativoExtension, CHANGED_OPERATIVO},
-        {hasAdministrativo ? std::optional(administrativo) : std::nullopt, kAdministrativoExtension,
-         CHANGED_ADMINISTRATIVO},
+    std::vector<CategoryFile> files = {
+        {m_strGeneralRemote, m_strGeneralLocal, nullptr, CHANGED_GENERAL},
+        {m_strComercialRemote, m_strComercialLocal, nullptr, CHANGED_COMERCIAL},
     };
-    const std::string* localNames[] = {&m_strGeneralLocal, &m_strComercialLocal, &operativo, &administrativo};
+    // Without a kit identifier the workstation's files are not requested and count as
+    // obtained and unchanged.
+    std::string name;
+    if (WorkstationFile(kOperativoExtension, name))
+        files.push_back({name, name, kOperativoExtension, CHANGED_OPERATIVO});
+    if (WorkstationFile(kAdministrativoExtension, name))
+        files.push_back({name, name, kAdministrativoExtension, CHANGED_ADMINISTRATIVO});
 
     unsigned char mask = 0;
     bool failed = false;
-    for (std::size_t i = 0; i < std::size(files) && !failed; ++i) {
-        if (!files[i].name) continue;
+    for (const CategoryFile& file : files) {
         int changed = 0;
-        switch (FetchFile(*files[i].name, *localNames[i], changed)) {
-        case FETCH_FAILED:
+        const int result = FetchFile(file.remote, file.local, changed);
+        if (result == FETCH_FAILED) {
             failed = true;
             break;
-        case FETCH_NOT_PUBLISHED:
-            if (files[i].noMessagesExtension) WriteNoMessagesFile(files[i].noMessagesExtension);
-            break;
-        default:
-            if (changed) mask |= files[i].bit;
-            break;
+        }
+        if (result == FETCH_NOT_PUBLISHED) {
+            if (file.noMessagesExtension) WriteNoMessagesFile(file.noMessagesExtension);
+        } else if (changed) {
+            mask |= file.bit;
         }
     }
     m_nOutcome = failed ? OUTCOME_NO_CONNECTION : mask != 0 ? OUTCOME_NEWS : OUTCOME_NO_NEWS;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "retrieval/IcmpProbe.h"
+#include "retrieval/ProbeSocket.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -185,6 +186,24 @@ TEST(EchoReplyMatching, OnlyAnEchoReplyWithThisIdentifierAndSequenceAnswers)
     auto badVersion = reply;
     badVersion[0] = 0x65;
     EXPECT_FALSE(IsMatchingEchoReply(badVersion.data(), badVersion.size(), request.data()));
+}
+
+TEST(ProbeAddress, DottedAddressIsUsedAsItIsWithPortZero)
+{
+    // Only resolved here, never sent to.
+    ProbeAddress address;
+    ASSERT_TRUE(probe_platform::Resolve("10.1.2.3", address));
+    const auto& inet = *reinterpret_cast<const sockaddr_in*>(address.bytes);
+    EXPECT_EQ(inet.sin_family, AF_INET);
+    EXPECT_EQ(inet.sin_port, 0);
+    const unsigned char expected[] = {10, 1, 2, 3};
+    EXPECT_EQ(std::memcmp(&inet.sin_addr, expected, 4), 0);
+
+    ASSERT_TRUE(probe_platform::Resolve("localhost", address));
+    const unsigned char loopback[] = {127, 0, 0, 1};
+    EXPECT_EQ(std::memcmp(&inet.sin_addr, loopback, 4), 0);
+
+    EXPECT_FALSE(probe_platform::Resolve(kUnresolvable.c_str(), address));
 }
 
 TEST(PingHost, LoopbackAnswersByAddressAndByName)
