@@ -14,9 +14,11 @@ namespace {
 constexpr char kRequestPathPrefix[] = "/zandu/";
 constexpr char kHttpVersion[] = "HTTP/1.0";
 constexpr unsigned long kRequestContext = 1;
-// The response is never kept in the system's cache, and a redirection is not followed: a
-// 3xx answer means the file is not published, as any other status from 300 to 499.
-constexpr unsigned long kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+// The response is never kept in the system's cache nor taken from it (another program may
+// have cached the same address), and a redirection is not followed: a 3xx answer means the
+// file is not published, as any other status from 300 to 499.
+constexpr unsigned long kRequestFlags =
+    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
 constexpr std::size_t kReadChunk = 1024;
 constexpr std::uint32_t kTimeOutBuffer = 40;
 
