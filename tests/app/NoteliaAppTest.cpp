@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "app/NoteliaApp.h"
+#include "tests/support/TestFiles.h"
+#include "tests/ui/frame/FrameTestSupport.h"
+#include "tests/ui/frame/ProgramDriver.h"
 #include "win/MessageBox.h"
 #include "win/TextCodec.h"
 
@@ -54,10 +57,23 @@ std::wstring WindowTitle(HWND hWnd)
     return title;
 }
 
+// The settings a start needs without a complaint; the server's name fails before any query is
+// sent, so no cycle reaches the network.
+class ProvisionedKey : public frame_test::SettingsKeyScope {
+public:
+    ProvisionedKey()
+    {
+        Set(L"RemoteHost", std::wstring(70, L'x'));
+        Set(L"TimeOut", L"200");
+        Set(L"MailServer", L"127.0.0.1");
+    }
+};
+
 } // namespace
 
 TEST(NoteliaApp, StartsHiddenAndEndsWhenTheFrameIsDestroyed)
 {
+    ProvisionedKey settings;
     BoxRecorder boxes;
     CNoteliaApp app;
     ASSERT_TRUE(app.InitInstance());
@@ -110,23 +126,6 @@ TEST(NoteliaApp, ComAlreadyStartedOnTheThreadCountsAsFailure)
 
 namespace {
 
-struct FindContext {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindProcessWindow(HWND hWnd, LPARAM lParam)
-{
-    auto* context = reinterpret_cast<FindContext*>(lParam);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hWnd, &pid);
-    if (pid == context->processId && WindowTitle(hWnd) == L"Notelia 2.5") {
-        context->found = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 std::wstring ProgramPath()
 {
     wchar_t self[MAX_PATH] = {};
@@ -139,8 +138,11 @@ std::wstring ProgramPath()
 
 } // namespace
 
-TEST(NoteliaProgram, RunsInvisiblyAndEndsWhenItsWindowGoes)
+TEST(NoteliaProgram, RunsInvisiblyAndEndsAfterTheCloseCommandAndTwoYes)
 {
+    using namespace program_driver;
+    ProvisionedKey settings;
+    testing_support::ScopedWorkDir dir;
     std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -149,20 +151,25 @@ TEST(NoteliaProgram, RunsInvisiblyAndEndsWhenItsWindowGoes)
                                &process))
         << GetLastError();
 
-    FindContext context{process.dwProcessId, nullptr};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!context.found && std::chrono::steady_clock::now() < deadline) {
-        EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&context));
-        if (!context.found) WaitForSingleObject(process.hProcess, 50);
-    }
-    ASSERT_NE(context.found, nullptr);
-    EXPECT_FALSE(IsWindowVisible(context.found));
+    HWND frame = nullptr;
+    WaitFor(process.hProcess,
+            [&] { return (frame = FindProcessWindow(process.dwProcessId, nullptr, L"Notelia 2.5")) != nullptr; },
+            30000);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_FALSE(IsWindowVisible(frame));
 
-    PostMessageW(context.found, WM_CLOSE, 0, 0);
+    // The caption's close only hides: the close command that follows still finds the program.
+    PostMessageW(frame, WM_CLOSE, 0, 0);
+
+    const std::wstring failure = CloseProgram(process.hProcess, process.dwProcessId, frame);
+    EXPECT_EQ(failure, L"");
+    if (!failure.empty()) TerminateProcess(process.hProcess, 1);
     ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);
     EXPECT_EQ(exitCode, 0u);
+    // No icon stays behind.
+    EXPECT_FALSE(frame_test::ShellHasIcon(frame, 133));
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }

@@ -1,0 +1,181 @@
+// The real notelia.exe under Wine against a real web server on 127.0.0.1:80 that publishes
+// all five files (run by end_to_end.py, which also takes the screenshot): the first cycle
+// brings the files into the program's current directory and pops the window up with
+// Información General in the view; the program then ends through its two questions.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "app/Identity.h"
+#include "tests/support/TestFiles.h"
+#include "tests/ui/frame/FrameTestSupport.h"
+#include "tests/ui/frame/ProgramDriver.h"
+#include "win/TextCodec.h"
+
+using namespace program_driver;
+using testing_support::Exists;
+using testing_support::ReadBytes;
+using testing_support::WriteBytes;
+
+namespace {
+
+// A Unix path as Wine's drive Z: shows it.
+std::string WinePath(const char* unixPath)
+{
+    std::string path = std::string("Z:") + unixPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::string Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+HWND FindChild(HWND parent, const wchar_t* className, int id)
+{
+    struct Search {
+        const wchar_t* className;
+        int id;
+        HWND found;
+    } search{className, id, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lParam);
+            if (GetDlgCtrlID(hWnd) != s->id || _wcsicmp(ClassOf(hWnd).c_str(), s->className) != 0) return TRUE;
+            s->found = hWnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Text of a control of another process (WM_GETTEXT is carried across processes).
+std::wstring ControlText(HWND control)
+{
+    wchar_t text[2048] = {};
+    SendMessageTimeoutW(control, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 10000, nullptr);
+    return text;
+}
+
+// Text of item `index` of a selector of another process: the item record and its text buffer
+// live in that process, since the selector's own messages are not carried across.
+std::wstring SelectorItemText(HWND selector, DWORD processId, int index)
+{
+    constexpr int kChars = 128;
+    const HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process) return L"<no access>";
+    const SIZE_T size = sizeof(COMBOBOXEXITEMW) + kChars * sizeof(wchar_t);
+    auto* remote = static_cast<BYTE*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    std::wstring result = L"<not read>";
+    if (remote) {
+        COMBOBOXEXITEMW item{};
+        item.mask = CBEIF_TEXT;
+        item.iItem = index;
+        item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof item);
+        item.cchTextMax = kChars;
+        wchar_t text[kChars] = {};
+        if (WriteProcessMemory(process, remote, &item, sizeof item, nullptr) &&
+            SendMessageW(selector, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) &&
+            ReadProcessMemory(process, remote + sizeof item, text, sizeof text, nullptr)) {
+            text[kChars - 1] = L'\0';
+            result = text;
+        }
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return result;
+}
+
+} // namespace
+
+TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
+{
+    const std::string serveDir = Environment("NOTELIA_E2E_SERVE_DIR");
+    const std::string shotDir = Environment("NOTELIA_E2E_SHOT_DIR");
+    ASSERT_FALSE(serveDir.empty()) << "run through end_to_end.py, which serves the files";
+    ASSERT_FALSE(shotDir.empty());
+
+    frame_test::SettingsKeyScope settings;
+    ASSERT_TRUE(settings.IsOpen());
+    settings.Set(L"RemoteHost", L"127.0.0.1");
+    settings.Set(L"TimeOut", L"1500");
+    settings.Set(L"MailServer", L"127.0.0.1");
+
+    const std::string kit = frame_test::kKitId;
+    const std::map<std::string, std::string> published = {
+        {"notelia_param.ini", "[Timer]\r\nTimerRefresh=300\r\n[MailList]\r\nMailListCount=1\r\n"
+                              "Name1=Soporte\r\nAddress1=soporte@example.com\r\n"},
+        {"mensaje.txt", "Informaci\xF3n General: el servicio t\xE9" "cnico cierra el viernes."},
+        {"comercia.txt", "Comercial: nueva tarifa desde el lunes."},
+        {WorkstationFileName(kit, ".txt"), "Operativo: copia de seguridad a las 20 h."},
+        {WorkstationFileName(kit, ".adm"), "Administrativo: factura 2026/114 pendiente."},
+    };
+    for (const auto& [name, content] : published) WriteBytes(WinePath(serveDir.c_str()) + "\\" + name, content);
+
+    testing_support::ScopedWorkDir dir;
+    const std::wstring program = WidenCp1252(WinePath(NOTELIA_EXE_PATH));
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process))
+        << GetLastError();
+
+    HWND frame = nullptr;
+    WaitFor(process.hProcess,
+            [&] { return (frame = FindProcessWindow(process.dwProcessId, nullptr, L"Notelia 2.5")) != nullptr; },
+            30000);
+    ASSERT_NE(frame, nullptr);
+    // The first cycle runs about 1.6 seconds after the start and pops the window up.
+    const bool shown = WaitFor(process.hProcess, [&] { return IsWindowVisible(frame) != FALSE; }, 30000);
+    const auto popUp = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    std::printf("window visible %lld ms after the start\n", static_cast<long long>(popUp.count()));
+    RecordProperty("popup_ms", static_cast<int>(popUp.count()));
+    EXPECT_TRUE(shown);
+
+    if (shown) {
+        for (const auto& [name, content] : published) {
+            ASSERT_TRUE(Exists(name)) << name;
+            EXPECT_EQ(ReadBytes(name), content) << name;
+        }
+        const HWND view = FindChild(frame, L"Edit", 500);
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(ControlText(view), WidenCp1252(published.at("mensaje.txt")));
+        const HWND selector = FindChild(frame, WC_COMBOBOXEXW, 1003);
+        ASSERT_NE(selector, nullptr);
+        const auto selected = static_cast<int>(SendMessageW(selector, CB_GETCURSEL, 0, 0));
+        EXPECT_EQ(selected, 2);
+        EXPECT_EQ(SelectorItemText(selector, process.dwProcessId, selected), L"Informaci\u00F3n General");
+
+        // The wrapper photographs the screen, then tells.
+        WriteBytes(WinePath(shotDir.c_str()) + "\\ready", "");
+        EXPECT_TRUE(WaitFor(
+            process.hProcess, [&] { return Exists(WinePath(shotDir.c_str()) + "\\done"); }, 30000));
+    }
+
+    const std::wstring failure = CloseProgram(process.hProcess, process.dwProcessId, frame);
+    EXPECT_EQ(failure, L"");
+    if (!failure.empty()) TerminateProcess(process.hProcess, 1);
+    ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    // Nothing stays behind: neither the icon nor the local copies.
+    EXPECT_FALSE(frame_test::ShellHasIcon(frame, 133));
+    for (const auto& entry : published) EXPECT_FALSE(Exists(entry.first)) << entry.first;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
