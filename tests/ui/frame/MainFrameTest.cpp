@@ -411,6 +411,29 @@ TEST_F(FrameTest, ChoosingBeforeAnyConnectionLeavesTheTrayAlone)
     EXPECT_EQ(Tray(), IDI_NO_CONEXION);
 }
 
+TEST_F(FrameTest, TheSelectorsChoiceReachesTheFrameThroughTheToolbar)
+{
+    WriteCategoryFiles();
+    // The drop-down list inside the selector reports the user's choice as a real one does.
+    const HWND selector = m_frame->Selector().Handle();
+    const HWND list = FindWindowExW(selector, nullptr, L"ComboBox", nullptr);
+    ASSERT_NE(list, nullptr);
+    SendMessageW(selector, CB_SETCURSEL, CATEGORY_OPERATIVO, 0);
+    SendMessageW(selector, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELENDOK), reinterpret_cast<LPARAM>(list));
+    EXPECT_EQ(ViewText(), kOperativoText);
+    EXPECT_EQ(Images(), (std::vector<int>{0, 0, 0, 1}));
+}
+
+TEST_F(FrameTest, EndingTheSessionAsksNothingAndLeavesNoIconNorFiles)
+{
+    WriteCategoryFiles();
+    SendMessageW(m_hWnd, WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(IsWindow(m_hWnd));
+    EXPECT_TRUE(m_boxes.boxes.empty());
+    EXPECT_FALSE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
+    EXPECT_FALSE(Exists("comercia.txt"));
+}
+
 TEST_F(FrameTest, ErrorsOfACycleAreReportedWithTheFrameAsOwnerAndChangeNothing)
 {
     WriteCategoryFiles();
