@@ -35,14 +35,26 @@ protected:
 
 class ControlsTest : public ::testing::Test {
 protected:
+    // One shown frame for the suite: Wine waits two seconds for a window manager whenever a
+    // shown top-level window goes away.
+    static void SetUpTestSuite()
+    {
+        s_frame = new CRecorderWindow;
+        ASSERT_TRUE(s_frame->Create(WS_OVERLAPPEDWINDOW));
+        ShowWindow(s_frame->Handle(), SW_SHOW);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_frame;
+        s_frame = nullptr;
+    }
+
     void SetUp() override
     {
-        ASSERT_TRUE(m_frame.Create(WS_OVERLAPPEDWINDOW));
-        ASSERT_TRUE(m_pane.Create(m_frame.Handle(), kPaneId));
+        ASSERT_TRUE(m_pane.Create(s_frame->Handle(), kPaneId));
         MoveWindow(m_pane.Handle(), 0, 0, 505, 240, TRUE);
         ASSERT_TRUE(m_view.Create(m_pane.Handle(), RECT{0, 0, 499, 231}, IDC_VIEW, kViewStyle));
-        ShowWindow(m_frame.Handle(), SW_SHOW);
-        UpdateWindow(m_frame.Handle());
+        UpdateWindow(s_frame->Handle());
         PumpUntil([] { return false; }, 50);
     }
 
@@ -82,7 +94,7 @@ protected:
         return n;
     }
 
-    CRecorderWindow m_frame;
+    static inline CRecorderWindow* s_frame = nullptr;
     CPaneWnd m_pane;
     CCountingEdit m_view;
 };
@@ -92,7 +104,7 @@ protected:
 TEST_F(ControlsTest, PaneHasItsClassAndStyles)
 {
     const HWND pane = m_pane.Handle();
-    EXPECT_EQ(GetParent(pane), m_frame.Handle());
+    EXPECT_EQ(GetParent(pane), s_frame->Handle());
     EXPECT_EQ(GetDlgCtrlID(pane), static_cast<int>(kPaneId));
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(pane, GWL_STYLE));
     EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | WS_BORDER), static_cast<DWORD>(WS_CHILD | WS_VISIBLE));
@@ -177,7 +189,7 @@ TEST_F(ControlsTest, BackgroundStaysAsReadAtConstruction)
     const COLORREF original = GetSysColor(COLOR_WINDOW);
     const COLORREF other = RGB(10, 200, 30);
     ASSERT_TRUE(SetSysColors(1, &element, &other));
-    SendMessageW(m_frame.Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    SendMessageW(s_frame->Handle(), WM_SYSCOLORCHANGE, 0, 0);
     const Colours c = AskColours(WM_CTLCOLORSTATIC);
     SetSysColors(1, &element, &original);
     EXPECT_EQ(c.background, original);

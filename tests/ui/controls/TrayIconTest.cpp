@@ -19,6 +19,36 @@ constexpr UINT kCallback = WM_USER;
 
 class TrayIconTest : public ::testing::Test {
 protected:
+    // Another program's icon stays in the tray for the whole suite, as on a desktop: the tray
+    // then never empties, and hiding an empty tray costs Wine a two-second wait without a
+    // window manager.
+    static void SetUpTestSuite()
+    {
+        s_keeper = new CRecorderWindow;
+        ASSERT_TRUE(s_keeper->Create());
+        ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }));
+        NOTIFYICONDATAW nid = KeeperIcon();
+        nid.uFlags = NIF_ICON;
+        nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &nid));
+    }
+    static void TearDownTestSuite()
+    {
+        NOTIFYICONDATAW nid = KeeperIcon();
+        Shell_NotifyIconW(NIM_DELETE, &nid);
+        delete s_keeper;
+        s_keeper = nullptr;
+    }
+    static NOTIFYICONDATAW KeeperIcon()
+    {
+        NOTIFYICONDATAW nid{};
+        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+        nid.hWnd = s_keeper->Handle();
+        nid.uID = 1;
+        return nid;
+    }
+    static inline CRecorderWindow* s_keeper = nullptr;
+
     void SetUp() override
     {
         ASSERT_TRUE(m_window.Create());
