@@ -1,0 +1,509 @@
+#include "mail/MailConnection.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "mail/Base64Coder.h"
+#include "mail/MailCoders.h"
+#include "mail/MailPlatform.h"
+
+namespace {
+
+std::string Printf(const char* format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// Letters, digits, hyphens and dots only: anything else could end the command line.
+bool IsPlainHostName(const std::string& name)
+{
+    if (name.empty()) return false;
+    for (const char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// CR or LF would end the command early, NUL would cut it, brackets would end the path.
+bool IsSafeAddress(const std::string& address)
+{
+    return address.find_first_of(std::string("\r\n<>\0", 5)) == std::string::npos;
+}
+
+// The code at the start of a reply line, read from its first three characters as "%d" does.
+bool ParseCode(const char* line, std::size_t length, int& code)
+{
+    const std::size_t end = length < 3 ? length : 3;
+    std::size_t i = 0;
+    while (i < end && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < end && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
+    if (i >= end || line[i] < '0' || line[i] > '9') return false;
+    int value = 0;
+    while (i < end && line[i] >= '0' && line[i] <= '9') value = value * 10 + (line[i++] - '0');
+    code = negative ? -value : value;
+    return true;
+}
+
+} // namespace
+
+CMailConnection::~CMailConnection()
+{
+    if (Connected) Disconnect(true);
+    m_Socket.Close();
+}
+
+bool CMailConnection::SendText(const std::string& text)
+{
+    return m_Socket.Send(text.data(), text.size());
+}
+
+void CMailConnection::DisconnectKeepingReply()
+{
+    const std::string text = LastReplyText;
+    const int code = LastReplyCode;
+    const int error = MailLastError();
+    Disconnect(true);
+    LastReplyText = text;
+    LastReplyCode = code;
+    SetMailLastError(error);
+}
+
+bool CMailConnection::Connect(const std::string& server, int method, const std::string& userName,
+                              const std::string& password, int port, const std::string& localAddress)
+{
+    if (Connected) Disconnect(true);
+    if (!m_Socket.Create()) {
+        const int error = MailLastError();
+        NotifyError(Printf("CMailConnection::Connect, Failed to create client socket, GetLastError returns: %d\n", error));
+        SetMailLastError(error);
+        return false;
+    }
+    if (!m_Socket.Connect(server.c_str(), static_cast<std::uint16_t>(port), localAddress.c_str())) {
+        const int error = MailLastError();
+        if (!localAddress.empty())
+            NotifyError(Printf("CMailConnection::Connect, Could not connect to the SMTP server %s on port %d from "
+                               "LocalAddress:%s, GetLastError returns: %d",
+                               server.c_str(), port, localAddress.c_str(), error));
+        else
+            NotifyError(Printf("CMailConnection::Connect, Could not connect to the SMTP server %s on port %d, "
+                               "GetLastError returns: %d",
+                               server.c_str(), port, error));
+        SetMailLastError(error);
+        return false;
+    }
+    Connected = true;
+
+    if (!AwaitReply(220, false)) {
+        NotifyError("CMailConnection::Connect, An unexpected SMTP login response was received");
+        DisconnectKeepingReply();
+        return false;
+    }
+
+    if (HelloHostName == "auto") {
+        HelloHostName = LocalHostName();
+        if (!IsPlainHostName(HelloHostName)) HelloHostName = "localhost";
+    }
+
+    const bool ok = method != None ? ConnectESMTP(HelloHostName, userName, password, method) : ConnectSMTP(HelloHostName);
+    if (!ok) {
+        DisconnectKeepingReply();
+        NotifyError("CMailConnection::Connect, An unexpected HELO/EHLO response was received");
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::ConnectSMTP(const std::string& name)
+{
+    if (!SendText("HELO " + name + "\r\n")) {
+        NotifyError("CMailConnection::ConnectSMTP, An unexpected error occurred while sending the HELO command");
+        return false;
+    }
+    return AwaitReply(250, false);
+}
+
+bool CMailConnection::ConnectESMTP(const std::string& name, const std::string& userName, const std::string& password,
+                                   int method)
+{
+    if (!SendText("EHLO " + name + "\r\n")) {
+        NotifyError("CMailConnection::ConnectESMTP, An unexpected error occurred while sending the EHLO command");
+        return false;
+    }
+    if (!AwaitReply(250, true)) {
+        NotifyError("CMailConnection::ConnectESMTP, An unexpected response was received occurred while sending the "
+                    "EHLO command");
+        return false;
+    }
+    switch (method) {
+    case Login: return AuthLogin(userName, password);
+    case LoginPlain: return AuthLoginPlain(userName, password);
+    default: return false;
+    }
+}
+
+namespace {
+std::string Prompt(const std::string& reply)
+{
+    return reply.size() < 4 ? std::string() : reply.substr(4);
+}
+} // namespace
+
+bool CMailConnection::AuthLogin(const std::string& userName, const std::string& password)
+{
+    CBase64Coder coder;
+    if (!SendText("AUTH LOGIN\r\n")) {
+        NotifyError("CMailConnection::AuthLogin, An unexpected error occurred while sending the AUTH command");
+        return false;
+    }
+    if (!AwaitReply(334, false)) {
+        NotifyError("CMailConnection::AuthLogin, Server does not support AUTH LOGIN");
+        return false;
+    }
+    coder.DecodeText(Prompt(LastReplyText).c_str());
+    if (!EqualsNoCase(reinterpret_cast<const char*>(coder.DecodedData()), "username:")) {
+        NotifyError("CMailConnection::AuthLogin, An unexpected request received when expecting username request");
+        return false;
+    }
+    coder.EncodeText(userName.c_str());
+    if (!SendText(std::string(coder.EncodedText()) + "\r\n")) {
+        NotifyError("CMailConnection::AuthLogin, An unexpected error occurred while sending the username");
+        return false;
+    }
+    if (!AwaitReply(334, false)) {
+        NotifyError("CMailConnection::AuthLogin, Server did not respond correctly to AUTH LOGIN username field");
+        return false;
+    }
+    coder.DecodeText(Prompt(LastReplyText).c_str());
+    if (!EqualsNoCase(reinterpret_cast<const char*>(coder.DecodedData()), "password:")) {
+        NotifyError("CMailConnection::AuthLogin, An unexpected request received when expecting password request");
+        return false;
+    }
+    coder.EncodeText(password.c_str());
+    if (!SendText(std::string(coder.EncodedText()) + "\r\n")) {
+        NotifyError("CMailConnection::AuthLogin, An unexpected error occurred while sending the password");
+        return false;
+    }
+    if (!AwaitReply(235, false)) {
+        NotifyError("CMailConnection::AuthLogin, AUTH LOGIN authentication was unsuccessful");
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::AuthLoginPlain(const std::string& userName, const std::string& password)
+{
+    if (!SendText("AUTH LOGIN PLAIN\r\n")) {
+        NotifyError("CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the AUTH command");
+        return false;
+    }
+    if (!AwaitReply(334, false)) {
+        NotifyError("CMailConnection::AuthLoginPlain, Server does not support AUTH LOGIN PLAIN");
+        return false;
+    }
+    if (EqualsNoCase(Prompt(LastReplyText), "username:") && !SendText(userName + "\r\n")) {
+        NotifyError("CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the username");
+        return false;
+    }
+    if (!AwaitReply(334, false)) {
+        NotifyError("CMailConnection::AuthLoginPlain, Server did not response correctly to AUTH LOGIN PLAIN username "
+                    "field");
+        return false;
+    }
+    if (!EqualsNoCase(Prompt(LastReplyText), "password:")) return true;
+    if (!SendText(password + "\r\n")) {
+        NotifyError("CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the password");
+        return false;
+    }
+    if (!AwaitReply(235, false)) {
+        NotifyError("CMailConnection::AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful");
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::SendMailMessage(CMailMessage& message)
+{
+    // Refused before anything is sent: such an address would smuggle text into the command.
+    bool safe = IsSafeAddress(message.From.EmailAddress);
+    for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
+        for (const auto& address : *list) safe = safe && IsSafeAddress(address.EmailAddress);
+    if (!safe) {
+        const std::string text = "CMailConnection::SendMessage, An address holds a line break, a NUL or an angle "
+                                 "bracket; nothing was sent";
+        LastReplyText = text;
+        NotifyError(text);
+        SetMailLastError(kErrorInvalidParameter);
+        return false;
+    }
+
+    if (!SendText("MAIL FROM:<" + message.From.EmailAddress + ">\r\n")) {
+        const int error = MailLastError();
+        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send MAIL command, GetLastError returns: %d",
+                           error));
+        SetMailLastError(error);
+        return false;
+    }
+    if (!AwaitReply(250, false)) {
+        SetMailLastError(kErrorBadCommand);
+        NotifyError("CMailConnection::SendMessage, An unexpected MAIL response was received");
+        SetMailLastError(kErrorBadCommand);
+        return false;
+    }
+    for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
+        for (const auto& address : *list)
+            if (!SendRCPTForRecipient(address)) return false;
+
+    if (!SendText("DATA\r\n")) return false;
+    if (!AwaitReply(354, false)) {
+        SetMailLastError(kErrorBadCommand);
+        NotifyError("CMailConnection::SendMessage, An unexpected DATA response was received");
+        SetMailLastError(kErrorBadCommand);
+        return false;
+    }
+
+    // No header line may begin with a lone full stop either.
+    if (!SendText(DoubleLeadingDots(message.ComposeHeader()))) {
+        const int error = MailLastError();
+        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send the header, GetLastError returns: %d",
+                           error));
+        SetMailLastError(error);
+        return false;
+    }
+    if (!SendText("\r\n")) {
+        const int error = MailLastError();
+        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send the header / body separator, "
+                           "GetLastError returns: %d",
+                           error));
+        SetMailLastError(error);
+        return false;
+    }
+
+    CMailBodyPart& root = message.RootPart;
+    if (root.ChildPartCount() != 0 || message.Mime) {
+        if (!SendBodyPart(root, true)) return false;
+    } else {
+        // SetPartText leaves the dot of the first line single: it is doubled here.
+        if (!root.PartText.empty() && root.PartText[0] == '.' && !SendText(".")) return false;
+        if (!SendText(root.PartText)) return false;
+    }
+
+    if (!SendText("\r\n.\r\n")) {
+        const int error = MailLastError();
+        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send end of message indicator, "
+                           "GetLastError returns: %d",
+                           error));
+        SetMailLastError(error);
+        return false;
+    }
+    if (!AwaitReply(250, false)) {
+        SetMailLastError(kErrorBadCommand);
+        NotifyError("CMailConnection::SendMessage, An unexpected end of message response was received");
+        SetMailLastError(kErrorBadCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::SendRCPTForRecipient(const CMailAddress& address)
+{
+    if (!SendText("RCPT TO:<" + address.EmailAddress + ">\r\n")) {
+        const int error = MailLastError();
+        NotifyError(Printf("CMailConnection::SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError "
+                           "returns: %d",
+                           error));
+        SetMailLastError(error);
+        return false;
+    }
+    if (!AwaitReply(250, false)) {
+        SetMailLastError(kErrorBadCommand);
+        NotifyError("CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received");
+        SetMailLastError(kErrorBadCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
+{
+    bool result = true;
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    auto fail = [&](const char* what) {
+        const int error = MailLastError();
+        NotifyError(Printf("CMailConnection::SendBodyPart, Failed in call to send body parts %s, GetLastError returns: %d",
+                           what, error));
+        SetMailLastError(error);
+    };
+
+    if (!isRoot) {
+        if (!part.BuildPartHeader(buffer, length)) {
+            fail("header");
+            return false;
+        }
+        if (!m_Socket.Send(buffer, length)) {
+            fail("header");
+            result = false;
+        }
+        CMailBodyPart::FreePartBuffer(buffer);
+    }
+
+    if (!part.BuildPartBody(buffer, length)) {
+        fail("body");
+        return false;
+    }
+    if (length && !m_Socket.Send(buffer, length)) {
+        fail("body");
+        result = false;
+    }
+    CMailBodyPart::FreePartBuffer(buffer);
+
+    for (int i = 0; i < part.ChildPartCount() && result; ++i) result = SendBodyPart(*part.ChildPartAt(i), false);
+
+    if (part.ChildPartCount() != 0) {
+        if (!part.BuildPartFooter(buffer, length)) {
+            fail("footer");
+            return false;
+        }
+        if (!m_Socket.Send(buffer, length)) {
+            fail("footer");
+            result = false;
+        }
+        CMailBodyPart::FreePartBuffer(buffer);
+    }
+    return result;
+}
+
+bool CMailConnection::Disconnect(bool graceful)
+{
+    bool result = false;
+    if (Connected) {
+        if (graceful) {
+            if (!SendText("QUIT\r\n")) {
+                const int error = MailLastError();
+                NotifyError(Printf("CMailConnection::Disconnect, Failed in call to send QUIT command, GetLastError "
+                                   "returns: %d",
+                                   error));
+                SetMailLastError(error);
+            }
+            result = AwaitReply(221, false);
+            if (!result) {
+                SetMailLastError(kErrorBadCommand);
+                NotifyError("CMailConnection::Disconnect, An unexpected QUIT response was received");
+                SetMailLastError(kErrorBadCommand);
+            }
+        }
+        Connected = false;
+    } else {
+        NotifyError("CMailConnection::Disconnect, Already disconnected from SMTP server, doing nothing");
+    }
+    m_Socket.Close();
+    return result;
+}
+
+bool CMailConnection::AwaitReply(int expectedCode, bool final250)
+{
+    char first[256];
+    std::unique_ptr<char[]> larger;
+    return ReadResponse(first, sizeof first, "\r\n", expectedCode, larger, 4096, final250);
+}
+
+bool CMailConnection::ReadResponse(char* buffer, std::size_t capacity, const char* terminator, int expectedCode,
+                                   std::unique_ptr<char[]>& larger, std::size_t growth, bool final250)
+{
+    const std::size_t endLength = std::strlen(terminator);
+    char* current = buffer;
+    std::size_t received = 0;
+    std::size_t searched = 0;  // "250 " cannot start before this position
+    bool seen250 = false;
+    m_nReplyCapacity = capacity;
+    current[0] = 0;
+
+    for (;;) {
+        bool readable = false;
+        if (!m_Socket.WaitReadable(readable, ReplyTimeout)) {
+            const int error = MailLastError();
+            LastReplyText.assign(current, received);
+            SetMailLastError(error);
+            return false;
+        }
+        if (!readable) {
+            SetMailLastError(kErrorTimedOut);
+            NotifyError("CMailConnection::ReadResponse, Timed Out waiting for response from SMTP server");
+            LastReplyText.assign(current, received);
+            SetMailLastError(kErrorTimedOut);
+            return false;
+        }
+        const int got = m_Socket.Receive(current + received, capacity - received - 1);
+        if (got <= 0) {
+            const int error = MailLastError();
+            LastReplyText.assign(current, received);
+            SetMailLastError(error);
+            return false;
+        }
+        received += static_cast<std::size_t>(got);
+        current[received] = 0;
+
+        if (received > kMaxReplyLength) {
+            LastReplyText.assign(current, received);
+            NotifyError("CMailConnection::ReadResponse, The response from the SMTP server is longer than 1 MiB");
+            SetMailLastError(kErrorProtocol);
+            return false;
+        }
+
+        if (received == capacity - 1) {
+            const std::size_t grown = capacity + growth;
+            std::unique_ptr<char[]> next(new char[grown]);
+            std::memcpy(next.get(), current, received + 1);
+            larger = std::move(next);
+            current = larger.get();
+            capacity = grown;
+            m_nReplyCapacity = capacity;
+        }
+
+        if (final250 && !seen250) {
+            for (; searched + 4 <= received; ++searched) {
+                if (std::memcmp(current + searched, "250 ", 4) == 0) {
+                    seen250 = true;
+                    break;
+                }
+            }
+        }
+        const bool ended = received >= endLength && std::memcmp(current + received - endLength, terminator, endLength) == 0;
+        if (ended && (!final250 || seen250)) break;
+    }
+
+    // Judge the lines from the first: the reply succeeds at the first line with the code.
+    const std::size_t textLength = received - endLength;
+    std::size_t line = 0;
+    for (;;) {
+        ParseCode(current + line, textLength - line, LastReplyCode);
+        LastReplyText.assign(current + line, textLength - line);
+        if (LastReplyCode == expectedCode) return true;
+        const char* next = nullptr;
+        if (endLength) {
+            for (std::size_t k = line; k + endLength <= textLength; ++k) {
+                if (std::memcmp(current + k, terminator, endLength) == 0) {
+                    next = current + k;
+                    break;
+                }
+            }
+        }
+        if (!next) {
+            SetMailLastError(kErrorProtocol);
+            return false;
+        }
+        line = static_cast<std::size_t>(next - current) + endLength;
+    }
+}
+
+void CMailConnection::NotifyError(const std::string&)
+{
+}

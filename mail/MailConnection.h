@@ -1,0 +1,75 @@
+// The SMTP client: one TCP connection, the greeting, HELO or EHLO with AUTH LOGIN, messages
+// with MAIL, RCPT and DATA, and QUIT. Nothing throws for a protocol failure: each step
+// answers false, sets the thread's last error, keeps the server's last reply and hands an
+// English text to NotifyError.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "mail/MailMessage.h"
+#include "mail/MailSocket.h"
+
+class CMailConnection {
+public:
+    enum SmtpAuthMethod { None = 0, Login = 2, LoginPlain = 3 };
+
+    // The longest reply accepted; a server that sends more is cut off.
+    static constexpr std::size_t kMaxReplyLength = 1u << 20;
+
+    CMailConnection() = default;
+    CMailConnection(const CMailConnection&) = delete;
+    CMailConnection& operator=(const CMailConnection&) = delete;
+    // Says QUIT when still connected.
+    virtual ~CMailConnection();
+
+    // After a failure GetLastReplyText holds the reply that caused it, not the answer to the
+    // QUIT that follows. A socket held from an earlier attempt is closed first.
+    bool Connect(const std::string& server, int method, const std::string& userName, const std::string& password,
+                 int port = 25, const std::string& localAddress = std::string());
+    bool SendMailMessage(CMailMessage& message);
+    // <windows.h> makes SendMessage a macro for SendMessageW (or A): every spelling reaches
+    // SendMailMessage, whichever header comes first.
+    bool SendMessage(CMailMessage& message) { return SendMailMessage(message); }
+#if defined(_WIN32) && !defined(SendMessage)
+    bool SendMessageW(CMailMessage& message) { return SendMailMessage(message); }
+    bool SendMessageA(CMailMessage& message) { return SendMailMessage(message); }
+#endif
+    bool Disconnect(bool graceful);
+    std::string GetLastReplyText() const { return LastReplyText; }
+
+    bool Connected = false;
+    std::string LastReplyText;
+    // "auto": the local host name, or "localhost" when that is not a plain host name.
+    std::string HelloHostName = "auto";
+    unsigned ReplyTimeout = 60000;
+    int LastReplyCode = 0;
+
+protected:
+    // One complete reply judged against the expected code; with `final250` reading goes on
+    // until "250 " has arrived.
+    virtual bool AwaitReply(int expectedCode, bool final250);
+    virtual bool ReadResponse(char* buffer, std::size_t capacity, const char* terminator, int expectedCode,
+                              std::unique_ptr<char[]>& larger, std::size_t growth, bool final250);
+    // Receives the text of every failing step; does nothing here.
+    virtual void NotifyError(const std::string& text);
+
+    bool ConnectSMTP(const std::string& name);
+    bool ConnectESMTP(const std::string& name, const std::string& userName, const std::string& password, int method);
+    bool AuthLogin(const std::string& userName, const std::string& password);
+    bool AuthLoginPlain(const std::string& userName, const std::string& password);
+    bool SendRCPTForRecipient(const CMailAddress& address);
+    bool SendBodyPart(CMailBodyPart& part, bool isRoot);
+
+    const CMailSocket& Socket() const { return m_Socket; }
+    // Capacity of the buffer that held the last reply.
+    std::size_t ReplyBufferCapacity() const { return m_nReplyCapacity; }
+
+private:
+    bool SendText(const std::string& text);
+    void DisconnectKeepingReply();
+
+    CMailSocket m_Socket;
+    std::size_t m_nReplyCapacity = 0;
+};

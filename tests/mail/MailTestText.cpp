@@ -1,0 +1,117 @@
+#include "tests/mail/MailTestText.h"
+
+#include <cstdint>
+
+namespace {
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+} // namespace
+
+std::string SpanishSample(std::size_t size)
+{
+    static const char* const pieces[] = {
+        "La conexi\xF3n con el servidor ", "fall\xF3 otra vez ", "en la sucursal de Espa\xF1" "a. ",
+        "\tImporte = 1.250,00 \x80 ", "\xBF" "Cu\xE1ndo llegar\xE1 el t\xE9" "cnico?  \r\n",
+        "Informaci\xF3n General: a\xF1o 2026, ", "peque\xF1" "o ajuste ", "\xA1" "Urgente! \r\n",
+        "l\xEDnea muy larga sin cortes que sigue y sigue hasta pasar de largo el l\xEDmite de setenta y seis "
+        "caracteres por l\xEDnea ",
+        "fin de p\xE1rrafo \t\r\n",
+    };
+    std::string text;
+    text.reserve(size + 200);
+    std::uint32_t state = 12345;
+    while (text.size() < size) {
+        state = state * 1103515245u + 12345u;
+        text += pieces[(state >> 16) % (sizeof pieces / sizeof pieces[0])];
+    }
+    text.resize(size);
+    return text;
+}
+
+std::string DecodeQuotedPrintable(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '=') {
+            out += text[i];
+        } else if (text.compare(i, 3, "=\r\n") == 0) {
+            i += 2;
+        } else if (i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += "<broken escape>";
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> SplitBlanks(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        words.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+std::string DecodeHeaderWords(const std::string& text)
+{
+    std::string out;
+    for (const auto& word : SplitBlanks(text)) {
+        const std::size_t q = word.find("?q?");
+        if (word.rfind("=?", 0) != 0 || q == std::string::npos || word.size() < q + 5) return "<not a word: " + word + ">";
+        const std::string payload = word.substr(q + 3, word.size() - q - 5);
+        for (std::size_t i = 0; i < payload.size(); ++i) {
+            if (payload[i] == '_') out += ' ';
+            else if (payload[i] == '=' && i + 2 < payload.size() + 0 && HexValue(payload[i + 1]) >= 0 && HexValue(payload[i + 2]) >= 0) {
+                out += static_cast<char>(HexValue(payload[i + 1]) * 16 + HexValue(payload[i + 2]));
+                i += 2;
+            } else {
+                out += payload[i];
+            }
+        }
+    }
+    return out;
+}
+
+bool IsWholeUtf8(const std::string& bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const std::size_t n = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (n == 0 || i + n > bytes.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return out;
+}
+
+std::string Unhex(const std::string& hex)
+{
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
+    return out;
+}

@@ -1,0 +1,360 @@
+// Addresses, body parts and the message header.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "mail/Base64Coder.h"
+#include "mail/MailAddress.h"
+#include "mail/MailBodyPart.h"
+#include "mail/MailCoders.h"
+#include "mail/MailMessage.h"
+#include "tests/mail/MailTestText.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+
+std::string TakeBuffer(char*& buffer, std::size_t length)
+{
+    std::string text = buffer ? std::string(buffer, length) : std::string();
+    CMailBodyPart::FreePartBuffer(buffer);
+    return text;
+}
+
+std::string Body(CMailBodyPart& part)
+{
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    EXPECT_TRUE(part.BuildPartBody(buffer, length));
+    return TakeBuffer(buffer, length);
+}
+
+std::string Base64Of(const std::string& lines)
+{
+    std::string joined;
+    for (char c : lines)
+        if (c != '\r' && c != '\n') joined += c;
+    CBase64Coder coder;
+    coder.DecodeText(joined.c_str());
+    // Padding adds zero bytes to the count; the text has none of its own.
+    return std::string(reinterpret_cast<const char*>(coder.DecodedData()));
+}
+
+std::vector<std::string> Lines(const std::string& header)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = header.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(header.substr(start, end - start));
+    EXPECT_EQ(start, header.size()) << "the header must end with CR LF";
+    return lines;
+}
+
+// "9" stands for a digit, "x" for a hexadecimal digit, "?" for any character.
+bool HasShape(const std::string& text, const std::string& shape)
+{
+    if (text.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool ok = shape[i] == '9'   ? (c >= '0' && c <= '9')
+                        : shape[i] == 'x' ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                        : shape[i] == '?' ? true
+                                          : c == shape[i];
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// "Sun, 06 Dec 2026 00:02:25 -0300" with English names.
+bool IsDateText(const std::string& text)
+{
+    static const std::string days = "Mon Tue Wed Thu Fri Sat Sun";
+    static const std::string months = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec";
+    return HasShape(text, "???, 99 ??? 9999 99:99:99 ?9999") && days.find(text.substr(0, 3)) % 4 == 0 &&
+           days.find(text.substr(0, 3)) != std::string::npos && months.find(text.substr(8, 3)) != std::string::npos &&
+           months.find(text.substr(8, 3)) % 4 == 0 && (text[26] == '+' || text[26] == '-');
+}
+
+} // namespace
+
+TEST(MailAddress, ParseBareAndBracketed)
+{
+    CMailAddress address;
+    address.ParseMailAddress("  ayuda@quorvex.example \t");
+    EXPECT_EQ(address.FriendlyName, "");
+    EXPECT_EQ(address.EmailAddress, "ayuda@quorvex.example");
+
+    address.ParseMailAddress("  Mesa de Ayuda   < ayuda@quorvex.example >  ");
+    EXPECT_EQ(address.FriendlyName, "Mesa de Ayuda");
+    EXPECT_EQ(address.EmailAddress, " ayuda@quorvex.example ");
+}
+
+TEST(MailAddress, OddBracketsLeaveTheWholeText)
+{
+    CMailAddress address("old", "old@x");
+    address.ParseMailAddress(" a>b@c<d ");
+    EXPECT_EQ(address.EmailAddress, "a>b@c<d");
+    EXPECT_EQ(address.FriendlyName, "");
+    address.ParseMailAddress("Nadie <>");
+    EXPECT_EQ(address.EmailAddress, "Nadie <>");
+    EXPECT_EQ(address.FriendlyName, "");
+}
+
+TEST(MailAddress, Format)
+{
+    EXPECT_EQ(CMailAddress("", "a@b").FormatMailAddress(true, "iso-8859-1"), "a@b");
+    EXPECT_EQ(CMailAddress("Usuario.QuorvexNet", "a@b").FormatMailAddress(true, "UTF-8"), "Usuario.QuorvexNet <a@b>");
+    EXPECT_EQ(CMailAddress("Jos\xE9", "a@b").FormatMailAddress(true, "iso-8859-1"), "=?iso-8859-1?q?Jos=E9?= <a@b>");
+    EXPECT_EQ(CMailAddress("Jos\xE9", "a@b").FormatMailAddress(false, "iso-8859-1"), "Jos\xE9 <a@b>");
+}
+
+TEST(MailBodyPart, SetPartTextLineEndsAndDots)
+{
+    CMailBodyPart part;
+    part.ContentType = "text/html";
+    part.SetPartText("uno\r\ndos\rtres\ncuatro\r\r\ncinco\n\r");
+    EXPECT_EQ(part.PartText, "uno\r\ndos\r\ntres\r\ncuatro\r\n\r\ncinco\r\n\r\n");
+    EXPECT_EQ(part.PartText.find("\r\r"), std::string::npos);
+    EXPECT_EQ(part.ContentType, "text/plain");
+
+    part.SetPartText(".primera\n.\n..dos\r\nfin.");
+    EXPECT_EQ(part.PartText, ".primera\r\n..\r\n...dos\r\nfin.");
+}
+
+TEST(MailBodyPart, BoundariesAndDeepCopies)
+{
+    CMailBodyPart a;
+    CMailBodyPart b;
+    EXPECT_NE(a.Boundary, b.Boundary);
+    EXPECT_TRUE(HasShape(a.Boundary, "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx")) << a.Boundary;
+
+    CMailBodyPart child;
+    child.SetPartText("hijo");
+    EXPECT_EQ(a.AddChildPart(child), 0);
+    EXPECT_EQ(a.ChildPartAt(0)->ParentPart, &a);
+    EXPECT_EQ(a.ChildPartAt(0)->Boundary, child.Boundary);
+
+    CMailBodyPart copy(a);
+    EXPECT_EQ(copy.Boundary, a.Boundary);
+    ASSERT_EQ(copy.ChildPartCount(), 1);
+    EXPECT_NE(copy.ChildPartAt(0), a.ChildPartAt(0));
+    EXPECT_EQ(copy.ChildPartAt(0)->ParentPart, &copy);
+    copy.ChildPartAt(0)->PartText = "cambiado";
+    EXPECT_EQ(a.ChildPartAt(0)->PartText, "hijo");
+
+    // Assigning a part its own child keeps the copy intact.
+    a = *a.ChildPartAt(0);
+    EXPECT_EQ(a.PartText, "hijo");
+    EXPECT_EQ(a.ChildPartCount(), 0);
+}
+
+TEST(MailBodyPart, HeaderAndFooterTexts)
+{
+    CMailBodyPart root;
+    root.Boundary = "B0";
+    CMailBodyPart text;
+    text.ContentId = "<id1>";
+    root.AddChildPart(text);
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    ASSERT_TRUE(root.ChildPartAt(0)->BuildPartHeader(buffer, length));
+    EXPECT_EQ(TakeBuffer(buffer, length), "\r\n--B0\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+                                          "Content-Transfer-Encoding: quoted-printable\r\nContent-ID: <id1>\r\n\r\n");
+    ASSERT_TRUE(root.BuildPartFooter(buffer, length));
+    EXPECT_EQ(TakeBuffer(buffer, length), "\r\n--B0--");
+}
+
+TEST(MailBodyPart, Base64BodyLines)
+{
+    CMailBodyPart part;
+    part.Base64Body = true;
+    part.PartText = std::string(57, 'a');
+    std::string body = Body(part);
+    EXPECT_EQ(body.size(), 78u);
+    EXPECT_EQ(body.substr(76), "\r\n");
+
+    part.PartText = std::string(58, 'a');
+    body = Body(part);
+    EXPECT_EQ(body.size(), 76u + 2 + 4 + 2);
+    EXPECT_EQ(body.substr(76, 2), "\r\n");
+    EXPECT_EQ(body.substr(82), "\r\n");
+}
+
+TEST(MailBodyPart, FileBodies)
+{
+    testing_support::ScopedWorkDir dir;
+    { std::ofstream("vacio.bin", std::ios::binary); }
+    { std::ofstream("datos.bin", std::ios::binary) << std::string(58, '\x01'); }
+    CMailBodyPart part;
+    char* buffer = reinterpret_cast<char*>(1);
+    std::size_t length = 99;
+    part.FilePath = "vacio.bin";
+    EXPECT_TRUE(part.BuildPartBody(buffer, length));
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_EQ(length, 0u);
+
+    part.FilePath = "datos.bin";
+    ASSERT_TRUE(part.BuildPartBody(buffer, length));
+    EXPECT_EQ(length, 84u);
+    CMailBodyPart::FreePartBuffer(buffer);
+
+    part.FilePath = "falta.bin";
+    EXPECT_FALSE(part.BuildPartBody(buffer, length));
+}
+
+TEST(MailBodyPart, MimeBodiesDoubleEveryLeadingDotOnce)
+{
+    CMailBodyPart part;
+    // A soft break puts a dot at the start of the second encoded line.
+    const std::string text = ".uno\n.\n" + std::string(77, 'x') + ".final\n..dos";
+    part.SetPartText(text);
+    const std::string expected = ".uno\r\n.\r\n" + std::string(77, 'x') + ".final\r\n..dos";
+
+    const std::string qp = Body(part);
+    EXPECT_EQ(qp.rfind("..uno\r\n..\r\n", 0), 0u) << qp;
+    EXPECT_NE(qp.find("=\r\n..final"), std::string::npos) << qp;
+    EXPECT_NE(qp.find("\r\n...dos"), std::string::npos) << qp;
+    // The server removes one dot at every line start; the rest decodes to the text.
+    std::string unstuffed = qp.substr(1);
+    for (std::size_t at = 0; (at = unstuffed.find("\n.", at)) != std::string::npos; ++at) unstuffed.erase(at + 1, 1);
+    EXPECT_EQ(DecodeQuotedPrintable(unstuffed), expected);
+
+    part.QuotedPrintable = false;
+    EXPECT_EQ(Body(part), "..uno\r\n..\r\n" + std::string(77, 'x') + ".final\r\n...dos");
+
+    part.Base64Body = true;
+    EXPECT_EQ(Base64Of(Body(part)), expected);
+}
+
+TEST(MailMessage, Recipients)
+{
+    CMailMessage message;
+    EXPECT_EQ(message.AppendRecipient(CMailAddress("", "a@b"), CMailMessage::To), 0);
+    EXPECT_EQ(message.AppendRecipient(CMailAddress("", "c@d"), CMailMessage::To), 1);
+    EXPECT_EQ(message.AppendRecipient(CMailAddress("", "e@f"), 3), -1);
+    EXPECT_EQ(message.RecipientCount(CMailMessage::To), 2);
+    EXPECT_EQ(message.RecipientCount(CMailMessage::Cc), 0);
+    EXPECT_EQ(message.RecipientCount(7), 0);
+    EXPECT_EQ(message.RecipientAt(1, CMailMessage::To)->EmailAddress, "c@d");
+    EXPECT_EQ(message.RecipientAt(0, 5), nullptr);
+}
+
+TEST(MailMessage, ZoneAndDateTexts)
+{
+    EXPECT_EQ(FormatZoneText(180), "-0300");
+    EXPECT_EQ(FormatZoneText(210), "-0330");
+    EXPECT_EQ(FormatZoneText(-60), "+0100");
+    EXPECT_EQ(FormatZoneText(-330), "+0530");
+    EXPECT_EQ(FormatZoneText(0), "+0000");
+    std::tm when{};
+    when.tm_year = 126;
+    when.tm_mon = 11;
+    when.tm_mday = 6;
+    when.tm_wday = 0;
+    when.tm_hour = 0;
+    when.tm_min = 2;
+    when.tm_sec = 25;
+    EXPECT_EQ(FormatDateText(when, 180), "Sun, 06 Dec 2026 00:02:25 -0300");
+}
+
+TEST(MailMessage, TheProgramsOwnHeaderLineByLine)
+{
+    CMailMessage message;
+    message.From = CMailAddress("Usuario.QuorvexNet", "usuario@quorvex.example");
+    message.AppendRecipient(CMailAddress("Mesa de Ayuda", "ayuda@quorvex.example"), CMailMessage::To);
+    message.Subject = "Consulta sobre la conexi\xF3n";
+    message.SetBodyText("Hola");
+    const auto lines = Lines(message.ComposeHeader());
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[0], "From: Usuario.QuorvexNet <usuario@quorvex.example>");
+    EXPECT_EQ(lines[1], "To: Mesa de Ayuda <ayuda@quorvex.example>");
+    EXPECT_EQ(lines[2], "Subject: =?iso-8859-1?q?Consulta_sobre_la_conexi=F3n?=");
+    EXPECT_EQ(lines[3], "X-Mailer: Notelia 2.5");
+    EXPECT_EQ(lines[4], "Content-Type: text/plain;");
+    EXPECT_EQ(lines[5], "\tcharset=iso-8859-1");
+    EXPECT_TRUE(lines[6].rfind("Date: ", 0) == 0 && IsDateText(lines[6].substr(6))) << lines[6];
+}
+
+TEST(MailMessage, OptionalLines)
+{
+    CMailMessage message;
+    message.From = CMailAddress("", "a@b");
+    message.XMailer.clear();
+    message.ReplyTo = CMailAddress("Nombre", "");
+    message.AppendRecipient(CMailAddress("", "oculto@x"), CMailMessage::Bcc);
+    std::string header = message.ComposeHeader();
+    EXPECT_EQ(header.rfind("From: a@b\r\nTo: \r\nSubject: \r\nContent-Type", 0), 0u) << header;
+    EXPECT_EQ(header.find("oculto"), std::string::npos);
+    EXPECT_EQ(header.find("Reply-To"), std::string::npos);
+    EXPECT_EQ(header.find("Cc:"), std::string::npos);
+
+    message.AppendRecipient(CMailAddress("", "u@x"), CMailMessage::To);
+    message.AppendRecipient(CMailAddress("Dos", "d@x"), CMailMessage::To);
+    message.AppendRecipient(CMailAddress("", "c@x"), CMailMessage::Cc);
+    message.ReplyTo.EmailAddress = "r@x";
+    message.ExtraHeaders.push_back("X-Kit: 1234");
+    header = message.ComposeHeader();
+    EXPECT_NE(header.find("\r\nTo: u@x,Dos <d@x>\r\nCc: c@x\r\n"), std::string::npos) << header;
+    EXPECT_NE(header.find("\r\nReply-To: Nombre <r@x>\r\nDate: "), std::string::npos) << header;
+    EXPECT_EQ(header.substr(header.size() - 13), "X-Kit: 1234\r\n");
+}
+
+TEST(MailMessage, LineBreaksInCallersTextsBecomeBlanks)
+{
+    CMailMessage message;
+    message.From = CMailAddress("Ana\r\nBcc: espia@x", "ana@x\nX-Evil: 1");
+    message.AppendRecipient(CMailAddress("Mesa\r\nCc: otro@x", "m@x"), CMailMessage::To);
+    message.Subject = "Hola\r\nBcc: espia@x\r\n\r\ncuerpo falso";
+    message.ExtraHeaders.push_back("X-A: 1\r\nBcc: espia@x");
+    for (const auto& line : Lines(message.ComposeHeader())) {
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
+        EXPECT_NE(line.rfind("Bcc:", 0), 0u) << line;
+        EXPECT_NE(line.rfind("X-Evil", 0), 0u) << line;
+        EXPECT_FALSE(line.empty());
+    }
+}
+
+TEST(MailMessage, EnglishDateWhateverTheLocaleAndTheLocaleUntouched)
+{
+    const char* spanish = nullptr;
+    for (const char* name : {"es_ES.UTF-8", "es_ES.utf8", "es_ES", "Spanish_Spain.1252", "Spanish", "es-ES"})
+        if (std::setlocale(LC_TIME, name)) {
+            spanish = name;
+            break;
+        }
+    if (!spanish) GTEST_SKIP() << "no Spanish locale on this system";
+    const std::string before = std::setlocale(LC_TIME, nullptr);
+    CMailMessage message;
+    const std::string header = message.ComposeHeader();
+    EXPECT_EQ(std::setlocale(LC_TIME, nullptr), before);
+    std::setlocale(LC_TIME, "C");
+    const std::size_t date = header.find("\r\nDate: ");
+    ASSERT_NE(date, std::string::npos);
+    EXPECT_TRUE(IsDateText(header.substr(date + 8, 31))) << header;
+}
+
+TEST(MailMessage, MimeLayouts)
+{
+    CMailMessage message;
+    message.Mime = true;
+    std::string header = message.ComposeHeader();
+    EXPECT_NE(header.find("\r\nContent-Transfer-Encoding: quoted-printable\r\nMIME-Version: 1.0\r\nContent-Type: "
+                          "text/plain\r\nDate: "),
+              std::string::npos)
+        << header;
+
+    message.SetBodyText("primero");
+    message.SetBodyText("segundo");
+    ASSERT_EQ(message.RootPart.ChildPartCount(), 1);
+    EXPECT_EQ(message.RootPart.ContentType, "multipart/mixed");
+    EXPECT_EQ(message.RootPart.ChildPartAt(0)->PartText, "segundo");
+    header = message.ComposeHeader();
+    EXPECT_NE(header.find("Content-Transfer-Encoding: quoted-printable\r\nMIME-Version: 1.0\r\nContent-Type: "
+                          "multipart/mixed; boundary=\"" + message.RootPart.Boundary + "\"\r\n"),
+              std::string::npos)
+        << header;
+}

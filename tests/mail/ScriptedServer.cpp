@@ -1,0 +1,163 @@
+#include "tests/mail/ScriptedServer.h"
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "mail/MailPlatform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kScriptWait = std::chrono::seconds(10);
+
+#ifdef _WIN32
+SOCKET Native(MailSocketHandle h)
+{
+    return static_cast<SOCKET>(h);
+}
+bool Readable(MailSocketHandle h, int milliseconds)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(Native(h), &set);
+    timeval limit{milliseconds / 1000, milliseconds % 1000 * 1000};
+    return select(0, &set, nullptr, nullptr, &limit) > 0;
+}
+
+// Windows Sockets for the whole test program.
+class WinsockEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
+    }
+    void TearDown() override { WSACleanup(); }
+};
+[[maybe_unused]] testing::Environment* const g_winsock = testing::AddGlobalTestEnvironment(new WinsockEnvironment);
+#else
+int Native(MailSocketHandle h)
+{
+    return h;
+}
+bool Readable(MailSocketHandle h, int milliseconds)
+{
+    pollfd entry{h, POLLIN, 0};
+    return poll(&entry, 1, milliseconds) > 0;
+}
+#endif
+
+} // namespace
+
+unsigned long PendingBytes(MailSocketHandle socket)
+{
+#ifdef _WIN32
+    u_long count = 0;
+    ioctlsocket(Native(socket), FIONREAD, &count);
+    return count;
+#else
+    int count = 0;
+    ioctl(Native(socket), FIONREAD, &count);
+    return static_cast<unsigned long>(count);
+#endif
+}
+
+bool CScriptPeer::Fill()
+{
+    if (!Readable(m_hSocket, static_cast<int>(std::chrono::milliseconds(kScriptWait).count()))) return false;
+    char chunk[65536];
+    const int got = static_cast<int>(recv(Native(m_hSocket), chunk, sizeof chunk, 0));
+    if (got <= 0) return false;
+    m_Pending.append(chunk, static_cast<std::size_t>(got));
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_Transcript.append(chunk, static_cast<std::size_t>(got));
+    return true;
+}
+
+std::string CScriptPeer::ReadLine()
+{
+    std::size_t end;
+    while ((end = m_Pending.find("\r\n")) == std::string::npos)
+        if (!Fill()) return {};
+    std::string line = m_Pending.substr(0, end);
+    m_Pending.erase(0, end + 2);
+    return line;
+}
+
+std::string CScriptPeer::ReadData()
+{
+    std::size_t end;
+    while ((end = m_Pending.find("\r\n.\r\n")) == std::string::npos)
+        if (!Fill()) return {};
+    std::string data = m_Pending.substr(0, end + 5);
+    m_Pending.erase(0, end + 5);
+    return data;
+}
+
+void CScriptPeer::Send(std::string_view bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const int sent = static_cast<int>(send(Native(m_hSocket), bytes.data() + done, static_cast<int>(bytes.size() - done), 0));
+        if (sent <= 0) return;
+        done += static_cast<std::size_t>(sent);
+    }
+}
+
+void CScriptPeer::SendSplit(std::string_view first, std::string_view second, MailSocketHandle client)
+{
+    Send(first);
+    // The client must take the first piece by itself before the second arrives.
+    const auto limit = Clock::now() + kScriptWait;
+    while (PendingBytes(client) != 0 && Clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Send(second);
+}
+
+void CScriptPeer::WaitClose()
+{
+    while (Fill()) {
+    }
+}
+
+CScriptedServer::CScriptedServer(std::function<void(CScriptPeer&)> script)
+{
+    m_hListen = static_cast<MailSocketHandle>(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+#ifdef _WIN32
+    int size = sizeof address;
+#else
+    socklen_t size = sizeof address;
+#endif
+    if (bind(Native(m_hListen), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(Native(m_hListen), 1) != 0 ||
+        getsockname(Native(m_hListen), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw std::runtime_error("scripted server: cannot listen");
+    m_nPort = ntohs(address.sin_port);
+    m_Thread = std::thread([this, script = std::move(script)] {
+        if (!Readable(m_hListen, static_cast<int>(std::chrono::milliseconds(kScriptWait).count()))) return;
+        const auto peer = static_cast<MailSocketHandle>(accept(Native(m_hListen), nullptr, nullptr));
+        if (peer == kNoMailSocket) return;
+        CScriptPeer talk(peer, m_Transcript, m_Lock);
+        script(talk);
+        CloseMailSocket(peer);
+    });
+}
+
+CScriptedServer::~CScriptedServer()
+{
+    if (m_Thread.joinable()) m_Thread.join();
+    CloseMailSocket(m_hListen);
+}
+
+std::string CScriptedServer::Transcript()
+{
+    if (m_Thread.joinable()) m_Thread.join();
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Transcript;
+}

@@ -1,0 +1,55 @@
+// A one-connection server on 127.0.0.1 that plays a script in its own thread, for replies a
+// real SMTP server will not give on demand. Everything the client sends is kept.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "mail/MailSocketHandle.h"
+
+class CScriptPeer {
+public:
+    explicit CScriptPeer(MailSocketHandle socket, std::string& transcript, std::mutex& lock)
+        : m_hSocket(socket), m_Transcript(transcript), m_Lock(lock) {}
+
+    // One line without its CR LF; empty when the client closed or nothing came in 10 s.
+    std::string ReadLine();
+    // The DATA phase up to and including the "\r\n.\r\n" end marker.
+    std::string ReadData();
+    void Send(std::string_view bytes);
+    // Sends `first`, waits until the client has read it from `client`, then sends `second`.
+    void SendSplit(std::string_view first, std::string_view second, MailSocketHandle client);
+    // Waits (10 s at most) until the client closes.
+    void WaitClose();
+
+private:
+    bool Fill();
+
+    MailSocketHandle m_hSocket;
+    std::string& m_Transcript;
+    std::mutex& m_Lock;
+    std::string m_Pending;
+};
+
+class CScriptedServer {
+public:
+    explicit CScriptedServer(std::function<void(CScriptPeer&)> script);
+    ~CScriptedServer();
+
+    int Port() const { return m_nPort; }
+    // Waits for the script to end; then everything the client sent.
+    std::string Transcript();
+
+private:
+    MailSocketHandle m_hListen;
+    int m_nPort = 0;
+    std::mutex m_Lock;
+    std::string m_Transcript;
+    std::thread m_Thread;
+};
+
+// Bytes waiting unread on a socket.
+unsigned long PendingBytes(MailSocketHandle socket);
