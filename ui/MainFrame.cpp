@@ -111,8 +111,8 @@ bool CMainFrame::LoadFrame(UINT resourceId, DWORD style)
     const HMENU menu = LoadMenuW(module, MAKEINTRESOURCEW(resourceId));
     const std::wstring title = LoadResourceStringW(resourceId);
     if (!CreateEx(0, kFrameClass, title.c_str(), style, kFrameX, kFrameY, kFrameWidth, kFrameHeight, nullptr, menu)) {
-        // A window that was never made did not take the menu over.
-        if (menu && !Handle()) DestroyMenu(menu);
+        // A window that was never made may not have taken the menu with it.
+        if (menu && IsMenu(menu)) DestroyMenu(menu);
         return false;
     }
     m_bOwnedByWindow = true;
