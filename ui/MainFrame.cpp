@@ -270,7 +270,10 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     case kDestroyMessage:
-        DestroyWindow(Handle());
+        if (m_bFetching)
+            m_bDestroyAfterFetch = true;
+        else
+            DestroyWindow(Handle());
         return 0;
     case WM_DESTROY:
         KillTimer(Handle(), kTimerId);
@@ -353,6 +356,14 @@ void CMainFrame::OnTimer()
 void CMainFrame::OnFetchNow()
 {
     if (m_bFetching) return;
+    // A close confirmed during the cycle takes effect once it is over, however it ends.
+    struct DestroyWhenOver {
+        CMainFrame& frame;
+        ~DestroyWhenOver()
+        {
+            if (frame.m_bDestroyAfterFetch) PostMessageW(frame.Handle(), kDestroyMessage, 0, 0);
+        }
+    } destroyWhenOver{*this};
     {
         // The error boxes belong to the cycle: no tick may start another one meanwhile.
         FlagScope fetching(m_bFetching);
@@ -375,7 +386,6 @@ void CMainFrame::OnFetchNow()
             ReportErrorCode(Handle(), ERR_NO_MEMORY);
         }
     }
-    if (m_bDestroyAfterFetch) PostMessageW(Handle(), kDestroyMessage, 0, 0);
 }
 
 bool* CMainFrame::SeenFlag(int index) noexcept
