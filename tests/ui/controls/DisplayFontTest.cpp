@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <commdlg.h>
+#include <dlgs.h>
 
 #include <string>
 
@@ -322,4 +323,89 @@ TEST_F(DisplayFontTest, WithoutTheKeyTheDialogUsesDefaultsAndSavingFails)
     // Nothing brought the key back.
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+namespace {
+// What the real font dialog shows, read from inside its modal loop.
+struct RealDialogSeen {
+    bool found = false;
+    std::wstring face;
+    std::wstring size;
+    HWND owner = nullptr;
+    int ticks = 0;
+};
+RealDialogSeen* g_real = nullptr;
+
+BOOL CALLBACK FindFontDialog(HWND hWnd, LPARAM lParam)
+{
+    // The font dialog is the thread's dialog with the face and size boxes.
+    if (ui_test::ClassName(hWnd) == L"#32770" && GetDlgItem(hWnd, cmb1) && GetDlgItem(hWnd, cmb3)) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK AnswerRealFontDialog(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindFontDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog || !IsWindowVisible(dialog)) {
+        if (++g_real->ticks > 250) KillTimer(nullptr, timer);
+        return;
+    }
+    KillTimer(nullptr, timer);
+    g_real->found = true;
+    g_real->face = ui_test::WindowText(GetDlgItem(dialog, cmb1));
+    g_real->size = ui_test::WindowText(GetDlgItem(dialog, cmb3));
+    g_real->owner = GetWindow(dialog, GW_OWNER);
+    SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+}
+int CALLBACK KeepTrueTypeFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM lParam)
+{
+    if ((type & TRUETYPE_FONTTYPE) && font->lfFaceName[0] != L'@')
+        *reinterpret_cast<std::wstring*>(lParam) = font->lfFaceName;
+    return 1;
+}
+
+// A scalable face of this machine, one that the dialog does not select on its own (its
+// first face).
+std::wstring SomeTrueTypeFace()
+{
+    std::wstring face;
+    LOGFONTW all{};
+    all.lfCharSet = DEFAULT_CHARSET;
+    const HDC dc = GetDC(nullptr);
+    EnumFontFamiliesExW(dc, &all, KeepTrueTypeFace, reinterpret_cast<LPARAM>(&face), 0);
+    ReleaseDC(nullptr, dc);
+    return face;
+}
+} // namespace
+
+TEST_F(DisplayFontTest, TheRealDialogShowsTheStoredSizeInPoints)
+{
+    const std::wstring face = SomeTrueTypeFace();
+    ASSERT_FALSE(face.empty());
+    Provision(face, L"YES", L"No", L"120");
+    // No handler: the system's own dialog, answered from inside its loop.
+    const FontDialogHandler scripted = SetFontDialogHandler(nullptr);
+    RealDialogSeen seen;
+    g_real = &seen;
+    ASSERT_NE(SetTimer(nullptr, 0, 20, AnswerRealFontDialog), 0u);
+    CMessageBoxRecorder boxes;
+    ChooseViewFont(m_frame.Handle(), m_view);
+    SetFontDialogHandler(scripted);
+    g_real = nullptr;
+
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.face, face);
+    EXPECT_EQ(seen.size, L"12");
+    EXPECT_EQ(seen.owner, m_frame.Handle());
+    EXPECT_TRUE(boxes.boxes.empty());
+    // OK without changes stores what was shown.
+    EXPECT_EQ(Raw(L"Font"), face + std::wstring(1, L'\0'));
+    EXPECT_EQ(Raw(L"FontSize"), L"120");
+    EXPECT_EQ(Raw(L"IsBold"), L"Yes");
+    EXPECT_EQ(Raw(L"IsItalic"), L"No");
+    EXPECT_EQ(ViewLogFont().lfHeight, -12);
 }
