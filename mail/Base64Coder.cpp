@@ -1,6 +1,9 @@
 #include "mail/Base64Coder.h"
 
+#include "mail/MailPlatform.h"
+
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -66,8 +69,8 @@ struct SkipTable {
 template <typename T>
 T* Allocate(std::uint32_t size)
 {
-    // calloc hands large blocks over already zeroed, which spares a pass over them.
-    void* block = std::calloc(size, 1);
+    // A new block comes zeroed, which spares a pass over it.
+    void* block = AllocateZeroedBlock(size);
     if (!block) throw std::bad_alloc();
     return static_cast<T*>(block);
 }
@@ -83,8 +86,8 @@ std::uint32_t RoundedCapacity(std::uint64_t size)
 
 CBase64Coder::~CBase64Coder()
 {
-    std::free(m_pDecoded);
-    std::free(m_pEncoded);
+    FreeBlock(m_pDecoded, m_nDecodedCapacity);
+    FreeBlock(m_pEncoded, m_nEncodedCapacity);
 }
 
 void CBase64Coder::EncodeText(const char* text)
@@ -123,7 +126,7 @@ std::uint32_t CBase64Coder::EncodedLength() const
 void CBase64Coder::ReserveEncoded(std::uint32_t size)
 {
     if (m_nEncodedCapacity < size) {
-        std::free(m_pEncoded);
+        FreeBlock(m_pEncoded, m_nEncodedCapacity);
         m_pEncoded = nullptr;
         m_nEncodedCapacity = 0;
         const std::uint32_t capacity = RoundedCapacity(size);
@@ -138,7 +141,7 @@ void CBase64Coder::ReserveEncoded(std::uint32_t size)
 void CBase64Coder::ReserveDecoded(std::uint32_t size)
 {
     if (m_nDecodedCapacity < size) {
-        std::free(m_pDecoded);
+        FreeBlock(m_pDecoded, m_nDecodedCapacity);
         m_pDecoded = nullptr;
         m_nDecodedCapacity = 0;
         const std::uint32_t capacity = RoundedCapacity(size);
@@ -182,7 +185,21 @@ void CBase64Coder::EncodeData(const unsigned char* data, std::uint32_t length)
     const unsigned char* in = m_pDecoded;
     char* out = m_pEncoded;
     const std::uint32_t whole = length - length % 3;
-    for (std::uint32_t i = 0; i < whole; i += 3, out += 4) {
+    std::uint32_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four bytes read at once (the zeroed capacity lies beyond the data), four written.
+        for (; i < whole; i += 3, out += 4) {
+            std::uint32_t v;
+            std::memcpy(&v, in + i, 4);
+            v = ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
+            std::uint16_t a, b;
+            std::memcpy(&a, table.Pairs[v >> 12], 2);
+            std::memcpy(&b, table.Pairs[v & 0xFFF], 2);
+            const std::uint32_t w = a | (std::uint32_t(b) << 16);
+            std::memcpy(out, &w, 4);
+        }
+    }
+    for (; i < whole; i += 3, out += 4) {
         const std::uint32_t v = (std::uint32_t(in[i]) << 16) | (std::uint32_t(in[i + 1]) << 8) | in[i + 2];
         std::memcpy(out, table.Pairs[v >> 12], 2);
         std::memcpy(out + 2, table.Pairs[v & 0xFFF], 2);

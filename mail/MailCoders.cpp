@@ -1,5 +1,7 @@
 #include "mail/MailCoders.h"
 
+#include "mail/MailPlatform.h"
+
 #include <cstring>
 #include <memory>
 
@@ -35,54 +37,68 @@ std::string QuotedPrintableEncode(const char* text)
 std::string QuotedPrintableEncode(std::string_view text)
 {
     static const QpTable table;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     if (n == 0) return {};
 
-    // Escape pass.
-    std::unique_ptr<char[]> escaped(new char[3 * n]);
-    char* e = escaped.get();
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (table.Plain[c]) {
-            e[length++] = static_cast<char>(c);
-        } else {
-            e[length] = '=';
-            e[length + 1] = HexDigit(c >> 4);
-            e[length + 2] = HexDigit(c & 15);
-            length += 3;
-        }
-    }
-
-    // Line pass.
-    std::unique_ptr<char[]> output(new char[length + 3 * (length / 76 + 1)]);
-    char* out = output.get();
+    // The output is sized once from the escaped length.
+    std::size_t escapes = 0;
+    for (std::size_t i = 0; i < n; ++i) escapes += !table.Plain[in[i]];
+    const std::size_t escapedLength = n + 2 * escapes;
+    std::string out;
+    std::size_t room = escapedLength + 3 * (escapedLength / 38 + 2);
+    out.reserve(room);
+    AdviseLargeBlock(out.data(), room);
+    out.resize(room);
     std::size_t written = 0;
-    std::size_t s = 0;
-    for (std::size_t j = 0; j < length; ++j) {
-        const char c = e[j];
-        if (c == '\n' || c == '\r' || j == length - 1) {
-            std::memcpy(out + written, e + s, j + 1 - s);
-            written += j + 1 - s;
-            s = j + 1;
-        } else if (j - s > 76) {
-            std::size_t k = j;
+    auto put = [&](const char* bytes, std::size_t count) {
+        if (written + count > out.size()) out.resize(out.size() + out.size() / 2 + count);
+        std::memcpy(out.data() + written, bytes, count);
+        written += count;
+    };
+
+    // Line by line (a segment always ends at a CR or LF): escape pass into `e`, then the line
+    // pass with its soft breaks.
+    std::string line;
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i;
+        while (end < n && in[end] != '\r' && in[end] != '\n') ++end;
+        if (end < n) ++end;  // the CR or LF closes the line
+        if (line.size() < 3 * (end - i)) line.resize(3 * (end - i));
+        char* e = line.data();
+        std::size_t length = 0;
+        for (std::size_t k = i; k < end; ++k) {
+            const unsigned char c = in[k];
+            if (table.Plain[c]) {
+                e[length++] = static_cast<char>(c);
+            } else {
+                e[length] = '=';
+                e[length + 1] = HexDigit(c >> 4);
+                e[length + 2] = HexDigit(c & 15);
+                length += 3;
+            }
+        }
+        i = end;
+
+        std::size_t s = 0;
+        while (length - 1 > s + 77) {
+            // The segment has reached 78 characters: break after the last blank or escape
+            // within it, else after 77 characters, but never inside an escape.
+            std::size_t k = s + 77;
             while (k > s && !IsQpSpace(e[k]) && !(k > 1 && e[k - 2] == '=')) --k;
             if (k == s) {
                 k = s + 76;
-                // Never end a line inside an escape: break before it.
                 if (e[k] == '=') k -= 1;
                 else if (e[k - 1] == '=') k -= 2;
             }
-            std::memcpy(out + written, e + s, k + 1 - s);
-            written += k + 1 - s;
-            std::memcpy(out + written, "=\r\n", 3);
-            written += 3;
+            put(e + s, k + 1 - s);
+            put("=\r\n", 3);
             s = k + 1;
-            j = k;
         }
+        put(e + s, length - s);
     }
-    return std::string(out, written);
+    out.resize(written);
+    return out;
 }
 
 namespace {

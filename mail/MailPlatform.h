@@ -2,6 +2,7 @@
 // thread's last-error value, UUIDs, the time zone, the local host name, shared file opening.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -19,6 +20,7 @@ static_assert(sizeof(MailSocketHandle) == sizeof(SOCKET) && kNoMailSocket == INV
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,6 +49,14 @@ std::tm LocalTimeNow();
 
 // The local host name; empty when it cannot be obtained.
 std::string LocalHostName();
+
+// Zeroed memory for large buffers, in huge pages where the system offers them: on a fresh
+// block of many megabytes the page faults cost more than the work done in it. Null when
+// the memory cannot be had. FreeBlock takes the size that was asked for.
+void* AllocateZeroedBlock(std::size_t size);
+void FreeBlock(void* block, std::size_t size);
+// Asks for huge pages behind memory already allocated (a string's reserved capacity).
+void AdviseLargeBlock(void* data, std::size_t size);
 
 // Opens a file (name in Windows-1252) for binary reading while denying other writers.
 std::FILE* OpenFileDenyWrite(const std::string& path);
