@@ -49,7 +49,8 @@ protected:
     virtual void OnCancel();
     // Any other command; true when handled.
     virtual bool OnCommand(UINT id, UINT notifyCode, HWND control);
-    // Messages before the handlers above; answer as a dialog procedure does (TRUE handled).
+    // Every message, before the handlers above; answers as a dialog procedure does (TRUE
+    // handled). An override passes what it does not handle on to this one.
     virtual INT_PTR DialogProc(UINT msg, WPARAM wParam, LPARAM lParam);
 
 private:
