@@ -601,6 +601,34 @@ TEST_F(RealSmtp, TheProgramsDialogueDeliversWhatWasTyped)
     EXPECT_EQ(last["body"], ".primera l\xEDnea\r\n.\r\nsegunda\r\n..tercera\r\ncuarta con \xE1" "cento\r\n\r\n");
 }
 
+TEST_F(RealSmtp, MimeBodiesDecodeToTheTextWithSingleDots)
+{
+    // Quoted-printable (a soft break puts a dot at a line start) and base64.
+    const std::string typed = ".uno\n.\n" + std::string(77, 'x') + ".final con \xE9nfasis\n..dos";
+    const std::string expected = ".uno\r\n.\r\n" + std::string(77, 'x') + ".final con \xE9nfasis\r\n..dos";
+    for (const bool base64 : {false, true}) {
+        TestConnection connection;
+        ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", m_nPort));
+        CMailMessage message;
+        message.Mime = true;
+        message.From = CMailAddress("", "ana@cliente.example");
+        message.AppendRecipient(CMailAddress("", "ayuda@quorvex.example"), CMailMessage::To);
+        message.Subject = "MIME";
+        message.SetBodyText(typed);
+        message.RootPart.ChildPartAt(0)->Base64Body = base64;
+        ASSERT_TRUE(connection.SendMessage(message)) << connection.GetLastReplyText();
+        connection.Disconnect(true);
+
+        COracle oracle;
+        ASSERT_TRUE(oracle.Ok());
+        auto last = oracle.Last();
+        EXPECT_EQ(last["content_type"], "multipart/mixed");
+        EXPECT_EQ(last["part_type"], "text/plain");
+        EXPECT_EQ(last["part_charset"], "iso-8859-1");
+        EXPECT_EQ(last["body"], expected) << (base64 ? "base64" : "quoted-printable") << "\n" << last["raw"];
+    }
+}
+
 TEST_F(RealSmtp, AWrongPasswordShowsTheServersRefusal)
 {
     TestConnection connection;

@@ -101,7 +101,13 @@ void CScriptPeer::Send(std::string_view bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const int sent = static_cast<int>(send(Native(m_hSocket), bytes.data() + done, static_cast<int>(bytes.size() - done), 0));
+#ifdef _WIN32
+        const int flags = 0;
+#else
+        const int flags = MSG_NOSIGNAL;  // a client that has gone must not end the test program
+#endif
+        const int sent =
+            static_cast<int>(send(Native(m_hSocket), bytes.data() + done, static_cast<int>(bytes.size() - done), flags));
         if (sent <= 0) return;
         done += static_cast<std::size_t>(sent);
     }

@@ -55,6 +55,8 @@ def summary(envelope):
         return "END\n"
     raw = envelope.original_content or envelope.content
     msg = email.message_from_bytes(raw, policy=email.policy.default)
+    # The first leaf part holds the text of a multipart message.
+    leaf = next((part for part in msg.walk() if not part.is_multipart()), msg)
     fields = {
         "mail_from": cp(envelope.mail_from),
         "rcpt_tos": cp(",".join(envelope.rcpt_tos)),
@@ -66,7 +68,9 @@ def summary(envelope):
         "to": cp(str(msg["to"] or "")),
         "date": cp(str(msg["date"] or "")),
         "date_ok": b"1" if msg["date"] is not None and msg["date"].datetime is not None else b"0",
-        "body": msg.get_payload(decode=True) or b"",
+        "body": leaf.get_payload(decode=True) or b"",
+        "part_type": cp(leaf.get_content_type()),
+        "part_charset": cp(leaf.get_content_charset() or ""),
     }
     sender = msg["from"]
     if sender is not None and sender.addresses:
