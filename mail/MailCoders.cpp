@@ -3,7 +3,6 @@
 #include "mail/MailPlatform.h"
 
 #include <cstring>
-#include <memory>
 
 char HexDigit(int value)
 {
