@@ -190,13 +190,13 @@ TEST(EchoReplyMatching, OnlyAnEchoReplyWithThisIdentifierAndSequenceAnswers)
 
 TEST(ProbeAddress, DottedAddressIsUsedAsItIsWithPortZero)
 {
-    // Only resolved here, never sent to.
+    // A dotted address that no name stands for; only resolved here.
     ProbeAddress address;
-    ASSERT_TRUE(probe_platform::Resolve("10.1.2.3", address));
+    ASSERT_TRUE(probe_platform::Resolve("127.1.2.3", address));
     const auto& inet = *reinterpret_cast<const sockaddr_in*>(address.bytes);
     EXPECT_EQ(inet.sin_family, AF_INET);
     EXPECT_EQ(inet.sin_port, 0);
-    const unsigned char expected[] = {10, 1, 2, 3};
+    const unsigned char expected[] = {127, 1, 2, 3};
     EXPECT_EQ(std::memcmp(&inet.sin_addr, expected, 4), 0);
 
     ASSERT_TRUE(probe_platform::Resolve("localhost", address));
