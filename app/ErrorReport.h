@@ -18,3 +18,7 @@ void ReportErrorText(HWND owner, const std::string& text);
 // The standard error report of a system failure: its text in a plain OK box captioned with
 // the program's name.
 void ReportSystemError(HWND owner, const CSystemException& error);
+
+// Inside a catch block: shows the failure being handled as the user is told of it (an error
+// code, a system failure, or memory exhaustion as code -1002); anything else is rethrown.
+void ReportCaughtError(HWND owner);

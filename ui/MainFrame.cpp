@@ -378,12 +378,8 @@ void CMainFrame::OnFetchNow()
             case OUTCOME_NO_CONNECTION: m_trayIcon.SetIconFromResource(IDI_NO_CONEXION); break;
             default: break;
             }
-        } catch (const CCodeException& error) {
-            ReportErrorCode(Handle(), error.Code());
-        } catch (const CSystemException& error) {
-            ReportSystemError(Handle(), error);
-        } catch (const std::bad_alloc&) {
-            ReportErrorCode(Handle(), ERR_NO_MEMORY);
+        } catch (...) {
+            ReportCaughtError(Handle());
         }
     }
 }
@@ -450,12 +446,8 @@ void CMainFrame::OnCategorySelected()
         SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
         if (m_fetcher.m_nOutcome != OUTCOME_NO_CONNECTION && AllSeen())
             m_trayIcon.SetIconFromResource(IDI_NO_MENSAJES);
-    } catch (const CCodeException& error) {
-        ReportErrorCode(Handle(), error.Code());
-    } catch (const CSystemException& error) {
-        ReportSystemError(Handle(), error);
-    } catch (const std::bad_alloc&) {
-        ReportErrorCode(Handle(), ERR_NO_MEMORY);
+    } catch (...) {
+        ReportCaughtError(Handle());
     }
 }
 
