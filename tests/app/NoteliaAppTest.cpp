@@ -143,33 +143,18 @@ TEST(NoteliaProgram, RunsInvisiblyAndEndsAfterTheCloseCommandAndTwoYes)
     using namespace program_driver;
     ProvisionedKey settings;
     testing_support::ScopedWorkDir dir;
-    std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process))
-        << GetLastError();
-
-    HWND frame = nullptr;
-    WaitFor(process.hProcess,
-            [&] { return (frame = FindProcessWindow(process.dwProcessId, nullptr, L"Notelia 2.5")) != nullptr; },
-            30000);
-    ASSERT_NE(frame, nullptr);
+    RunningProgram program;
+    ASSERT_TRUE(StartProgram(ProgramPath(), program)) << GetLastError();
+    const HWND frame = program.frame;
     EXPECT_FALSE(IsWindowVisible(frame));
 
     // The caption's close only hides: the close command that follows still finds the program.
     PostMessageW(frame, WM_CLOSE, 0, 0);
 
-    const std::wstring failure = CloseProgram(process.hProcess, process.dwProcessId, frame);
-    EXPECT_EQ(failure, L"");
-    if (!failure.empty()) TerminateProcess(process.hProcess, 1);
-    ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
+    const ProgramEnd end = EndProgram(program);
+    EXPECT_EQ(end.failure, L"");
+    ASSERT_TRUE(end.ended);
+    EXPECT_EQ(end.exitCode, 0u);
     // No icon stays behind.
     EXPECT_FALSE(frame_test::ShellHasIcon(frame, 133));
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }

@@ -125,22 +125,13 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
 
     testing_support::ScopedWorkDir dir;
     const std::wstring program = WidenCp1252(WinePath(NOTELIA_EXE_PATH));
-    std::wstring commandLine = L"\"" + program + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process))
-        << GetLastError();
-
-    HWND frame = nullptr;
-    WaitFor(process.hProcess,
-            [&] { return (frame = FindProcessWindow(process.dwProcessId, nullptr, L"Notelia 2.5")) != nullptr; },
-            30000);
-    ASSERT_NE(frame, nullptr);
+    RunningProgram running;
+    ASSERT_TRUE(StartProgram(program, running)) << GetLastError();
+    const HWND frame = running.frame;
+    const HANDLE process = running.process.hProcess;
     // The first cycle runs about 1.6 seconds after the start and pops the window up.
-    const bool shown = WaitFor(process.hProcess, [&] { return IsWindowVisible(frame) != FALSE; }, 30000);
+    const bool shown = WaitFor(process, [&] { return IsWindowVisible(frame) != FALSE; }, 30000);
     const auto popUp = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     std::printf("window visible %lld ms after the start\n", static_cast<long long>(popUp.count()));
     RecordProperty("popup_ms", static_cast<int>(popUp.count()));
@@ -158,24 +149,19 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
         ASSERT_NE(selector, nullptr);
         const auto selected = static_cast<int>(SendMessageW(selector, CB_GETCURSEL, 0, 0));
         EXPECT_EQ(selected, 2);
-        EXPECT_EQ(SelectorItemText(selector, process.dwProcessId, selected), L"Informaci\u00F3n General");
+        EXPECT_EQ(SelectorItemText(selector, running.process.dwProcessId, selected), L"Informaci\u00F3n General");
 
         // The wrapper photographs the screen, then tells.
         WriteBytes(WinePath(shotDir.c_str()) + "\\ready", "");
         EXPECT_TRUE(WaitFor(
-            process.hProcess, [&] { return Exists(WinePath(shotDir.c_str()) + "\\done"); }, 30000));
+            process, [&] { return Exists(WinePath(shotDir.c_str()) + "\\done"); }, 30000));
     }
 
-    const std::wstring failure = CloseProgram(process.hProcess, process.dwProcessId, frame);
-    EXPECT_EQ(failure, L"");
-    if (!failure.empty()) TerminateProcess(process.hProcess, 1);
-    ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
+    const ProgramEnd end = EndProgram(running);
+    EXPECT_EQ(end.failure, L"");
+    ASSERT_TRUE(end.ended);
+    EXPECT_EQ(end.exitCode, 0u);
     // Nothing stays behind: neither the icon nor the local copies.
     EXPECT_FALSE(frame_test::ShellHasIcon(frame, 133));
     for (const auto& entry : published) EXPECT_FALSE(Exists(entry.first)) << entry.first;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }

@@ -59,6 +59,39 @@ inline bool WaitFor(HANDLE process, const std::function<bool()>& done, DWORD tim
     return true;
 }
 
+// The real program started from `path`, with its frame window once it has one.
+struct RunningProgram {
+    PROCESS_INFORMATION process{};
+    HWND frame = nullptr;
+
+    RunningProgram() = default;
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+    ~RunningProgram()
+    {
+        if (process.hThread) CloseHandle(process.hThread);
+        if (process.hProcess) CloseHandle(process.hProcess);
+    }
+};
+
+// Starts the program and waits (bounded) for its hidden frame window; false when either fails.
+inline bool StartProgram(const std::wstring& path, RunningProgram& program)
+{
+    std::wstring commandLine = L"\"" + path + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &program.process))
+        return false;
+    WaitFor(program.process.hProcess,
+            [&] {
+                return (program.frame = FindProcessWindow(program.process.dwProcessId, nullptr, L"Notelia 2.5")) !=
+                       nullptr;
+            },
+            30000);
+    return program.frame != nullptr;
+}
+
 // A message box of the program: its window and text.
 struct ProgramBox {
     HWND window = nullptr;
@@ -101,6 +134,25 @@ inline std::wstring CloseProgram(HANDLE process, DWORD processId, HWND frame)
     Press(warning, IDYES);
     if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) return L"the program did not end";
     return L"";
+}
+
+// How the program ended after EndProgram.
+struct ProgramEnd {
+    std::wstring failure;  // empty when the close went as a user's would
+    bool ended = false;
+    DWORD exitCode = 1;
+};
+
+// Closes the program the user's way, or ends it by force when that fails, and waits for it.
+inline ProgramEnd EndProgram(RunningProgram& program)
+{
+    ProgramEnd end;
+    const HANDLE process = program.process.hProcess;
+    end.failure = CloseProgram(process, program.process.dwProcessId, program.frame);
+    if (!end.failure.empty()) TerminateProcess(process, 1);
+    end.ended = WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
+    GetExitCodeProcess(process, &end.exitCode);
+    return end;
 }
 
 } // namespace program_driver
