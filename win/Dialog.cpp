@@ -51,6 +51,27 @@ void CDialog::EndDialog(INT_PTR result)
     ::EndDialog(m_hWnd, result);
 }
 
+void CDialog::CenterOverOwner()
+{
+    // Over the owner while the user sees it, else in the middle of the owner's screen: a
+    // hidden owner (the frame waiting in the tray) would put the dialog in a corner.
+    const HWND owner = GetWindow(m_hWnd, GW_OWNER);
+    RECT area{};
+    if (owner && IsWindowVisible(owner) && !IsIconic(owner)) {
+        GetWindowRect(owner, &area);
+    } else {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        GetMonitorInfoW(MonitorFromWindow(owner ? owner : m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        area = monitor.rcWork;
+    }
+    RECT self{};
+    GetWindowRect(m_hWnd, &self);
+    const int x = area.left + ((area.right - area.left) - (self.right - self.left)) / 2;
+    const int y = area.top + ((area.bottom - area.top) - (self.bottom - self.top)) / 2;
+    SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool CDialog::OnInitDialog()
 {
     return true;
@@ -76,6 +97,7 @@ INT_PTR CDialog::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam)
     switch (msg) {
     case WM_INITDIALOG:
         if (m_script) PostMessageW(m_hWnd, kRunScriptMessage, 0, 0);
+        CenterOverOwner();
         return OnInitDialog() ? TRUE : FALSE;
     case WM_COMMAND: {
         const UINT id = LOWORD(wParam);

@@ -42,6 +42,8 @@ public:
 protected:
     // Data in; answer false when focus was set here.
     virtual bool OnInitDialog();
+    // Places the dialog in the middle of its owner, or of the screen when the owner is hidden.
+    void CenterOverOwner();
     // Data out on IDOK. The default ends with IDOK; an override that finds bad data keeps the
     // dialog open by not ending it.
     virtual void OnOK();

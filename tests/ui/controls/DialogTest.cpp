@@ -181,6 +181,31 @@ TEST(AboutBoxTest, RunsModallyOverTheMainWindowWithItsContents)
     EXPECT_EQ(iconRect.top, expectedIcon.top);
 }
 
+TEST(AboutBoxTest, OpensInTheMiddleOfTheScreenWhileTheMainWindowIsHidden)
+{
+    CRecorderWindow main;
+    ASSERT_TRUE(main.Create());
+    ShowWindow(main.Handle(), SW_HIDE);
+    CWindow::SetMainWindow(main.Handle());
+    RECT box{};
+    const CModalScope modal([&](CDialog& dialog, HWND parent) {
+        return dialog.RunModalWithScript(parent, [&](HWND dialogWindow) {
+            GetWindowRect(dialogWindow, &box);
+            SendMessageW(GetDlgItem(dialogWindow, IDOK), BM_CLICK, 0, 0);
+        });
+    });
+    CAboutDlg about;
+    EXPECT_EQ(about.DoModal(), IDOK);
+    CWindow::SetMainWindow(nullptr);
+
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(main.Handle(), MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    EXPECT_NEAR((box.left + box.right) / 2, (work.left + work.right) / 2, 1);
+    EXPECT_NEAR((box.top + box.bottom) / 2, (work.top + work.bottom) / 2, 1);
+}
+
 TEST(AboutBoxTest, CaptionCloseEndsItAsCancel)
 {
     const CModalScope modal([&](CDialog& dialog, HWND parent) {
