@@ -64,14 +64,6 @@ std::tm LocalTimeNow()
     return local;
 }
 
-std::string LocalHostName()
-{
-    char name[260] = {};
-    if (gethostname(name, sizeof name) != 0) return {};
-    name[sizeof name - 1] = 0;
-    return name;
-}
-
 void* AllocateZeroedBlock(std::size_t size)
 {
     return std::calloc(size ? size : 1, 1);
@@ -140,14 +132,6 @@ std::tm LocalTimeNow()
     return local;
 }
 
-std::string LocalHostName()
-{
-    char name[260] = {};
-    if (gethostname(name, sizeof name) != 0) return {};
-    name[sizeof name - 1] = 0;
-    return name;
-}
-
 namespace {
 constexpr std::size_t kLargeBlock = 1u << 20;
 constexpr std::size_t kHugePage = 2u << 20;
@@ -197,3 +181,11 @@ std::FILE* OpenFileDenyWrite(const std::string& path)
 }
 
 #endif
+
+std::string LocalHostName()
+{
+    char name[260] = {};
+    if (gethostname(name, sizeof name) != 0) return {};
+    name[sizeof name - 1] = 0;
+    return name;
+}
