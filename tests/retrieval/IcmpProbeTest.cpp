@@ -13,6 +13,8 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #include <windows.h>
+
+#include "tests/support/WinTestSupport.h"
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -35,16 +37,8 @@ namespace {
 constexpr int kAccessDenied = WSAEACCES;
 constexpr int kOtherSocketError = WSAEAFNOSUPPORT;
 
-class WinsockEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        WSADATA data;
-        ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
-    }
-    void TearDown() override { WSACleanup(); }
-};
-const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
+const auto* const g_winsock =
+    ::testing::AddGlobalTestEnvironment(new testing_support::WinsockEnvironment);
 
 unsigned long ProcessId()
 {

@@ -17,6 +17,7 @@
 #include "retrieval/MessageFetcher.h"
 #include "tests/retrieval/ScriptedServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WinTestSupport.h"
 #include "win/MessageBox.h"
 #include "win/TextCodec.h"
 
@@ -37,16 +38,8 @@ const std::string kRegistryText = "No se pudo encontrar la entrada en la registr
 const std::string kFileText = "No se pudo abrir el archivo.";
 constexpr unsigned long kTestTimeOut = 5000;
 
-class WinsockEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        WSADATA data;
-        ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
-    }
-    void TearDown() override { WSACleanup(); }
-};
-const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
+const auto* const g_winsock =
+    ::testing::AddGlobalTestEnvironment(new testing_support::WinsockEnvironment);
 
 struct Box {
     HWND owner;

@@ -9,27 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/WinTestSupport.h"
 #include "win/MessageBox.h"
 #include "win/Window.h"
 
 namespace ui_test {
 
-// Dispatches this thread's messages until `done` holds or `timeoutMs` has passed.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done()) return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
-    }
-}
+using testing_support::ClassName;
+using testing_support::PumpUntil;
+using testing_support::WindowText;
 
 // A top-level window that records the commands and WM_NULL messages it gets.
 class CRecorderWindow : public CWindow {
@@ -90,19 +78,5 @@ public:
 private:
     MessageBoxHandler m_previous;
 };
-
-inline std::wstring WindowText(HWND hWnd)
-{
-    wchar_t text[512] = {};
-    GetWindowTextW(hWnd, text, 512);
-    return text;
-}
-
-inline std::wstring ClassName(HWND hWnd)
-{
-    wchar_t name[128] = {};
-    GetClassNameW(hWnd, name, 128);
-    return name;
-}
 
 } // namespace ui_test

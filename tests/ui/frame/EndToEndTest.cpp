@@ -52,7 +52,7 @@ HWND FindChild(HWND parent, const wchar_t* className, int id)
         parent,
         [](HWND hWnd, LPARAM lParam) -> BOOL {
             auto* s = reinterpret_cast<Search*>(lParam);
-            if (GetDlgCtrlID(hWnd) != s->id || _wcsicmp(ClassOf(hWnd).c_str(), s->className) != 0) return TRUE;
+            if (GetDlgCtrlID(hWnd) != s->id || _wcsicmp(ClassName(hWnd).c_str(), s->className) != 0) return TRUE;
             s->found = hWnd;
             return FALSE;
         },

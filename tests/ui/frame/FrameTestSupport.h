@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/WinTestSupport.h"
 #include "ui/MainFrame.h"
 #include "win/MessageBox.h"
 
@@ -124,20 +125,7 @@ protected:
 // does, until `done` holds or `timeoutMs` has passed.
 inline bool PumpUntil(HWND frame, const std::function<bool()>& done, DWORD timeoutMs = 5000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            CWindow* window = frame && IsWindow(frame) ? CWindow::FromHandle(frame) : nullptr;
-            if (window && window->PreTranslateMessage(msg)) continue;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done()) return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
-    }
+    return testing_support::PumpUntil(done, timeoutMs, frame);
 }
 
 // Whether the shell holds an icon of `window` with `id`: only an existing icon can be changed.

@@ -8,21 +8,12 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/WinTestSupport.h"
+
 namespace program_driver {
 
-inline std::wstring TextOf(HWND hWnd)
-{
-    wchar_t text[1024] = {};
-    GetWindowTextW(hWnd, text, 1024);
-    return text;
-}
-
-inline std::wstring ClassOf(HWND hWnd)
-{
-    wchar_t name[128] = {};
-    GetClassNameW(hWnd, name, 128);
-    return name;
-}
+using testing_support::ClassName;
+using testing_support::WindowText;
 
 // A top-level window of process `processId` with this class (null: any) and title.
 inline HWND FindProcessWindow(DWORD processId, const wchar_t* className, const std::wstring& title)
@@ -38,8 +29,8 @@ inline HWND FindProcessWindow(DWORD processId, const wchar_t* className, const s
             auto* s = reinterpret_cast<Search*>(lParam);
             DWORD pid = 0;
             GetWindowThreadProcessId(hWnd, &pid);
-            if (pid != s->processId || TextOf(hWnd) != *s->title) return TRUE;
-            if (s->className && ClassOf(hWnd) != s->className) return TRUE;
+            if (pid != s->processId || WindowText(hWnd) != *s->title) return TRUE;
+            if (s->className && ClassName(hWnd) != s->className) return TRUE;
             s->found = hWnd;
             return FALSE;
         },
@@ -105,7 +96,7 @@ inline ProgramBox WaitForBox(HANDLE process, DWORD processId, const std::wstring
     WaitFor(process, [&] { return (box.window = FindProcessWindow(processId, L"#32770", caption)) != nullptr; },
             timeoutMs);
     // The box's text is its static control 0xFFFF.
-    if (box.window) box.text = TextOf(GetDlgItem(box.window, 0xFFFF));
+    if (box.window) box.text = WindowText(GetDlgItem(box.window, 0xFFFF));
     return box;
 }
 
