@@ -10,6 +10,7 @@
 
 #include "app/NoteliaApp.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WinTestSupport.h"
 #include "tests/ui/frame/FrameTestSupport.h"
 #include "tests/ui/frame/ProgramDriver.h"
 #include "win/MessageBox.h"
@@ -17,30 +18,7 @@
 
 namespace {
 
-struct RecordedBox {
-    HWND owner;
-    std::string text;
-    std::string caption;
-    UINT flags;
-};
-
-// Records every message box instead of showing it.
-class BoxRecorder {
-public:
-    BoxRecorder()
-    {
-        m_previous = SetMessageBoxHandler([this](HWND owner, const std::string& text, const std::string& caption,
-                                                 UINT flags) {
-            boxes.push_back({owner, text, caption, flags});
-            return IDOK;
-        });
-    }
-    ~BoxRecorder() { SetMessageBoxHandler(m_previous); }
-    std::vector<RecordedBox> boxes;
-
-private:
-    MessageBoxHandler m_previous;
-};
+using BoxRecorder = testing_support::ScriptedBoxes;
 
 HWND g_windowToDestroy = nullptr;
 

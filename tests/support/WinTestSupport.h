@@ -6,11 +6,14 @@
 #include <windows.h>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "win/MessageBox.h"
 #include "win/Window.h"
 
 namespace testing_support {
@@ -58,6 +61,42 @@ public:
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
     }
     void TearDown() override { WSACleanup(); }
+};
+
+struct RecordedBox {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT flags;
+};
+
+// Answers message boxes from a queue of answers (`otherwise` once it is empty) and records
+// them, for the object's lifetime.
+class ScriptedBoxes {
+public:
+    explicit ScriptedBoxes(std::deque<int> answers = {}, int otherwise = IDOK) : answers(std::move(answers))
+    {
+        m_previous = SetMessageBoxHandler([this, otherwise](HWND owner, const std::string& text,
+                                                            const std::string& caption, UINT flags) {
+            boxes.push_back({owner, text, caption, flags});
+            if (onBox) onBox();
+            if (this->answers.empty()) return otherwise;
+            const int answer = this->answers.front();
+            this->answers.pop_front();
+            return answer;
+        });
+    }
+    ~ScriptedBoxes() { SetMessageBoxHandler(m_previous); }
+    ScriptedBoxes(const ScriptedBoxes&) = delete;
+    ScriptedBoxes& operator=(const ScriptedBoxes&) = delete;
+
+    std::deque<int> answers;
+    std::vector<RecordedBox> boxes;
+    // Runs while a box is "on screen", as the user's actions during a real box would.
+    std::function<void()> onBox;
+
+private:
+    MessageBoxHandler m_previous;
 };
 
 } // namespace testing_support

@@ -52,31 +52,10 @@ protected:
 };
 
 // Answers every message box with `answer` and records it, for the object's lifetime.
-class CMessageBoxRecorder {
+class CMessageBoxRecorder : public testing_support::ScriptedBoxes {
 public:
-    struct Box {
-        HWND owner;
-        std::string text;
-        std::string caption;
-        UINT flags;
-    };
-
-    explicit CMessageBoxRecorder(int answer = IDOK)
-    {
-        m_previous = SetMessageBoxHandler([this, answer](HWND owner, const std::string& text,
-                                                         const std::string& caption, UINT flags) {
-            boxes.push_back({owner, text, caption, flags});
-            return answer;
-        });
-    }
-    ~CMessageBoxRecorder() { SetMessageBoxHandler(m_previous); }
-    CMessageBoxRecorder(const CMessageBoxRecorder&) = delete;
-    CMessageBoxRecorder& operator=(const CMessageBoxRecorder&) = delete;
-
-    std::vector<Box> boxes;
-
-private:
-    MessageBoxHandler m_previous;
+    using Box = testing_support::RecordedBox;
+    explicit CMessageBoxRecorder(int answer = IDOK) : ScriptedBoxes({}, answer) {}
 };
 
 } // namespace ui_test

@@ -58,40 +58,8 @@ private:
     HKEY m_key = nullptr;
 };
 
-struct RecordedBox {
-    HWND owner;
-    std::string text;
-    std::string caption;
-    UINT flags;
-};
-
-// Answers message boxes from a queue of answers (IDOK once it is empty) and records them.
-class ScriptedBoxes {
-public:
-    explicit ScriptedBoxes(std::deque<int> answers = {}) : answers(std::move(answers))
-    {
-        m_previous = SetMessageBoxHandler([this](HWND owner, const std::string& text, const std::string& caption,
-                                                 UINT flags) {
-            boxes.push_back({owner, text, caption, flags});
-            if (onBox) onBox();
-            if (this->answers.empty()) return IDOK;
-            const int answer = this->answers.front();
-            this->answers.pop_front();
-            return answer;
-        });
-    }
-    ~ScriptedBoxes() { SetMessageBoxHandler(m_previous); }
-    ScriptedBoxes(const ScriptedBoxes&) = delete;
-    ScriptedBoxes& operator=(const ScriptedBoxes&) = delete;
-
-    std::deque<int> answers;
-    std::vector<RecordedBox> boxes;
-    // Runs while a box is "on screen", as the user's actions during a real box would.
-    std::function<void()> onBox;
-
-private:
-    MessageBoxHandler m_previous;
-};
+using testing_support::RecordedBox;
+using testing_support::ScriptedBoxes;
 
 // A frame whose fetch cycle is a script and whose timer periods are recorded instead of run.
 class CTestFrame : public CMainFrame {
