@@ -54,6 +54,14 @@ std::string B64(const std::string& text)
     return coder.EncodedText();
 }
 
+// The greeting, then 250 to the HELO or EHLO that follows.
+void GreetAndAcceptHello(CScriptPeer& peer)
+{
+    peer.Send("220 hola\r\n");
+    peer.ReadLine();
+    peer.Send("250 ok\r\n");
+}
+
 void AcceptQuit(CScriptPeer& peer)
 {
     if (peer.ReadLine() == "QUIT") peer.Send("221 Bye\r\n");
@@ -171,9 +179,7 @@ TEST(ScriptedSmtp, EhloRefusedWithoutA250LineTimesOutWithoutFallingBackToHelo)
 TEST(ScriptedSmtp, Rcpt251IsNotAccepted)
 {
     CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
+        GreetAndAcceptHello(peer);
         peer.ReadLine();
         peer.Send("250 ok\r\n");
         peer.ReadLine();
@@ -195,9 +201,7 @@ TEST(ScriptedSmtp, Rcpt251IsNotAccepted)
 TEST(ScriptedSmtp, Password535KeepsTheRefusal)
 {
     CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
+        GreetAndAcceptHello(peer);
         peer.ReadLine();
         peer.Send("334 " + B64("Username:") + "\r\n");
         peer.ReadLine();
@@ -216,9 +220,7 @@ TEST(ScriptedSmtp, Password535KeepsTheRefusal)
 TEST(ScriptedSmtp, APromptThatDecodesToSomethingElseStopsBeforeTheUserName)
 {
     CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
+        GreetAndAcceptHello(peer);
         peer.ReadLine();
         peer.Send("334 " + B64("User Name") + "\r\n");
         AcceptQuit(peer);
@@ -279,9 +281,7 @@ TEST(ScriptedSmtp, MethodOneSaysEhloThenQuit)
 TEST(ScriptedSmtp, AuthLoginPlainSendsPlainAnswers)
 {
     CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
+        GreetAndAcceptHello(peer);
         peer.ReadLine();
         peer.Send("334 Username:\r\n");
         peer.ReadLine();
@@ -299,9 +299,7 @@ TEST(ScriptedSmtp, AuthLoginPlainSendsPlainAnswers)
 TEST(ScriptedSmtp, TheGreetingNameIsAPlainHostName)
 {
     CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
+        GreetAndAcceptHello(peer);
         AcceptQuit(peer);
     });
     TestConnection connection;
@@ -411,9 +409,7 @@ TEST(ScriptedSmtp, DisconnectAndDestruction)
     EXPECT_TRUE(idle.HasError("CMailConnection::Disconnect, Already disconnected from SMTP server, doing nothing"));
 
     CScriptedServer rude([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
+        GreetAndAcceptHello(peer);
         peer.WaitClose();
     });
     {
@@ -425,9 +421,7 @@ TEST(ScriptedSmtp, DisconnectAndDestruction)
     EXPECT_EQ(rude.Transcript().find("QUIT"), std::string::npos);
 
     CScriptedServer polite([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
+        GreetAndAcceptHello(peer);
         AcceptQuit(peer);
     });
     {
