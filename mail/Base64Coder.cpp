@@ -82,6 +82,23 @@ std::uint32_t RoundedCapacity(std::uint64_t size)
     return static_cast<std::uint32_t>(capacity);
 }
 
+// A buffer of at least `size` bytes, zero-filled up to its capacity: a smaller one is
+// replaced by a fresh block of the next 4096-byte step, a large enough one is cleared.
+template <typename T>
+void ReserveBlock(T*& block, std::uint32_t& capacity, std::uint32_t size)
+{
+    if (capacity < size) {
+        FreeBlock(block, capacity);
+        block = nullptr;
+        capacity = 0;
+        const std::uint32_t rounded = RoundedCapacity(size);
+        block = Allocate<T>(rounded);
+        capacity = rounded;
+    } else if (block) {
+        std::memset(block, 0, capacity);
+    }
+}
+
 } // namespace
 
 CBase64Coder::~CBase64Coder()
@@ -125,31 +142,13 @@ std::uint32_t CBase64Coder::EncodedLength() const
 
 void CBase64Coder::ReserveEncoded(std::uint32_t size)
 {
-    if (m_nEncodedCapacity < size) {
-        FreeBlock(m_pEncoded, m_nEncodedCapacity);
-        m_pEncoded = nullptr;
-        m_nEncodedCapacity = 0;
-        const std::uint32_t capacity = RoundedCapacity(size);
-        m_pEncoded = Allocate<char>(capacity);
-        m_nEncodedCapacity = capacity;
-    } else if (m_pEncoded) {
-        std::memset(m_pEncoded, 0, m_nEncodedCapacity);
-    }
+    ReserveBlock(m_pEncoded, m_nEncodedCapacity, size);
     m_nEncodedLength = 0;
 }
 
 void CBase64Coder::ReserveDecoded(std::uint32_t size)
 {
-    if (m_nDecodedCapacity < size) {
-        FreeBlock(m_pDecoded, m_nDecodedCapacity);
-        m_pDecoded = nullptr;
-        m_nDecodedCapacity = 0;
-        const std::uint32_t capacity = RoundedCapacity(size);
-        m_pDecoded = Allocate<unsigned char>(capacity);
-        m_nDecodedCapacity = capacity;
-    } else if (m_pDecoded) {
-        std::memset(m_pDecoded, 0, m_nDecodedCapacity);
-    }
+    ReserveBlock(m_pDecoded, m_nDecodedCapacity, size);
     m_nDecodedLength = 0;
 }
 
