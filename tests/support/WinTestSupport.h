@@ -1,5 +1,5 @@
-// Helpers shared by the Windows test suites: a bounded message pump, window texts, and
-// Windows Sockets started for the whole test program.
+// Helpers shared by the Windows test suites: a bounded message pump, window texts, Windows
+// Sockets started for the whole test program, scripted message boxes and the settings key.
 #pragma once
 
 #include <winsock2.h>
@@ -97,6 +97,45 @@ public:
 
 private:
     MessageBoxHandler m_previous;
+};
+
+inline const wchar_t kSettingsKey[] = L"Software\\Quorvex\\Zandu\\Usuario";
+
+// The program's settings key, created empty for the object's lifetime and gone afterwards.
+class ScopedSettingsKey {
+public:
+    ScopedSettingsKey()
+    {
+        Remove();
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
+    }
+    ~ScopedSettingsKey()
+    {
+        if (m_key) RegCloseKey(m_key);
+        Remove();
+    }
+    ScopedSettingsKey(const ScopedSettingsKey&) = delete;
+    ScopedSettingsKey& operator=(const ScopedSettingsKey&) = delete;
+
+    HKEY Key() const { return m_key; }
+    // Stores `text` as an administrator's .reg file would, with its terminator; without it
+    // (`terminator` false) a non-zero unit follows, or the system would count one in anyway.
+    bool Set(const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ, bool terminator = true)
+    {
+        const std::wstring data = text + std::wstring(1, terminator ? L'\0' : L'\xFFFF');
+        const DWORD bytes = static_cast<DWORD>((text.size() + (terminator ? 1 : 0)) * sizeof(wchar_t));
+        return RegSetValueExW(m_key, name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()), bytes) ==
+               ERROR_SUCCESS;
+    }
+    bool Delete(const wchar_t* name) { return RegDeleteValueW(m_key, name) == ERROR_SUCCESS; }
+    static void Remove()
+    {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKey);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey);
+    }
+
+private:
+    HKEY m_key = nullptr;
 };
 
 } // namespace testing_support
