@@ -1,19 +1,19 @@
-// Start-up and shut-down of the application object, and of the real program under Wine.
+// Start-up and shut-down of the application object. The real program runs in the end-to-end
+// test.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
 #include <windows.h>
 
-#include <chrono>
+#include <filesystem>
 #include <string>
-#include <vector>
 
 #include "app/NoteliaApp.h"
+#include "app/WorkingFolder.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WinTestSupport.h"
 #include "tests/ui/frame/FrameTestSupport.h"
 #include "tests/ui/frame/ProgramDriver.h"
-#include "win/MessageBox.h"
 #include "win/TextCodec.h"
 
 namespace {
@@ -28,11 +28,11 @@ void CALLBACK DestroyMainWindow(HWND, UINT, UINT_PTR id, DWORD)
     DestroyWindow(g_windowToDestroy);
 }
 
-std::wstring WindowTitle(HWND hWnd)
+std::wstring CurrentDirectory()
 {
-    wchar_t title[100] = {};
-    GetWindowTextW(hWnd, title, 100);
-    return title;
+    wchar_t directory[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, directory);
+    return directory;
 }
 
 // The settings a start needs without a complaint; the server's name fails before any query is
@@ -49,16 +49,19 @@ public:
 
 } // namespace
 
-TEST(NoteliaApp, StartsHiddenAndEndsWhenTheFrameIsDestroyed)
+TEST(NoteliaApp, StartsHiddenInItsMadeWorkingFolderAndEndsWhenTheFrameIsDestroyed)
 {
     ProvisionedKey settings;
     BoxRecorder boxes;
+    const std::filesystem::path folder = program_driver::ProgramFolder();
+    std::filesystem::remove_all(folder.parent_path());
     CNoteliaApp app;
     ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(CurrentDirectory(), folder.wstring());
     const HWND frame = app.MainWindow();
     ASSERT_TRUE(IsWindow(frame));
     EXPECT_FALSE(IsWindowVisible(frame));
-    EXPECT_EQ(WindowTitle(frame), L"Notelia 2.5");
+    EXPECT_EQ(testing_support::WindowText(frame), L"Notelia 2.5");
     const LONG style = GetWindowLongW(frame, GWL_STYLE);
     EXPECT_TRUE(style & WS_THICKFRAME);
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
@@ -104,35 +107,45 @@ TEST(NoteliaApp, ComAlreadyStartedOnTheThreadCountsAsFailure)
 
 namespace {
 
-std::wstring ProgramPath()
+std::wstring g_lookedUpFolder;
+
+HRESULT WINAPI FakeFolderLookup(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path)
 {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    path.resize(path.find_last_of(L"\\/") + 1);
-    // The program is built at the top of the build tree, two levels above this test.
-    return path + L"..\\..\\" + WidenCp1252(NOTELIA_EXE);
+    *path = nullptr;
+    if (g_lookedUpFolder.empty()) return E_FAIL;
+    const size_t bytes = (g_lookedUpFolder.size() + 1) * sizeof(wchar_t);
+    *path = static_cast<PWSTR>(CoTaskMemAlloc(bytes));
+    memcpy(*path, g_lookedUpFolder.c_str(), bytes);
+    return S_OK;
 }
 
 } // namespace
 
-TEST(NoteliaProgram, RunsInvisiblyAndEndsAfterTheCloseCommandAndTwoYes)
+// A folder that cannot be made (below a file) or found ends the start with a box saying so,
+// before anything else happens, and leaves the current directory alone.
+TEST(NoteliaApp, WorkingFolderThatCannotBeMadeOrFoundIsShownAndEndsTheStart)
 {
-    using namespace program_driver;
-    ProvisionedKey settings;
     testing_support::ScopedWorkDir dir;
-    RunningProgram program;
-    ASSERT_TRUE(StartProgram(ProgramPath(), program)) << GetLastError();
-    const HWND frame = program.frame;
-    EXPECT_FALSE(IsWindowVisible(frame));
-
-    // The caption's close only hides: the close command that follows still finds the program.
-    PostMessageW(frame, WM_CLOSE, 0, 0);
-
-    const ProgramEnd end = EndProgram(program);
-    EXPECT_EQ(end.failure, L"");
-    ASSERT_TRUE(end.ended);
-    EXPECT_EQ(end.exitCode, 0u);
-    // No icon stays behind.
-    EXPECT_FALSE(frame_test::ShellHasIcon(frame, 133));
+    testing_support::WriteBytes("plain-file", "");
+    const std::wstring file = (dir.Path() / "plain-file").wstring();
+    const auto real = CWorkingFolder::s_pfnKnownFolderPath;
+    CWorkingFolder::s_pfnKnownFolderPath = FakeFolderLookup;
+    for (const std::wstring& lookedUp : {file, std::wstring()}) {
+        SCOPED_TRACE(NarrowCp1252(lookedUp));
+        g_lookedUpFolder = lookedUp;
+        BoxRecorder boxes;
+        CNoteliaApp app;
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(app.MainWindow(), nullptr);
+        EXPECT_EQ(CurrentDirectory(), dir.Path().wstring());
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        const std::string expected = "No se pudo crear o abrir la carpeta de trabajo" +
+                                     (lookedUp.empty() ? std::string(": ") : " " + NarrowCp1252(file) + "\\Quorvex\\Notelia: ");
+        EXPECT_EQ(boxes.boxes[0].text.substr(0, expected.size()), expected);
+        EXPECT_GT(boxes.boxes[0].text.size(), expected.size() + 1);
+        EXPECT_EQ(boxes.boxes[0].caption, "ATENCION");
+        EXPECT_EQ(boxes.boxes[0].flags, 16u);
+        EXPECT_EQ(app.ExitInstance(), 1);
+    }
+    CWorkingFolder::s_pfnKnownFolderPath = real;
 }

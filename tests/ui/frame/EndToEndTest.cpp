@@ -1,7 +1,8 @@
 // The real notelia.exe under Wine against a real web server on 127.0.0.1:80 that publishes
-// all five files (run by end_to_end.py, which also takes the screenshot): the first cycle
-// brings the files into the program's current directory and pops the window up with
-// Información General in the view; the program then ends through its two questions.
+// all five files (run by end_to_end.py, which also takes the screenshot): started hidden from
+// an empty folder, its first cycle brings the files into its own per-user folder, never the
+// folder it was started from, and pops the window up with Información General in the view;
+// the caption's close only hides it, and it ends through its two questions.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -123,13 +125,17 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
     };
     for (const auto& [name, content] : published) WriteBytes(WinePath(serveDir.c_str()) + "\\" + name, content);
 
-    testing_support::ScopedWorkDir dir;
+    // Copies of an earlier run would leave nothing new to pop up for.
+    const std::string folder = NarrowCp1252(ProgramFolder()) + "\\";
+    for (const auto& entry : published) DeleteFileW(WidenCp1252(folder + entry.first).c_str());
+    testing_support::ScopedWorkDir startFolder;
     const std::wstring program = WidenCp1252(WinePath(NOTELIA_EXE_PATH));
     const auto started = std::chrono::steady_clock::now();
     RunningProgram running;
     ASSERT_TRUE(StartProgram(program, running)) << GetLastError();
     const HWND frame = running.frame;
     const HANDLE process = running.process.hProcess;
+    EXPECT_FALSE(IsWindowVisible(frame));
     // The first cycle runs about 1.6 seconds after the start and pops the window up.
     const bool shown = WaitFor(process, [&] { return IsWindowVisible(frame) != FALSE; }, 30000);
     const auto popUp = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
@@ -139,9 +145,10 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
 
     if (shown) {
         for (const auto& [name, content] : published) {
-            ASSERT_TRUE(Exists(name)) << name;
-            EXPECT_EQ(ReadBytes(name), content) << name;
+            ASSERT_TRUE(Exists(folder + name)) << name;
+            EXPECT_EQ(ReadBytes(folder + name), content) << name;
         }
+        EXPECT_TRUE(std::filesystem::is_empty(startFolder.Path()));
         const HWND view = FindChild(frame, L"Edit", 500);
         ASSERT_NE(view, nullptr);
         EXPECT_EQ(ControlText(view), WidenCp1252(published.at("mensaje.txt")));
@@ -155,6 +162,11 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
         WriteBytes(WinePath(shotDir.c_str()) + "\\ready", "");
         EXPECT_TRUE(WaitFor(
             process, [&] { return Exists(WinePath(shotDir.c_str()) + "\\done"); }, 30000));
+
+        // The caption's close only hides: the close command that follows still finds it.
+        PostMessageW(frame, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(WaitFor(process, [&] { return !IsWindowVisible(frame); }, 30000));
+        EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     }
 
     const ProgramEnd end = EndProgram(running);
@@ -163,5 +175,5 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
     EXPECT_EQ(end.exitCode, 0u);
     // Nothing stays behind: neither the icon nor the local copies.
     EXPECT_FALSE(frame_test::ShellHasIcon(frame, 133));
-    for (const auto& entry : published) EXPECT_FALSE(Exists(entry.first)) << entry.first;
+    for (const auto& entry : published) EXPECT_FALSE(Exists(folder + entry.first)) << entry.first;
 }
