@@ -8,9 +8,11 @@ UPDATE `Component` SET `Condition`='TIMEOUT' WHERE `Component`='TimeOutValue'
 UPDATE `Component` SET `Condition`='KITID' WHERE `Component`='KitIdValue'
 UPDATE `Component` SET `Condition`='HOLDERNAME' WHERE `Component`='HolderNameValue'
 UPDATE `Component` SET `Condition`='HOLDERADDRESS' WHERE `Component`='HolderAddressValue'
-# The same version again replaces the installed one instead of going in beside it
-# (wixl drops IncludeMaximum: 256 include the minimum + 512 include the maximum).
-UPDATE `Upgrade` SET `Attributes`=768 WHERE `ActionProperty`='OLDERVERSIONFOUND'
+# The same version again (of either bitness) replaces the installed one instead of going in
+# beside it. wixl drops IncludeMaximum, and Attributes is part of the row's key: the row is
+# made anew (256 include the minimum + 512 include the maximum; @VERSION@ is the package's).
+DELETE FROM `Upgrade` WHERE `ActionProperty`='OLDERVERSIONFOUND'
+INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `VersionMax`, `Attributes`, `ActionProperty`) VALUES ('{95F1200C-0137-4BBD-AFA0-5F3CBDB54923}', '0.0.0', '@VERSION@', 768, 'OLDERVERSIONFOUND')
 # A plain shortcut to the installed file (wixl makes every shortcut an advertised one).
 UPDATE `Shortcut` SET `Target`='[#notelia.exe]' WHERE `Shortcut`='StartMenuShortcut'
 # Uninstalling removes the whole settings key, values the program or an administrator added

@@ -76,10 +76,16 @@ class Prefix:
         for f in exports:
             if os.path.exists(f):
                 os.remove(f)
-        script = " & ".join('reg export "%s" Z:%s /reg:%s /y' % (k, f.replace("/", "\\"), view)
-                            for k, f in zip(keys, exports))
-        self.run("cmd", "/c", script)
+        script = os.path.join(self.path, "export.cmd")
+        with open(script, "w", newline="\r\n") as f:
+            f.write("@echo off\n" + "".join('reg export "%s" %s /reg:%s /y\n' % (k, windows_path(e), view)
+                                             for k, e in zip(keys, exports)))
+        self.run("cmd", "/c", windows_path(script))
         return [parse_export(f) if os.path.exists(f) else None for f in exports]
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
 
 
 def parse_export(path):
@@ -98,7 +104,7 @@ def parse_export(path):
 
 def state(prefix):
     settings, run, uninstall = prefix.keys(SETTINGS, RUN, UNINSTALL)
-    entries = [v for _, v in uninstall or [] if v.get("DisplayName") == "Notelia"]
+    entries = [dict(v, key=k.split("\\")[-1]) for k, v in uninstall or [] if v.get("DisplayName") == "Notelia"]
     return {"settings": settings and settings[0][1], "run": run and run[0][1].get("Notelia"), "entries": entries}
 
 
@@ -129,7 +135,6 @@ def serve(root):
     while True:
         try:
             handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=root)
-            handler.log_message = lambda *a: None
             server = http.server.ThreadingHTTPServer(("127.0.0.1", 80), handler)
             threading.Thread(target=server.serve_forever, daemon=True).start()
             return server
@@ -143,8 +148,9 @@ def run_as_at_log_on(prefix, command, work):
     """Starts the Run value's command from C:\\Windows; answers the copy it fetched."""
     www = os.path.join(work, "www", "zandu")
     os.makedirs(www, exist_ok=True)
-    with open(os.path.join(www, "mensaje.txt"), "wb") as f:
-        f.write(MESSAGE)
+    for name, content in (("notelia_param.ini", b"[Timer]\r\nTimerRefresh=300\r\n"), ("mensaje.txt", MESSAGE)):
+        with open(os.path.join(www, name), "wb") as f:
+            f.write(content)
     server = serve(os.path.dirname(www))
     program = prefix.start(command.strip('"'), cwd=prefix.drive_c("windows"))
     pattern = prefix.drive_c("users", "*", "AppData", "Local", "Quorvex", "Notelia", "mensaje.txt")
@@ -174,21 +180,22 @@ def main():
 
     prefix = Prefix(a.source, os.path.join(a.work, "prefix"))
     shutil.rmtree(prefix.path, ignore_errors=True)
-    z = lambda path: "Z:" + path.replace("/", "\\")
     program = prefix.drive_c("Program Files", "Quorvex", "Notelia", "notelia.exe")
-    shortcut = prefix.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Notelia.lnk")
+    # Wine puts a per-machine shortcut in the installing user's menu; Windows in the common one.
+    shortcuts = lambda: [p for menu in (("ProgramData",), ("users", "*", "AppData", "Roaming")) for p in glob.glob(
+        prefix.drive_c(*menu, "Microsoft", "Windows", "Start Menu", "Programs", "Notelia.lnk"))]
     expected = {name: value for name, value in PROPERTIES.values()}
     try:
         given = ["%s=%s" % (p, v) for p, (_, v) in PROPERTIES.items()]
-        check(prefix.msiexec("/i", z(first), "/qn", *given) == 0, "installs silently with every property")
+        check(prefix.msiexec("/i", windows_path(first), "/qn", *given) == 0, "installs silently with every property")
         s = state(prefix)
-        check(os.path.isfile(program) and os.path.isfile(shortcut), "program and Start-menu shortcut")
+        check(os.path.isfile(program) and len(shortcuts()) == 1, "program and Start-menu shortcut")
         check(s["settings"] == expected, "settings key holds every value, accents intact: %s" % s["settings"])
         check(prefix.keys(SETTINGS, view="32") == [None], "nothing in the 32-bit view")
         check(s["run"] == '"C:\\Program Files\\Quorvex\\Notelia\\notelia.exe"', "Run value: %s" % s["run"])
         entry = s["entries"][0] if len(s["entries"]) == 1 else {}
         check(entry.get("Publisher") == "Quorvex" and os.path.isfile(prefix.drive_c(
-            *entry.get("DisplayIcon", "C:\\-").split("\\")[1:])), "uninstall entry with its icon: %s" % entry)
+            "windows", "Installer", entry.get("key", "-"), "notelia.ico")), "uninstall entry with its icon: %s" % entry)
 
         fetched = run_as_at_log_on(prefix, s["run"] or "", a.work)
         check(len(fetched) == 1 and not os.path.exists(prefix.drive_c("windows", "mensaje.txt")),
@@ -198,15 +205,15 @@ def main():
                  (later[1], ["TIMEOUT=2500"], dict(expected, TimeOut="2500"), "upgrade with one property changes it alone"),
                  (first, [], dict(expected, TimeOut="2500"), "a downgrade is refused and changes nothing")]
         for msi, props, values, what in steps:
-            status = prefix.msiexec("/i", z(msi), "/qn", *props)
+            status = prefix.msiexec("/i", windows_path(msi), "/qn", *props)
             s = state(prefix)
             version = os.path.basename(msi if msi != first else later[1]).split("-")[1]
             check((status == 0) == (msi != first) and s["settings"] == values and os.path.isfile(program)
                   and [e.get("DisplayVersion") for e in s["entries"]] == [version], "%s: %s" % (what, s))
 
-        check(prefix.msiexec("/x", z(later[1]), "/qn") == 0, "uninstalls silently")
+        check(prefix.msiexec("/x", windows_path(later[1]), "/qn") == 0, "uninstalls silently")
         s = state(prefix)
-        check(not os.path.exists(os.path.dirname(program)) and not os.path.exists(shortcut), "files and shortcut gone")
+        check(not os.path.exists(os.path.dirname(program)) and not shortcuts(), "files and shortcut gone")
         check(s == {"settings": None, "run": None, "entries": []}, "key, Run value and entry gone: %s" % s)
         check(all(os.path.exists(p) for p in fetched), "the user's folder stays")
     finally:
