@@ -43,7 +43,7 @@ inline HWND FindProcessWindow(DWORD processId, const wchar_t* className, const s
 inline std::wstring ProgramFolder()
 {
     wchar_t base[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base))) return L"";
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
     return std::wstring(base) + L"\\Quorvex\\Notelia";
 }
 
