@@ -21,7 +21,7 @@ def check(condition, what):
 def wait_until(done, seconds=60):
     deadline = time.monotonic() + seconds
     while not done() and time.monotonic() < deadline:
-        time.sleep(0.2)
+        time.sleep(0.2)  # paces the checks of a bounded wait
     return done()
 
 
@@ -147,6 +147,7 @@ def main():
         check(len(folder()) == 1, "the user's folder stays")
     finally:
         prefix.run("--shutdown")
+        if not failures: shutil.rmtree(prefix.path, ignore_errors=True)  # kept for a look when failed
     print("%d failed" % len(failures))
     return 1 if failures else 0
 

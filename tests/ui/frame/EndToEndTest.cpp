@@ -38,11 +38,7 @@ std::string WinePath(const char* unixPath)
     return path;
 }
 
-std::string Environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
+std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
 
 HWND FindChild(HWND parent, const wchar_t* className, int id)
 {
