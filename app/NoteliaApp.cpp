@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "app/ErrorReport.h"
+#include "app/WorkingFolder.h"
 #include "res/resource.h"
 #include "ui/MainFrame.h"
 #include "win/Resources.h"
@@ -18,6 +19,9 @@ BOOL CNoteliaApp::InitInstance()
 {
     m_bComStarted = false;
     m_nExitCode = kFailedStartExitCode;
+
+    // Before anything touches a file.
+    if (!CWorkingFolder::Enter()) return FALSE;
 
     if (s_pfnSocketStartup(MAKEWORD(2, 0), &m_wsaData) != 0) {
         ReportErrorText(nullptr, LoadResourceString(IDS_SOCKETS_INIT_FAILED));

@@ -11,8 +11,8 @@ public:
     CNoteliaApp& operator=(const CNoteliaApp&) = delete;
     virtual ~CNoteliaApp() = default;
 
-    // Starts Windows Sockets 2.0 and COM and creates the hidden main frame. FALSE ends the
-    // program at once (after ExitInstance).
+    // Enters the working folder, starts Windows Sockets 2.0 and COM and creates the hidden
+    // main frame. FALSE ends the program at once (after ExitInstance).
     virtual BOOL InitInstance();
 
     // Releases Windows Sockets and COM; answers the process exit code.

@@ -1,19 +1,20 @@
-// Start-up and shut-down of the application object, and of the real program under Wine.
+// Start-up and shut-down of the application object. The real program runs in the end-to-end
+// test.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
 #include <windows.h>
+#include <shlwapi.h>
 
-#include <chrono>
+#include <filesystem>
 #include <string>
-#include <vector>
 
 #include "app/NoteliaApp.h"
+#include "app/WorkingFolder.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WinTestSupport.h"
 #include "tests/ui/frame/FrameTestSupport.h"
 #include "tests/ui/frame/ProgramDriver.h"
-#include "win/MessageBox.h"
 #include "win/TextCodec.h"
 
 namespace {
@@ -28,11 +29,11 @@ void CALLBACK DestroyMainWindow(HWND, UINT, UINT_PTR id, DWORD)
     DestroyWindow(g_windowToDestroy);
 }
 
-std::wstring WindowTitle(HWND hWnd)
+std::wstring CurrentDirectory()
 {
-    wchar_t title[100] = {};
-    GetWindowTextW(hWnd, title, 100);
-    return title;
+    wchar_t directory[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, directory);
+    return directory;
 }
 
 // The settings a start needs without a complaint; the server's name fails before any query is
@@ -49,16 +50,18 @@ public:
 
 } // namespace
 
-TEST(NoteliaApp, StartsHiddenAndEndsWhenTheFrameIsDestroyed)
+TEST(NoteliaApp, StartsHiddenInItsMadeWorkingFolderAndEndsWhenTheFrameIsDestroyed)
 {
     ProvisionedKey settings;
     BoxRecorder boxes;
+    const std::filesystem::path folder = program_driver::ProgramFolder();
+    std::filesystem::remove_all(folder.parent_path());
     CNoteliaApp app;
     ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(CurrentDirectory(), folder.wstring());
     const HWND frame = app.MainWindow();
     ASSERT_TRUE(IsWindow(frame));
     EXPECT_FALSE(IsWindowVisible(frame));
-    EXPECT_EQ(WindowTitle(frame), L"Notelia 2.5");
     const LONG style = GetWindowLongW(frame, GWL_STYLE);
     EXPECT_TRUE(style & WS_THICKFRAME);
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
@@ -71,68 +74,61 @@ TEST(NoteliaApp, StartsHiddenAndEndsWhenTheFrameIsDestroyed)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST(NoteliaApp, SocketStartFailureIsShownAndEndsTheStart)
-{
-    BoxRecorder boxes;
-    const auto real = CNoteliaApp::s_pfnSocketStartup;
-    CNoteliaApp::s_pfnSocketStartup = [](WORD, LPWSADATA) -> int { return WSASYSNOTREADY; };
-    CNoteliaApp app;
-    const BOOL started = app.InitInstance();
-    CNoteliaApp::s_pfnSocketStartup = real;
-
-    EXPECT_FALSE(started);
-    EXPECT_EQ(app.MainWindow(), nullptr);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "Error al inicializar z\xF3" "calos de Windows.");
-    EXPECT_EQ(boxes.boxes[0].caption, "ATENCION");
-    EXPECT_EQ(boxes.boxes[0].flags, 16u);
-    EXPECT_EQ(boxes.boxes[0].owner, nullptr);
-    EXPECT_NE(app.ExitInstance(), 0);
-}
-
-TEST(NoteliaApp, ComAlreadyStartedOnTheThreadCountsAsFailure)
-{
-    BoxRecorder boxes;
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    CNoteliaApp app;
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_EQ(app.MainWindow(), nullptr);
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_NE(app.ExitInstance(), 0);
-    CoUninitialize();
-}
-
 namespace {
 
-std::wstring ProgramPath()
+std::wstring g_lookedUpFolder;
+
+HRESULT WINAPI FakeFolderLookup(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR* path)
 {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    path.resize(path.find_last_of(L"\\/") + 1);
-    // The program is built at the top of the build tree, two levels above this test.
-    return path + L"..\\..\\" + WidenCp1252(NOTELIA_EXE);
+    *path = nullptr;
+    return g_lookedUpFolder.empty() ? E_FAIL : SHStrDupW(g_lookedUpFolder.c_str(), path);
 }
 
 } // namespace
 
-TEST(NoteliaProgram, RunsInvisiblyAndEndsAfterTheCloseCommandAndTwoYes)
+// Starts that end before the message loop: no window, exit code 1, and the box the user sees
+// (none when COM was already started). A working folder that cannot be made (below a file) or
+// found ends the start first and leaves the current directory alone.
+TEST(NoteliaApp, FailedStartsEndWithoutAWindow)
 {
-    using namespace program_driver;
-    ProvisionedKey settings;
     testing_support::ScopedWorkDir dir;
-    RunningProgram program;
-    ASSERT_TRUE(StartProgram(ProgramPath(), program)) << GetLastError();
-    const HWND frame = program.frame;
-    EXPECT_FALSE(IsWindowVisible(frame));
-
-    // The caption's close only hides: the close command that follows still finds the program.
-    PostMessageW(frame, WM_CLOSE, 0, 0);
-
-    const ProgramEnd end = EndProgram(program);
-    EXPECT_EQ(end.failure, L"");
-    ASSERT_TRUE(end.ended);
-    EXPECT_EQ(end.exitCode, 0u);
-    // No icon stays behind.
-    EXPECT_FALSE(frame_test::ShellHasIcon(frame, 133));
+    testing_support::WriteBytes("plain-file", "");
+    const std::string file = NarrowCp1252((dir.Path() / "plain-file").wstring());
+    const auto realLookup = CWorkingFolder::s_pfnKnownFolderPath;
+    const auto realStartup = CNoteliaApp::s_pfnSocketStartup;
+    const struct {
+        const char* folder;  // the looked-up folder (empty: not found); null: the real one
+        bool socketsFail, comStarted;
+        std::string box;  // the text, or its start when the system's text follows
+    } rows[] = {
+        {file.c_str(), false, false, "No se pudo crear o abrir la carpeta de trabajo " + file + "\\Quorvex\\Notelia: "},
+        {"", false, false, "No se pudo crear o abrir la carpeta de trabajo: "},
+        {nullptr, true, false, "Error al inicializar z\xF3" "calos de Windows."},
+        {nullptr, false, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.box);
+        g_lookedUpFolder = row.folder ? WidenCp1252(row.folder) : L"";
+        CWorkingFolder::s_pfnKnownFolderPath = row.folder ? FakeFolderLookup : realLookup;
+        CNoteliaApp::s_pfnSocketStartup = row.socketsFail ? [](WORD, LPWSADATA) -> int { return WSASYSNOTREADY; }
+                                                          : realStartup;
+        if (row.comStarted) { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
+        BoxRecorder boxes;
+        CNoteliaApp app;
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(app.MainWindow(), nullptr);
+        if (row.folder) { EXPECT_EQ(CurrentDirectory(), dir.Path().wstring()); }
+        ASSERT_EQ(boxes.boxes.size(), row.box.empty() ? 0u : 1u);
+        if (!row.box.empty()) {
+            EXPECT_EQ(boxes.boxes[0].text.substr(0, row.box.size()), row.box);
+            EXPECT_EQ(boxes.boxes[0].text.size() > row.box.size() + 1, row.folder != nullptr);
+            EXPECT_EQ(boxes.boxes[0].caption, "ATENCION");
+            EXPECT_EQ(boxes.boxes[0].flags, 16u);
+            EXPECT_EQ(boxes.boxes[0].owner, nullptr);
+        }
+        EXPECT_EQ(app.ExitInstance(), 1);
+        if (row.comStarted) CoUninitialize();
+    }
+    CWorkingFolder::s_pfnKnownFolderPath = realLookup;
+    CNoteliaApp::s_pfnSocketStartup = realStartup;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <chrono>
 #include <functional>
@@ -36,6 +37,14 @@ inline HWND FindProcessWindow(DWORD processId, const wchar_t* className, const s
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The folder where the program keeps its files for this Windows user.
+inline std::wstring ProgramFolder()
+{
+    wchar_t base[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
+    return std::wstring(base) + L"\\Quorvex\\Notelia";
 }
 
 // Waits until `done` holds, at most `timeoutMs`; false also when the process has ended first.
