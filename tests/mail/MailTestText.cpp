@@ -1,6 +1,7 @@
 #include "tests/mail/MailTestText.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 int HexValue(char c)
@@ -114,4 +115,51 @@ std::string Unhex(const std::string& hex)
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
         out += static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
     return out;
+}
+
+int EnvPort(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::atoi(value) : 0;
+}
+
+COracle::COracle()
+{
+    m_bOk = m_Socket.Create() &&
+            m_Socket.Connect("127.0.0.1", static_cast<std::uint16_t>(EnvPort("NOTELIA_SMTP_ORACLE")), nullptr);
+}
+
+std::string COracle::Line()
+{
+    std::size_t end;
+    while ((end = m_Pending.find('\n')) == std::string::npos) {
+        bool readable = false;
+        char chunk[65536];
+        if (!m_Socket.WaitReadable(readable, 10000) || !readable) return "TIMEOUT";
+        const int got = m_Socket.Receive(chunk, sizeof chunk);
+        if (got <= 0) return "CLOSED";
+        m_Pending.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::string line = m_Pending.substr(0, end);
+    m_Pending.erase(0, end + 1);
+    return line;
+}
+
+std::map<std::string, std::string> COracle::Last()
+{
+    m_Socket.Send("LAST\n", 5);
+    std::map<std::string, std::string> fields;
+    for (std::string line; (line = Line()) != "END" && line != "TIMEOUT" && line != "CLOSED";) {
+        const std::size_t blank = line.find(' ');
+        fields[line.substr(0, blank)] = blank == std::string::npos ? "" : Unhex(line.substr(blank + 1));
+    }
+    return fields;
+}
+
+std::string COracle::DecodeSubject(const std::string& value)
+{
+    const std::string command = "SUBJECT " + Hex(value) + "\n";
+    m_Socket.Send(command.data(), command.size());
+    const std::string line = Line();
+    return line == "ERR" ? "<error>" : Unhex(line);
 }

@@ -2,7 +2,8 @@
 
     smtp_peer.py -- program [args...]
 
-The server is aiosmtpd with AUTH LOGIN over plain TCP (account "usuario", password "clave").
+The server is aiosmtpd with AUTH LOGIN over plain TCP (account "usuario", password "clave",
+and the program's own account).
 A second port answers questions about what was delivered, as parsed by Python's email
 package, one command a line:
     LAST            the last delivered message: "name hex" lines, then "END"
@@ -23,8 +24,7 @@ import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
-USER = b"usuario"
-PASSWORD = b"clave"
+ACCOUNTS = {b"usuario": b"clave", b"Quorvex\\Pelmar": b"pXe7302tW"}
 
 
 class PeerSMTP(SMTP):
@@ -33,7 +33,7 @@ class PeerSMTP(SMTP):
 
 
 def authenticate(server, session, envelope, mechanism, auth_data):
-    ok = isinstance(auth_data, LoginPassword) and auth_data.login == USER and auth_data.password == PASSWORD
+    ok = isinstance(auth_data, LoginPassword) and ACCOUNTS.get(auth_data.login) == auth_data.password
     return AuthResult(success=ok, handled=False)
 
 
