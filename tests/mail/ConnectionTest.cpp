@@ -1,8 +1,8 @@
-// The SMTP client against scripted servers (faults on demand) and against a real server
-// (aiosmtpd, started by smtp_peer.py) whose deliveries Python's email package parses.
+// The SMTP client against scripted servers (faults on demand) and the real aiosmtpd peer.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -182,7 +182,10 @@ TEST(ScriptedSmtp, LongRepliesGrowTheBufferAndStopAtOneMebibyte)
     EXPECT_EQ(connection.Replies[0], greeting.substr(0, 298));
     EXPECT_EQ(connection.Capacities[0], 4352u);
     EXPECT_EQ(connection.Capacities[1], 256u);
+    // "auto" became a plain host name.
+    EXPECT_TRUE(std::regex_match(connection.HelloHostName, std::regex("[-.A-Za-z0-9]+"))) << connection.HelloHostName;
     connection.Disconnect(true);
+    EXPECT_EQ(server.Transcript().rfind("HELO " + connection.HelloHostName + "\r\n", 0), 0u);
 
     const std::size_t sent = CMailConnection::kMaxReplyLength + 5000;
     CScriptedServer endless(Replying({std::string(sent, 'x')}));
@@ -195,25 +198,9 @@ TEST(ScriptedSmtp, LongRepliesGrowTheBufferAndStopAtOneMebibyte)
     EXPECT_NE(endless.Transcript().find("QUIT\r\n"), std::string::npos);
 }
 
-TEST(ScriptedSmtp, TheGreetingNameIsAPlainHostName)
-{
-    CScriptedServer server(Replying({"220 hola\r\n", "250 ok\r\n"}));
-    TestConnection connection;
-    ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
-    connection.Disconnect(true);
-    const std::string transcript = server.Transcript();
-    const std::string name = transcript.substr(5, transcript.find("\r\n") - 5);
-    EXPECT_EQ(transcript.rfind("HELO ", 0), 0u);
-    EXPECT_FALSE(name.empty());
-    EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-."),
-              std::string::npos)
-        << name;
-}
-
 TEST(ScriptedSmtp, NoCommandOrHeaderLineCanBeInjectedAndDotsAreDoubled)
 {
-    for (const std::string& bad : {std::string("ayuda@x\r\nRCPT TO:<otro@x>"), std::string("a@x>\r\nDATA"),
-                                  std::string("a<b@x"), std::string("a@x\0y", 5)}) {
+    for (const std::string& bad : {std::string("ayuda@x\r\nRCPT TO:<otro@x>"), std::string("a@x\0y", 5)}) {
         CScriptedServer server(Replying({"220 hola\r\n", "250 ok\r\n"}));
         TestConnection connection;
         ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
@@ -241,6 +228,7 @@ TEST(ScriptedSmtp, NoCommandOrHeaderLineCanBeInjectedAndDotsAreDoubled)
     message.AppendRecipient(CMailAddress("", "c@x"), CMailMessage::Cc);
     message.Subject = "Hola\r\nBcc: espia@x\r\n.\r\nMAIL FROM:<x@y>";
     message.ExtraHeaders.push_back(".");
+    message.ExtraHeaders.push_back("X-A: 1\r\nBcc: espia@x");
     message.SetBodyText(".\nsegunda\n.\n..tres\r\n");
     ASSERT_TRUE(connection.SendMessage(message));
     connection.Disconnect(true);
@@ -303,12 +291,9 @@ TEST(MailSocket, ConnectFailures)
     EXPECT_EQ(MailLastError(), 10022);
     EXPECT_EQ(socket.Close(), 0);
     EXPECT_EQ(socket.Close(), -1);
-}
 
-TEST(MailSocket, CreateClosesASocketStillHeldAndWaitsTimeOut)
-{
+    // A wait times out; a new socket closes the one still held.
     CScriptedServer server([](CScriptPeer& peer) { peer.WaitClose(); });
-    CMailSocket socket;
     ASSERT_TRUE(socket.Create());
     ASSERT_TRUE(socket.Connect("localhost", static_cast<std::uint16_t>(server.Port()), ""));
     bool readable = true;
@@ -417,27 +402,28 @@ TEST_F(RealSmtp, MimeBodiesDecodeToTheTextWithSingleDots)
     }
 }
 
-TEST_F(RealSmtp, AWrongPasswordShowsTheServersRefusal)
-{
-    TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "mala", m_nPort));
-    EXPECT_EQ(connection.GetLastReplyText().rfind("535", 0), 0u) << connection.GetLastReplyText();
-}
-
 TEST_F(RealSmtp, EncodedSubjectsOfEveryLengthDecodeToTheText)
 {
     COracle oracle;
     ASSERT_TRUE(oracle.Ok());
     const std::string letters = "Consulta de la sucursal numero ";
+    auto check = [&](const std::string& text, const char* charset) {
+        const std::string encoded = EncodeHeaderText(text, charset);
+        ASSERT_TRUE(std::regex_match(encoded, std::regex("[^ ]{1,75}( [^ ]{1,75})*"))) << encoded;
+        ASSERT_EQ(oracle.DecodeSubject(encoded), text) << encoded;
+    };
     for (std::size_t length = 1; length <= 300; ++length) {
         for (const std::size_t at : {std::size_t(0), length / 2, length - 1}) {
             std::string text;
             for (std::size_t i = 0; i < length; ++i) text += letters[i % letters.size()];
             text[at] = '\xF1';
             if (length > 3) text[(at + 3) % length] = '\xE9';
-            const std::string encoded = EncodeHeaderText(text, "iso-8859-1");
-            for (const auto& word : SplitBlanks(encoded)) ASSERT_LE(word.size(), 75u) << encoded;
-            ASSERT_EQ(oracle.DecodeSubject(encoded), text) << encoded;
+            check(text, "iso-8859-1");
         }
     }
+    // UTF-8 words are cut between whole characters; specials never stand bare in a word.
+    std::string wide;
+    for (int i = 0; i < 60; ++i) wide += "\xF1\x80\xE9";  // ñ € é
+    check(wide, "utf-8");
+    check("P\xE9rez, (Juan) \"x\"?=_\t", "iso-8859-1");
 }

@@ -52,52 +52,6 @@ std::string DecodeQuotedPrintable(const std::string& text)
     return out;
 }
 
-std::vector<std::string> SplitBlanks(const std::string& text)
-{
-    std::vector<std::string> words;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(' ', start);
-        if (end == std::string::npos) end = text.size();
-        words.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return words;
-}
-
-std::string DecodeHeaderWords(const std::string& text)
-{
-    std::string out;
-    for (const auto& word : SplitBlanks(text)) {
-        const std::size_t q = word.find("?q?");
-        if (word.rfind("=?", 0) != 0 || q == std::string::npos || word.size() < q + 5) return "<not a word: " + word + ">";
-        const std::string payload = word.substr(q + 3, word.size() - q - 5);
-        for (std::size_t i = 0; i < payload.size(); ++i) {
-            if (payload[i] == '_') out += ' ';
-            else if (payload[i] == '=' && i + 2 < payload.size() + 0 && HexValue(payload[i + 1]) >= 0 && HexValue(payload[i + 2]) >= 0) {
-                out += static_cast<char>(HexValue(payload[i + 1]) * 16 + HexValue(payload[i + 2]));
-                i += 2;
-            } else {
-                out += payload[i];
-            }
-        }
-    }
-    return out;
-}
-
-bool IsWholeUtf8(const std::string& bytes)
-{
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        const std::size_t n = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        if (n == 0 || i + n > bytes.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 std::string Hex(const std::string& bytes)
 {
     static const char digits[] = "0123456789abcdef";

@@ -4,7 +4,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "mail/MailSocket.h"
 
@@ -12,10 +11,6 @@
 std::string SpanishSample(std::size_t size);
 // Soft breaks removed and "=XY" escapes turned back into bytes.
 std::string DecodeQuotedPrintable(const std::string& text);
-std::vector<std::string> SplitBlanks(const std::string& text);
-// Concatenated payloads of blank-separated "=?charset?q?...?=" words.
-std::string DecodeHeaderWords(const std::string& text);
-bool IsWholeUtf8(const std::string& bytes);
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
 
