@@ -87,6 +87,7 @@ void CMailConnection::Abort()
 
 void CMailConnection::Report(const char* format, int error)
 {
+    SetMailLastError(error);
     NotifyError(Printf(format, error));
     SetMailLastError(error);
 }
