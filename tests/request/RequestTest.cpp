@@ -13,6 +13,7 @@
 #include "request/RecipientList.h"
 #include "request/SendMessageDlg.h"
 #include "retrieval/MessageFetcher.h"
+#include "ui/MainFrame.h"
 #include "tests/mail/MailTestText.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestFiles.h"
@@ -289,4 +290,36 @@ TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
     EXPECT_EQ(last["body"], "Usuario: Ferretería Núñez\r\nDireccion: Av. Güemes 1234\r\nKitId: " + kKitId +
                                 "\r\nTelefono: 4555-1234\r\nContacto: Juan Pérez\r\ne-mail: usuario@quorvexnet.com.ar"
                                 "\r\n\r\nNo llegan los mensajes.\r\n.punto inicial\r\nfin\r\n");
+}
+
+TEST_F(SendDialog, ClosingTheProgramStopsARunningSessionFirst)
+{
+    for (const auto& [name, value] : {std::pair{L"Font", L"Arial"}, {L"FontSize", L"100"}, {L"IsBold", L"No"},
+                                      {L"IsItalic", L"No"}})
+        key.Set(name, value);
+    std::atomic<bool> asked{false};
+    CScriptedServer server([&](CScriptPeer& peer) {
+        peer.Send("220 hola\r\n");
+        asked = !peer.ReadLine().empty();
+        peer.WaitClose();
+    });
+    ScopedWorkDir dir;
+    ScriptedBoxes yes({}, IDYES);  // both close questions, and the fetch's box without "RemoteHost"
+    auto* frame = new CMainFrame;
+    ASSERT_TRUE(frame->LoadFrame(IDR_MAINFRAME, CMainFrame::kFrameStyle));
+    const HWND hFrame = frame->Handle();
+    const auto previous = SetModalDialogHandler([&](CDialog& opened, HWND parent) {
+        static_cast<CSendMessageDlg&>(opened).SmtpPort = static_cast<unsigned short>(server.Port());
+        return opened.RunModalWithScript(parent, [&](HWND hWnd) {
+            Fill(hWnd);
+            Click(hWnd, IDC_SEND_BUTTON);
+            ASSERT_TRUE(PumpUntil([&] { return asked.load(); }));
+            SendMessageW(hFrame, WM_COMMAND, ID_APP_EXIT, 0);
+            EXPECT_TRUE(IsWindow(hFrame));  // not while the dialog's loop runs on the frame's stack
+        });
+    });
+    SendMessageW(hFrame, WM_COMMAND, ID_FILE_SEND, 0);
+    SetModalDialogHandler(previous);
+    EXPECT_FALSE(IsWindow(hFrame));
+    EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);  // returns: the session's socket is closed
 }
