@@ -236,6 +236,8 @@ TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
                   // The dialog answers while the session waits; clicks and keys are refused.
                   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_TEXT)));
                   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_BUTTON)));
+                  EXPECT_TRUE(SendMessageW(hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(hWnd), HTCLIENT));
+                  EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
                   PostMessageW(hWnd, WM_COMMAND, IDC_SEND_BUTTON, 0);
                   Click(hWnd, IDC_SEND_BUTTON);
                   EXPECT_TRUE(PumpUntil([] { return true; }));
