@@ -53,6 +53,19 @@ std::string Format(const char* pattern, std::initializer_list<const std::string*
 
 } // namespace
 
+bool NeedsQuotedPrintable(std::string_view partText)
+{
+    constexpr std::size_t kMaxLine = 998;
+    // The first line's leading dot is doubled only when sent.
+    std::size_t start = partText.empty() || partText[0] != '.' ? 0 : std::size_t(-1);
+    for (std::size_t i = 0; i < partText.size(); ++i) {
+        if (partText[i] != '\r' && partText[i] != '\n') continue;
+        if (i - start > kMaxLine) return true;
+        start = i + 1;
+    }
+    return partText.size() - start > kMaxLine;
+}
+
 std::string DoubleLeadingDots(std::string_view text)
 {
     std::string out;

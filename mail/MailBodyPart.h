@@ -49,6 +49,9 @@ public:
     bool Base64Body = false;
 };
 
+// True when a line of a single-part text (as SetPartText leaves it) would pass the 998
+// bytes a mail line may hold on the wire: the text must then go quoted-printable.
+bool NeedsQuotedPrintable(std::string_view partText);
 // Every full stop at the start of a line doubled, the first line included.
 std::string DoubleLeadingDots(std::string_view text);
 // Undoes the doubling that SetPartText does (not that of the first line).

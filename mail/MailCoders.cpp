@@ -156,7 +156,8 @@ std::size_t CharacterLength(std::string_view text, std::size_t i, bool utf8)
     return k;
 }
 
-constexpr std::size_t kMaxEncodedWord = 75;
+// Below the 75 allowed: the first word must fit after "Subject: " on a 78-character line.
+constexpr std::size_t kMaxEncodedWord = 69;
 
 } // namespace
 
@@ -174,6 +175,13 @@ std::string EncodeHeaderText(std::string_view text, const std::string& charset)
     const bool utf8 = EqualsNoCase(charset, "UTF-8");
     const std::string working = utf8 ? ConvertToUtf8(text) : std::string(text);
     if (!HasHighByte(working)) return working;
+    return EncodeHeaderWords(text, charset);
+}
+
+std::string EncodeHeaderWords(std::string_view text, const std::string& charset)
+{
+    const bool utf8 = EqualsNoCase(charset, "UTF-8");
+    const std::string working = utf8 ? ConvertToUtf8(text) : std::string(text);
 
     const std::string prefix = "=?" + charset + "?q?";
     std::string out;

@@ -18,9 +18,11 @@ std::string QuotedPrintableEncode(std::string_view text);
 std::string QEncodeHeaderWord(std::string_view piece, const std::string& charset);
 
 // A header text: unchanged when no byte is above 127; otherwise Q-encoded words of at most
-// 75 characters, separated by single blanks and cut between whole characters, that a
+// 69 characters, separated by single blanks and cut between whole characters, that a
 // standard decoder turns back into the text. "UTF-8" (any case) converts the text first.
 std::string EncodeHeaderText(std::string_view text, const std::string& charset);
+// As EncodeHeaderText, but encoded words even for plain text (a text too long to fold).
+std::string EncodeHeaderWords(std::string_view text, const std::string& charset);
 
 // Windows-1252 to UTF-8, whatever the process's code page.
 std::string ConvertToUtf8(std::string_view text);

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "mail/Base64Coder.h"
 #include "mail/MailCoders.h"
@@ -37,31 +38,66 @@ bool IsSafeAddress(const std::string& address)
     return address.find_first_of(std::string("\r\n<>\0", 5)) == std::string::npos;
 }
 
-// The code at the start of a reply line, read from its first three characters as "%d" does.
+// The code at the start of a reply line: its first three characters, all digits. A line
+// without one never counts as any expected reply.
 bool ParseCode(const char* line, std::size_t length, int& code)
 {
-    const std::size_t end = length < 3 ? length : 3;
-    std::size_t i = 0;
-    while (i < end && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < end && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
-    if (i >= end || line[i] < '0' || line[i] > '9') return false;
-    int value = 0;
-    while (i < end && line[i] >= '0' && line[i] <= '9') value = value * 10 + (line[i++] - '0');
-    code = negative ? -value : value;
+    if (length < 3) return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        if (line[i] < '0' || line[i] > '9') return false;
+    code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
     return true;
 }
+
+constexpr int kErrorOperationAborted = 995;  // ERROR_OPERATION_ABORTED
 
 } // namespace
 
 CMailConnection::~CMailConnection()
 {
     if (Connected) Disconnect(true);
+    CloseSocket();
+}
+
+bool CMailConnection::CreateSocket()
+{
+    std::lock_guard<std::mutex> guard(m_SocketLock);
+    return m_Socket.Create();
+}
+
+void CMailConnection::CloseSocket()
+{
+    std::lock_guard<std::mutex> guard(m_SocketLock);
     m_Socket.Close();
+}
+
+void CMailConnection::Abort()
+{
+    std::lock_guard<std::mutex> guard(m_SocketLock);
+    m_bAborted = true;
+    // Shut down rather than closed: the handle stays the session's until its own thread
+    // closes it, so it can never name another socket meanwhile.
+    if (m_Socket.Handle() == kNoMailSocket) return;
+#ifdef _WIN32
+    shutdown(static_cast<SOCKET>(m_Socket.Handle()), SD_BOTH);
+#else
+    shutdown(m_Socket.Handle(), SHUT_RDWR);
+#endif
+}
+
+void CMailConnection::Report(const char* format, int error)
+{
+    SetMailLastError(error);
+    NotifyError(Printf(format, error));
+    SetMailLastError(error);
 }
 
 bool CMailConnection::SendText(const std::string& text)
 {
+    if (m_bAborted) {
+        SetMailLastError(kErrorOperationAborted);
+        return false;
+    }
     return m_Socket.Send(text.data(), text.size());
 }
 
@@ -80,14 +116,12 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
                               const std::string& password, int port, const std::string& localAddress)
 {
     if (Connected) Disconnect(true);
-    if (!m_Socket.Create()) {
-        const int error = MailLastError();
-        NotifyError(Printf("CMailConnection::Connect, Failed to create client socket, GetLastError returns: %d\n", error));
-        SetMailLastError(error);
+    if (!CreateSocket()) {
+        Report("CMailConnection::Connect, Failed to create client socket, GetLastError returns: %d\n", MailLastError());
         return false;
     }
-    if (!m_Socket.Connect(server.c_str(), static_cast<std::uint16_t>(port), localAddress.c_str())) {
-        const int error = MailLastError();
+    if (!m_Socket.Connect(server.c_str(), static_cast<std::uint16_t>(port), localAddress.c_str()) || m_bAborted) {
+        const int error = m_bAborted ? kErrorOperationAborted : MailLastError();
         if (!localAddress.empty())
             NotifyError(Printf("CMailConnection::Connect, Could not connect to the SMTP server %s on port %d from "
                                "LocalAddress:%s, GetLastError returns: %d",
@@ -236,25 +270,21 @@ bool CMailConnection::SendMailMessage(CMailMessage& message)
     for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
         for (const auto& address : *list) safe = safe && IsSafeAddress(address.EmailAddress);
     if (!safe) {
-        const std::string text = "CMailConnection::SendMessage, An address holds a line break, a NUL or an angle "
-                                 "bracket; nothing was sent";
-        LastReplyText = text;
-        NotifyError(text);
-        SetMailLastError(kErrorInvalidParameter);
+        // No reply text: callers show the user their own words for it.
+        LastReplyText.clear();
+        Report("CMailConnection::SendMessage, An address holds a line break, a NUL or an angle bracket; nothing "
+               "was sent",
+               kErrorInvalidParameter);
         return false;
     }
 
     if (!SendText("MAIL FROM:<" + message.From.EmailAddress + ">\r\n")) {
-        const int error = MailLastError();
-        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send MAIL command, GetLastError returns: %d",
-                           error));
-        SetMailLastError(error);
+        Report("CMailConnection::SendMessage, Failed in call to send MAIL command, GetLastError returns: %d",
+               MailLastError());
         return false;
     }
     if (!AwaitReply(250, false)) {
-        SetMailLastError(kErrorBadCommand);
-        NotifyError("CMailConnection::SendMessage, An unexpected MAIL response was received");
-        SetMailLastError(kErrorBadCommand);
+        Report("CMailConnection::SendMessage, An unexpected MAIL response was received", kErrorBadCommand);
         return false;
     }
     for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
@@ -263,32 +293,29 @@ bool CMailConnection::SendMailMessage(CMailMessage& message)
 
     if (!SendText("DATA\r\n")) return false;
     if (!AwaitReply(354, false)) {
-        SetMailLastError(kErrorBadCommand);
-        NotifyError("CMailConnection::SendMessage, An unexpected DATA response was received");
-        SetMailLastError(kErrorBadCommand);
+        Report("CMailConnection::SendMessage, An unexpected DATA response was received", kErrorBadCommand);
         return false;
     }
 
     // No header line may begin with a lone full stop either.
     if (!SendText(DoubleLeadingDots(message.ComposeHeader()))) {
-        const int error = MailLastError();
-        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send the header, GetLastError returns: %d",
-                           error));
-        SetMailLastError(error);
+        Report("CMailConnection::SendMessage, Failed in call to send the header, GetLastError returns: %d",
+               MailLastError());
         return false;
     }
     if (!SendText("\r\n")) {
-        const int error = MailLastError();
-        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send the header / body separator, "
-                           "GetLastError returns: %d",
-                           error));
-        SetMailLastError(error);
+        Report("CMailConnection::SendMessage, Failed in call to send the header / body separator, GetLastError "
+               "returns: %d",
+               MailLastError());
         return false;
     }
 
     CMailBodyPart& root = message.RootPart;
     if (root.ChildPartCount() != 0 || message.Mime) {
         if (!SendBodyPart(root, true)) return false;
+    } else if (NeedsQuotedPrintable(root.PartText)) {
+        // Lines too long for the wire: the header announced quoted-printable.
+        if (!SendText(DoubleLeadingDots(QuotedPrintableEncode(UndoubleLeadingDots(root.PartText))))) return false;
     } else {
         // SetPartText leaves the dot of the first line single: it is doubled here.
         if (!root.PartText.empty() && root.PartText[0] == '.' && !SendText(".")) return false;
@@ -296,17 +323,13 @@ bool CMailConnection::SendMailMessage(CMailMessage& message)
     }
 
     if (!SendText("\r\n.\r\n")) {
-        const int error = MailLastError();
-        NotifyError(Printf("CMailConnection::SendMessage, Failed in call to send end of message indicator, "
-                           "GetLastError returns: %d",
-                           error));
-        SetMailLastError(error);
+        Report("CMailConnection::SendMessage, Failed in call to send end of message indicator, GetLastError "
+               "returns: %d",
+               MailLastError());
         return false;
     }
     if (!AwaitReply(250, false)) {
-        SetMailLastError(kErrorBadCommand);
-        NotifyError("CMailConnection::SendMessage, An unexpected end of message response was received");
-        SetMailLastError(kErrorBadCommand);
+        Report("CMailConnection::SendMessage, An unexpected end of message response was received", kErrorBadCommand);
         return false;
     }
     return true;
@@ -315,17 +338,12 @@ bool CMailConnection::SendMailMessage(CMailMessage& message)
 bool CMailConnection::SendRCPTForRecipient(const CMailAddress& address)
 {
     if (!SendText("RCPT TO:<" + address.EmailAddress + ">\r\n")) {
-        const int error = MailLastError();
-        NotifyError(Printf("CMailConnection::SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError "
-                           "returns: %d",
-                           error));
-        SetMailLastError(error);
+        Report("CMailConnection::SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError returns: %d",
+               MailLastError());
         return false;
     }
     if (!AwaitReply(250, false)) {
-        SetMailLastError(kErrorBadCommand);
-        NotifyError("CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received");
-        SetMailLastError(kErrorBadCommand);
+        Report("CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received", kErrorBadCommand);
         return false;
     }
     return true;
@@ -337,10 +355,10 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
     char* buffer = nullptr;
     std::size_t length = 0;
     auto fail = [&](const char* what) {
-        const int error = MailLastError();
-        NotifyError(Printf("CMailConnection::SendBodyPart, Failed in call to send body parts %s, GetLastError returns: %d",
-                           what, error));
-        SetMailLastError(error);
+        const std::string format =
+            std::string("CMailConnection::SendBodyPart, Failed in call to send body parts ") + what +
+            ", GetLastError returns: %d";
+        Report(format.c_str(), MailLastError());
     };
 
     if (!isRoot) {
@@ -348,7 +366,7 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
             fail("header");
             return false;
         }
-        if (!m_Socket.Send(buffer, length)) {
+        if (!SendText(std::string(buffer, length))) {
             fail("header");
             result = false;
         }
@@ -359,7 +377,7 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
         fail("body");
         return false;
     }
-    if (length && !m_Socket.Send(buffer, length)) {
+    if (length && !SendText(std::string(buffer, length))) {
         fail("body");
         result = false;
     }
@@ -372,7 +390,7 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
             fail("footer");
             return false;
         }
-        if (!m_Socket.Send(buffer, length)) {
+        if (!SendText(std::string(buffer, length))) {
             fail("footer");
             result = false;
         }
@@ -386,25 +404,18 @@ bool CMailConnection::Disconnect(bool graceful)
     bool result = false;
     if (Connected) {
         if (graceful) {
-            if (!SendText("QUIT\r\n")) {
-                const int error = MailLastError();
-                NotifyError(Printf("CMailConnection::Disconnect, Failed in call to send QUIT command, GetLastError "
-                                   "returns: %d",
-                                   error));
-                SetMailLastError(error);
-            }
+            if (!SendText("QUIT\r\n"))
+                Report("CMailConnection::Disconnect, Failed in call to send QUIT command, GetLastError returns: %d",
+                       MailLastError());
             result = AwaitReply(221, false);
-            if (!result) {
-                SetMailLastError(kErrorBadCommand);
-                NotifyError("CMailConnection::Disconnect, An unexpected QUIT response was received");
-                SetMailLastError(kErrorBadCommand);
-            }
+            if (!result)
+                Report("CMailConnection::Disconnect, An unexpected QUIT response was received", kErrorBadCommand);
         }
         Connected = false;
     } else {
         NotifyError("CMailConnection::Disconnect, Already disconnected from SMTP server, doing nothing");
     }
-    m_Socket.Close();
+    CloseSocket();
     return result;
 }
 
@@ -428,22 +439,20 @@ bool CMailConnection::ReadResponse(char* buffer, std::size_t capacity, const cha
 
     for (;;) {
         bool readable = false;
-        if (!m_Socket.WaitReadable(readable, ReplyTimeout)) {
-            const int error = MailLastError();
+        if (m_bAborted || !m_Socket.WaitReadable(readable, ReplyTimeout)) {
+            const int error = m_bAborted ? kErrorOperationAborted : MailLastError();
             LastReplyText.assign(current, received);
             SetMailLastError(error);
             return false;
         }
         if (!readable) {
-            SetMailLastError(kErrorTimedOut);
-            NotifyError("CMailConnection::ReadResponse, Timed Out waiting for response from SMTP server");
             LastReplyText.assign(current, received);
-            SetMailLastError(kErrorTimedOut);
+            Report("CMailConnection::ReadResponse, Timed Out waiting for response from SMTP server", kErrorTimedOut);
             return false;
         }
         const int got = m_Socket.Receive(current + received, capacity - received - 1);
-        if (got <= 0) {
-            const int error = MailLastError();
+        if (got <= 0 || m_bAborted) {
+            const int error = m_bAborted ? kErrorOperationAborted : MailLastError();
             LastReplyText.assign(current, received);
             SetMailLastError(error);
             return false;
@@ -453,13 +462,14 @@ bool CMailConnection::ReadResponse(char* buffer, std::size_t capacity, const cha
 
         if (received > kMaxReplyLength) {
             LastReplyText.assign(current, received);
-            NotifyError("CMailConnection::ReadResponse, The response from the SMTP server is longer than 1 MiB");
-            SetMailLastError(kErrorProtocol);
+            Report("CMailConnection::ReadResponse, The response from the SMTP server is longer than 1 MiB",
+                   kErrorProtocol);
             return false;
         }
 
         if (received == capacity - 1) {
-            const std::size_t grown = capacity + growth;
+            // At least the growth step, else doubling: a long reply costs linear copying.
+            const std::size_t grown = capacity + (capacity > growth ? capacity : growth);
             std::unique_ptr<char[]> next(new char[grown]);
             std::memcpy(next.get(), current, received + 1);
             larger = std::move(next);
@@ -481,27 +491,26 @@ bool CMailConnection::ReadResponse(char* buffer, std::size_t capacity, const cha
     }
 
     // Judge the lines from the first: the reply succeeds at the first line with the code.
-    const std::size_t textLength = received - endLength;
+    // The text is copied once, not once per line.
+    const std::string_view text(current, received - endLength);
+    const std::string_view end(terminator, endLength);
     std::size_t line = 0;
     for (;;) {
-        ParseCode(current + line, textLength - line, LastReplyCode);
-        LastReplyText.assign(current + line, textLength - line);
-        if (LastReplyCode == expectedCode) return true;
-        const char* next = nullptr;
-        if (endLength) {
-            for (std::size_t k = line; k + endLength <= textLength; ++k) {
-                if (std::memcmp(current + k, terminator, endLength) == 0) {
-                    next = current + k;
-                    break;
-                }
-            }
+        int code = 0;
+        if (ParseCode(text.data() + line, text.size() - line, code)) {
+            LastReplyCode = code;
+            if (code == expectedCode) break;
         }
-        if (!next) {
+        const std::size_t next = endLength ? text.find(end, line) : std::string_view::npos;
+        if (next == std::string_view::npos) {
+            LastReplyText.assign(text.substr(line));
             SetMailLastError(kErrorProtocol);
             return false;
         }
-        line = static_cast<std::size_t>(next - current) + endLength;
+        line = next + endLength;
     }
+    LastReplyText.assign(text.substr(line));
+    return true;
 }
 
 void CMailConnection::NotifyError(const std::string&)

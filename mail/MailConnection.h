@@ -4,8 +4,10 @@
 // English text to NotifyError.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "mail/MailMessage.h"
@@ -39,6 +41,11 @@ public:
     bool Disconnect(bool graceful);
     std::string GetLastReplyText() const { return LastReplyText; }
 
+    // May be called from any thread: the session running on another thread fails at its
+    // next wait or send, at once (its socket is shut down). A connect under way ends first.
+    void Abort();
+    bool Aborted() const { return m_bAborted; }
+
     bool Connected = false;
     std::string LastReplyText;
     // "auto": the local host name, or "localhost" when that is not a plain host name.
@@ -69,7 +76,15 @@ protected:
 private:
     bool SendText(const std::string& text);
     void DisconnectKeepingReply();
+    // NotifyError with `format` (which may hold one %d for `error`); the thread's last error
+    // is `error` afterwards, whatever the hook did.
+    void Report(const char* format, int error);
+    bool CreateSocket();
+    void CloseSocket();
 
     CMailSocket m_Socket;
     std::size_t m_nReplyCapacity = 0;
+    // Guards the socket's creation and closing against Abort from another thread.
+    std::mutex m_SocketLock;
+    std::atomic<bool> m_bAborted{false};
 };

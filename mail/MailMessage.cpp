@@ -30,6 +30,46 @@ std::string AddressList(const std::vector<CMailAddress>& list, const std::string
     return text;
 }
 
+constexpr std::size_t kMaxFoldedLine = 78;
+
+// Continuation lines before blanks, each line at most 78 characters where a blank allows it
+// (never right after the field name, which would add a blank to the value).
+std::string Fold(const std::string& line)
+{
+    if (line.size() <= kMaxFoldedLine) return line;
+    std::string out;
+    std::size_t start = 0;
+    std::size_t earliest = line.find(':') + 2;
+    while (line.size() - start > kMaxFoldedLine) {
+        std::size_t at = std::string::npos;
+        for (std::size_t k = start + kMaxFoldedLine; k >= earliest && k > start; --k)
+            if (line[k] == ' ' || line[k] == '\t') {
+                at = k;
+                break;
+            }
+        if (at == std::string::npos) at = line.find_first_of(" \t", start + kMaxFoldedLine + 1);
+        if (at == std::string::npos) break;
+        out.append(line, start, at - start);
+        out += "\r\n";
+        start = at;
+        earliest = start + 1;
+    }
+    out.append(line, start, std::string::npos);
+    return out;
+}
+
+// A subject with a run of text that no fold could bring under 78 characters goes into
+// encoded words, which may be cut anywhere.
+std::string SubjectText(const std::string& subject, const std::string& charset)
+{
+    std::size_t run = sizeof "Subject:";
+    for (const char c : subject) {
+        run = c == ' ' || c == '\t' ? 0 : run + 1;
+        if (run >= kMaxFoldedLine) return EncodeHeaderWords(subject, charset);
+    }
+    return EncodeHeaderText(subject, charset);
+}
+
 } // namespace
 
 std::string FormatZoneText(long bias)
@@ -110,11 +150,11 @@ std::string CMailMessage::ComposeHeader()
     const std::string to = AddressList(ToList, charset);
     const std::string cc = AddressList(CcList, charset);
 
-    std::string header = "From: " + OneLine(From).FormatMailAddress(true, charset);
-    header += "\r\nTo: " + to + "\r\n";
-    if (!cc.empty()) header += "Cc: " + cc + "\r\n";
-    header += "Subject: " + EncodeHeaderText(OneLine(Subject), charset);
-    if (!XMailer.empty()) header += "\r\nX-Mailer: " + OneLine(XMailer);
+    std::string header = Fold("From: " + OneLine(From).FormatMailAddress(true, charset));
+    header += "\r\n" + Fold("To: " + to) + "\r\n";
+    if (!cc.empty()) header += Fold("Cc: " + cc) + "\r\n";
+    header += Fold("Subject: " + SubjectText(OneLine(Subject), charset));
+    if (!XMailer.empty()) header += "\r\n" + Fold("X-Mailer: " + OneLine(XMailer));
     header += "\r\n";
     if (Mime) {
         if (RootPart.Base64Body) header += "Content-Transfer-Encoding: base64\r\n";
@@ -124,9 +164,12 @@ std::string CMailMessage::ComposeHeader()
         header += "\r\n";
     } else {
         header += "Content-Type: " + RootPart.ContentType + ";\r\n\tcharset=" + charset + "\r\n";
+        if (RootPart.ChildPartCount() == 0 && NeedsQuotedPrintable(RootPart.PartText))
+            header += "Content-Transfer-Encoding: quoted-printable\r\n";
     }
-    if (!ReplyTo.EmailAddress.empty()) header += "Reply-To: " + OneLine(ReplyTo).FormatMailAddress(true, charset) + "\r\n";
+    if (!ReplyTo.EmailAddress.empty())
+        header += Fold("Reply-To: " + OneLine(ReplyTo).FormatMailAddress(true, charset)) + "\r\n";
     header += "Date: " + date + "\r\n";
-    for (const auto& line : ExtraHeaders) header += OneLine(line) + "\r\n";
+    for (const auto& line : ExtraHeaders) header += Fold(OneLine(line)) + "\r\n";
     return header;
 }

@@ -24,7 +24,9 @@ public:
     const CMailAddress* RecipientAt(int index, int kind) const;
 
     void SetBodyText(const std::string& text);
-    // The header lines, each ended by CR LF; CR and LF inside the caller's texts become blanks.
+    // The header lines, each ended by CR LF; CR and LF inside the caller's texts become blanks,
+    // long lines are folded, and a single-part body too long for the wire is announced as
+    // quoted-printable.
     virtual std::string ComposeHeader();
 
     CMailAddress From;

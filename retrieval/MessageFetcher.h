@@ -58,6 +58,10 @@ public:
     // TimeOut read as the probe's wait in milliseconds; code -1003 when it cannot be read.
     static long ReadProbeWait();
 
+    // The "MailList" section as recipient list text (at most 100 entries); false, leaving
+    // `text` alone, until this run has obtained the configuration file.
+    bool ReadRecipientList(std::string& text);
+
     int m_nOutcome = OUTCOME_NO_CONNECTION;
     std::string m_strConfigFile = "notelia_param.ini";
     int m_bConfigObtained = 0;

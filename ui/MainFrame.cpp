@@ -309,9 +309,7 @@ void CMainFrame::OnCommand(UINT id, UINT notifyCode, HWND control)
     case ID_FILE_FETCH: OnFetchNow(); break;
     case ID_TOOLBAR_SEND:
     case ID_FILE_SEND:
-    case ID_TRAY_SEND:
-        // The send-message dialog is not part of the program yet.
-        break;
+    case ID_TRAY_SEND: OnSendMessage(); break;
     case ID_SHOW: OnShowCommand(); break;
     case ID_TRAY_CLOSE:
     case ID_APP_EXIT: OnCloseCommand(); break;
@@ -497,12 +495,39 @@ void CMainFrame::OnClose()
     }
     m_bCloseConfirmed = false;
     if (!confirmed) return;
+    // The send dialog's loop runs on this object's stack: the window goes once it has ended.
+    if (m_pSendDlg) {
+        m_bDestroyAfterSend = true;
+        m_pSendDlg->Abandon();
+        return;
+    }
     // A cycle under one of its message boxes still uses this object.
     if (m_bFetching) {
         m_bDestroyAfterFetch = true;
         return;
     }
     DestroyWindow(Handle());
+}
+
+void CMainFrame::OnSendMessage()
+{
+    if (m_pSendDlg) {
+        SetForegroundWindow(m_pSendDlg->Handle());
+        return;
+    }
+    try {
+        CSendMessageDlg dialog;
+        if (!m_fetcher.ReadRecipientList(dialog.RecipientList)) dialog.RecipientList = BuiltInRecipientList();
+        m_pSendDlg = &dialog;
+        dialog.DoModal();
+        m_pSendDlg = nullptr;
+    } catch (...) {
+        m_pSendDlg = nullptr;
+        ReportCaughtError(Handle());
+    }
+    if (!m_bDestroyAfterSend) return;
+    if (m_bFetching) m_bDestroyAfterFetch = true;
+    else DestroyWindow(Handle());
 }
 
 void CMainFrame::OnAbout()

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "request/SendMessageDlg.h"
 #include "retrieval/MessageFetcher.h"
 #include "ui/CategoryView.h"
 #include "ui/ColorEdit.h"
@@ -67,6 +68,8 @@ private:
     void OnSize();
     void OnShowCommand();
     void OnAbout();
+    // Send command: the send-message dialog with the recipient list.
+    void OnSendMessage();
     void OnChooseFont();
     void OnCategorySelected();
     void ShowFetchResult(unsigned char changeMask);
@@ -104,4 +107,7 @@ private:
     // The window that shows the current fly-by prompt (null: the idle text shows).
     HWND m_hPromptWnd = nullptr;
     bool m_bOwnedByWindow = false;
+    // The send-message dialog while it runs; a close confirmed meanwhile waits for its end.
+    CSendMessageDlg* m_pSendDlg = nullptr;
+    bool m_bDestroyAfterSend = false;
 };

@@ -1,10 +1,7 @@
-// The SMTP client against scripted servers (faults on demand) and against a real server
-// (aiosmtpd, started by smtp_peer.py) whose deliveries Python's email package parses.
+// The SMTP client against scripted servers (faults on demand) and the real aiosmtpd peer.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -12,27 +9,21 @@
 #include "mail/MailCoders.h"
 #include "mail/MailConnection.h"
 #include "mail/MailPlatform.h"
-#include "mail/MailSocket.h"
 #include "tests/mail/MailTestText.h"
-#include "tests/mail/ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
+
+using testing_support::CScriptedServer;
+using testing_support::CScriptPeer;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 class TestConnection : public CMailConnection {
 public:
-    std::vector<std::string> Errors;
     std::vector<std::string> Replies;  // LastReplyText after each awaited reply
     std::vector<std::size_t> Capacities;
+    int Notified = 0;
 
     MailSocketHandle Handle() const { return Socket().Handle(); }
-    bool HasError(const std::string& text) const
-    {
-        for (const auto& e : Errors)
-            if (e == text) return true;
-        return false;
-    }
 
 protected:
     bool AwaitReply(int expectedCode, bool final250) override
@@ -44,7 +35,7 @@ protected:
         SetMailLastError(error);
         return ok;
     }
-    void NotifyError(const std::string& text) override { Errors.push_back(text); }
+    void NotifyError(const std::string&) override { ++Notified; }
 };
 
 std::string B64(const std::string& text)
@@ -54,18 +45,19 @@ std::string B64(const std::string& text)
     return coder.EncodedText();
 }
 
-// The greeting, then 250 to the HELO or EHLO that follows.
-void GreetAndAcceptHello(CScriptPeer& peer)
+// Sends `replies` in turn, the first at once, each later one after a line from the client;
+// then answers QUIT and waits for the close.
+CScriptedServer::Script Replying(std::vector<std::string> replies, bool quit = true)
 {
-    peer.Send("220 hola\r\n");
-    peer.ReadLine();
-    peer.Send("250 ok\r\n");
-}
-
-void AcceptQuit(CScriptPeer& peer)
-{
-    if (peer.ReadLine() == "QUIT") peer.Send("221 Bye\r\n");
-    peer.WaitClose();
+    return [replies, quit](CScriptPeer& peer) {
+        for (std::size_t i = 0; i < replies.size(); ++i) {
+            if (i) peer.ReadLine();
+            peer.Send(replies[i]);
+        }
+        if (!quit) return;
+        if (peer.ReadLine() == "QUIT") peer.Send("221 Bye\r\n");
+        peer.WaitClose();
+    };
 }
 
 void FillSimple(CMailMessage& message)
@@ -76,7 +68,83 @@ void FillSimple(CMailMessage& message)
     message.SetBodyText("Hola");
 }
 
+std::string BlankLines(std::size_t count)
+{
+    std::string lines;
+    for (std::size_t i = 0; i < count; ++i) lines += "\r\n";
+    return lines;
+}
+
+const std::string kLogin[] = {"220 hola\r\n", "250 ok\r\n", "334 " + B64("Username:") + "\r\n",
+                              "334 " + B64("Password:") + "\r\n"};
+
 } // namespace
+
+TEST(ScriptedSmtp, RefusalsAndOddReplies)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> replies;
+        int method;
+        bool send;      // SendMessage after a successful Connect
+        bool ok;        // the last call's answer
+        std::string reply;  // start of GetLastReplyText
+        int error;      // last error, 0 unchecked
+        std::string sent;   // in the transcript
+        std::string notSent;
+        bool quit = true;
+        unsigned timeout = 60000;
+    } rows[] = {
+        {"greeting 554", {"554 no hay servicio\r\n"}, 2, false, false, "554 no hay servicio", 0, "QUIT", "EHLO"},
+        {"EHLO 550 without 250", {"220 hola\r\n", "550 no te conozco\r\n"}, 2, false, false, "550 no te conozco",
+         10060, "EHLO puesto-7.cliente\r\nQUIT", "HELO", true, 300},
+        {"RCPT 251", {"220 hola\r\n", "250 ok\r\n", "250 ok\r\n", "251 User not local\r\n"}, 0, true, false,
+         "251 User not local", 22, "QUIT", "DATA"},
+        {"password 535", {kLogin[0], kLogin[1], kLogin[2], kLogin[3], "535 5.7.8 credenciales\r\n"}, 2, false, false,
+         "535 5.7.8 credenciales", 0, B64("clave") + "\r\nQUIT", ""},
+        {"prompt not username", {kLogin[0], kLogin[1], "334 " + B64("User Name") + "\r\n"}, 2, false, false, "", 0,
+         "AUTH LOGIN\r\nQUIT", B64("usuario")},
+        {"closed within a reply", {"220 hola\r\n", "250-a medias\r\n250 "}, 2, false, false, "250-a medias\r\n250 ",
+         0, "EHLO", "", false},
+        {"two-line 220 awaited as 250", {"220-uno\r\n220 dos\r\n", "220-tres\r\n220 cuatro\r\n"}, 0, false, false,
+         "220 cuatro", 10043, "QUIT", ""},
+        {"method 1", {"220 hola\r\n", "250-x\r\n250 AUTH LOGIN\r\n"}, 1, false, false, "250-x", 0,
+         "EHLO puesto-7.cliente\r\nQUIT", "AUTH"},
+        {"MAIL refused without a code", {"220 hola\r\n", "250 ok\r\n", "Sender rejected\r\n"}, 0, true, false,
+         "Sender rejected", 22, "QUIT", "RCPT"},
+        {"RCPT refused without a code", {"220 hola\r\n", "250 ok\r\n", "250 ok\r\n", "no such user\r\n"}, 0, true,
+         false, "no such user", 22, "QUIT", "DATA"},
+        {"plain login", {kLogin[0], kLogin[1], "334 Username:\r\n", "334 password:\r\n", "235 ok\r\n"}, 3, false,
+         true, "235 ok", 0, "AUTH LOGIN PLAIN\r\nusuario\r\nclave\r\n", ""},
+        // Many lines without a code before the final one: read in linear time.
+        {"long EHLO reply", {kLogin[0], BlankLines(300000) + "250 ok\r\n", kLogin[2], kLogin[3], "235 ok\r\n"},
+         2, false, true, "235 ok", 0, "", ""},
+    };
+    for (const auto& row : rows) {
+        CScriptedServer server(Replying(row.replies, row.quit));
+        TestConnection connection;
+        connection.HelloHostName = "puesto-7.cliente";
+        connection.ReplyTimeout = row.timeout;
+        const auto start = std::chrono::steady_clock::now();
+        bool ok = connection.Connect("127.0.0.1", row.method, "usuario", "clave", server.Port());
+        if (ok && row.send) {
+            CMailMessage message;
+            FillSimple(message);
+            ok = connection.SendMessage(message);
+        }
+        const int error = MailLastError();
+        EXPECT_EQ(ok, row.ok) << row.name;
+        EXPECT_EQ(connection.GetLastReplyText().rfind(row.reply, 0), 0u) << row.name << ": " << connection.GetLastReplyText();
+        if (row.error) { EXPECT_EQ(error, row.error) << row.name; }
+        if (!row.ok) { EXPECT_GT(connection.Notified, 0) << row.name; }
+        // A server that closes is noticed at once, not after the reply time-out.
+        if (!row.quit) { EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << row.name; }
+        connection.Disconnect(true);
+        const std::string transcript = server.Transcript();
+        EXPECT_NE(transcript.find(row.sent), std::string::npos) << row.name << ": " << transcript;
+        if (!row.notSent.empty()) { EXPECT_EQ(transcript.find(row.notSent), std::string::npos) << row.name; }
+    }
+}
 
 TEST(ScriptedSmtp, RepliesSplitAtChosenBytesAreJoined)
 {
@@ -94,266 +162,63 @@ TEST(ScriptedSmtp, RepliesSplitAtChosenBytesAreJoined)
         peer.SendSplit("334 " + B64("PASSWORD:") + "\r", "\n", client);
         peer.ReadLine();
         peer.SendSplit("23", "5 ok\r\n", client);
-        AcceptQuit(peer);
+        if (peer.ReadLine() == "QUIT") peer.Send("221 Bye\r\n");
     });
     ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", server.Port()));
     EXPECT_EQ(connection.Replies[0], "220 saludo");
     EXPECT_EQ(connection.Replies[1], "250-uno\r\n250-AUTH LOGIN\r\n250 fin");
     EXPECT_TRUE(connection.Disconnect(true));
-    const std::string transcript = server.Transcript();
-    EXPECT_NE(transcript.find("AUTH LOGIN\r\n" + B64("usuario") + "\r\n" + B64("clave") + "\r\nQUIT\r\n"),
-              std::string::npos)
-        << transcript;
+    EXPECT_NE(server.Transcript().find("AUTH LOGIN\r\n" + B64("usuario") + "\r\n" + B64("clave") + "\r\nQUIT\r\n"),
+              std::string::npos);
 }
 
-TEST(ScriptedSmtp, ALongReplyGrowsTheBufferOnce)
+TEST(ScriptedSmtp, LongRepliesGrowTheBufferAndStopAtOneMebibyte)
 {
     const std::string greeting = "220 " + std::string(294, 'x') + "\r\n";
-    CScriptedServer server([&](CScriptPeer& peer) {
-        peer.Send(greeting);
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
-        AcceptQuit(peer);
-    });
+    CScriptedServer server(Replying({greeting, "250 ok\r\n"}));
     TestConnection connection;
     ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
     EXPECT_EQ(connection.Replies[0], greeting.substr(0, 298));
     EXPECT_EQ(connection.Capacities[0], 4352u);
     EXPECT_EQ(connection.Capacities[1], 256u);
-}
+    // "auto" became a plain host name.
+    EXPECT_EQ(connection.HelloHostName.find_first_not_of("-.0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"),
+              std::string::npos);
+    connection.Disconnect(true);
+    EXPECT_EQ(server.Transcript().rfind("HELO " + connection.HelloHostName + "\r\n", 0), 0u);
 
-TEST(ScriptedSmtp, AnEndlessReplyStopsAtOneMebibyte)
-{
     const std::size_t sent = CMailConnection::kMaxReplyLength + 5000;
-    CScriptedServer server([&](CScriptPeer& peer) {
-        peer.Send(std::string(sent, 'x'));
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
+    CScriptedServer endless(Replying({std::string(sent, 'x')}));
     connection.ReplyTimeout = 5000;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
+    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", endless.Port()));
     EXPECT_EQ(MailLastError(), 10043);
     const std::string text = connection.GetLastReplyText();
     EXPECT_GT(text.size(), CMailConnection::kMaxReplyLength);
     EXPECT_LE(text.size(), sent);
-    EXPECT_EQ(text.find_first_not_of('x'), std::string::npos);
-    EXPECT_NE(server.Transcript().find("QUIT\r\n"), std::string::npos);
+    EXPECT_NE(endless.Transcript().find("QUIT\r\n"), std::string::npos);
 }
 
-TEST(ScriptedSmtp, Greeting554KeepsTheRefusalNotTheQuitAnswer)
+TEST(ScriptedSmtp, NoCommandOrHeaderLineCanBeInjectedAndDotsAreDoubled)
 {
-    CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("554 no hay servicio\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "u", "p", server.Port()));
-    EXPECT_EQ(connection.GetLastReplyText(), "554 no hay servicio");
-    EXPECT_EQ(connection.LastReplyCode, 554);
-    EXPECT_TRUE(connection.HasError("CMailConnection::Connect, An unexpected SMTP login response was received"));
-    EXPECT_FALSE(connection.Connected);
-    EXPECT_EQ(server.Transcript(), "QUIT\r\n");
-}
-
-TEST(ScriptedSmtp, EhloRefusedWithoutA250LineTimesOutWithoutFallingBackToHelo)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("550 no te conozco\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    connection.ReplyTimeout = 300;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "u", "p", server.Port()));
-    EXPECT_EQ(MailLastError(), 10060);
-    EXPECT_EQ(connection.GetLastReplyText().rfind("550 no te conozco", 0), 0u);
-    EXPECT_TRUE(connection.HasError("CMailConnection::ReadResponse, Timed Out waiting for response from SMTP server"));
-    EXPECT_TRUE(connection.HasError("CMailConnection::Connect, An unexpected HELO/EHLO response was received"));
-    const std::string transcript = server.Transcript();
-    EXPECT_EQ(transcript.find("HELO"), std::string::npos);
-    EXPECT_EQ(transcript.rfind("EHLO ", 0), 0u);
-    EXPECT_NE(transcript.find("QUIT\r\n"), std::string::npos);
-}
-
-TEST(ScriptedSmtp, Rcpt251IsNotAccepted)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        GreetAndAcceptHello(peer);
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
-        peer.ReadLine();
-        peer.Send("251 User not local; will forward\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
-    CMailMessage message;
-    FillSimple(message);
-    EXPECT_FALSE(connection.SendMessage(message));
-    EXPECT_EQ(MailLastError(), 22);
-    EXPECT_EQ(connection.GetLastReplyText(), "251 User not local; will forward");
-    EXPECT_TRUE(connection.HasError("CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received"));
-    connection.Disconnect(true);
-    EXPECT_EQ(server.Transcript().find("DATA"), std::string::npos);
-}
-
-TEST(ScriptedSmtp, Password535KeepsTheRefusal)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        GreetAndAcceptHello(peer);
-        peer.ReadLine();
-        peer.Send("334 " + B64("Username:") + "\r\n");
-        peer.ReadLine();
-        peer.Send("334 " + B64("Password:") + "\r\n");
-        peer.ReadLine();
-        peer.Send("535 5.7.8 Authentication credentials invalid\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "mala", server.Port()));
-    EXPECT_EQ(connection.GetLastReplyText(), "535 5.7.8 Authentication credentials invalid");
-    EXPECT_TRUE(connection.HasError("CMailConnection::AuthLogin, AUTH LOGIN authentication was unsuccessful"));
-    EXPECT_NE(server.Transcript().find("QUIT\r\n"), std::string::npos);
-}
-
-TEST(ScriptedSmtp, APromptThatDecodesToSomethingElseStopsBeforeTheUserName)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        GreetAndAcceptHello(peer);
-        peer.ReadLine();
-        peer.Send("334 " + B64("User Name") + "\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", server.Port()));
-    EXPECT_TRUE(connection.HasError(
-        "CMailConnection::AuthLogin, An unexpected request received when expecting username request"));
-    const std::string transcript = server.Transcript();
-    EXPECT_NE(transcript.find("AUTH LOGIN\r\nQUIT\r\n"), std::string::npos) << transcript;
-    EXPECT_EQ(transcript.find(B64("usuario")), std::string::npos);
-}
-
-TEST(ScriptedSmtp, AServerThatClosesDuringAWaitFailsAtOnce)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250-a medias\r\n250 ");
-    });
-    TestConnection connection;  // the full 60 s reply timeout
-    const auto start = Clock::now();
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "u", "p", server.Port()));
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
-    EXPECT_EQ(connection.GetLastReplyText(), "250-a medias\r\n250 ");
-}
-
-TEST(ScriptedSmtp, ATwoLine220ReplyAwaitedAs220AndAs250)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220-uno\r\n220 dos\r\n");
-        peer.ReadLine();
-        peer.Send("220-tres\r\n220 cuatro\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
-    EXPECT_EQ(connection.Replies[0], "220-uno\r\n220 dos");
-    EXPECT_EQ(connection.Replies[1], "220 cuatro");
-    EXPECT_EQ(connection.GetLastReplyText(), "220 cuatro");
-    EXPECT_EQ(MailLastError(), 10043);
-}
-
-TEST(ScriptedSmtp, MethodOneSaysEhloThenQuit)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        peer.ReadLine();
-        peer.Send("250-x\r\n250 AUTH LOGIN\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    connection.HelloHostName = "puesto-7.cliente";
-    EXPECT_FALSE(connection.Connect("127.0.0.1", 1, "u", "p", server.Port()));
-    EXPECT_EQ(server.Transcript(), "EHLO puesto-7.cliente\r\nQUIT\r\n");
-}
-
-TEST(ScriptedSmtp, AuthLoginPlainSendsPlainAnswers)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        GreetAndAcceptHello(peer);
-        peer.ReadLine();
-        peer.Send("334 Username:\r\n");
-        peer.ReadLine();
-        peer.Send("334 password:\r\n");
-        peer.ReadLine();
-        peer.Send("235 ok\r\n");
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::LoginPlain, "usuario", "clave", server.Port()));
-    connection.Disconnect(true);
-    EXPECT_NE(server.Transcript().find("AUTH LOGIN PLAIN\r\nusuario\r\nclave\r\nQUIT\r\n"), std::string::npos);
-}
-
-TEST(ScriptedSmtp, TheGreetingNameIsAPlainHostName)
-{
-    CScriptedServer server([](CScriptPeer& peer) {
-        GreetAndAcceptHello(peer);
-        AcceptQuit(peer);
-    });
-    TestConnection connection;
-    ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
-    connection.Disconnect(true);
-    const std::string transcript = server.Transcript();
-    const std::string name = transcript.substr(5, transcript.find("\r\n") - 5);
-    EXPECT_EQ(transcript.rfind("HELO ", 0), 0u);
-    EXPECT_FALSE(name.empty());
-    EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-."),
-              std::string::npos)
-        << name;
-    EXPECT_EQ(connection.HelloHostName, name);
-}
-
-TEST(ScriptedSmtp, AddressesThatWouldInjectCommandsAreRefusedBeforeAnythingIsSent)
-{
-    for (const std::string& bad : {std::string("ayuda@x\r\nRCPT TO:<otro@x>"), std::string("a@x>\r\nDATA"),
-                                  std::string("a<b@x"), std::string("a@x\0y", 5), std::string("a@x\nb")}) {
-        CScriptedServer server([](CScriptPeer& peer) {
-            peer.Send("220 hola\r\n");
-            peer.ReadLine();
-            peer.Send("250 ok\r\n");
-            AcceptQuit(peer);
-        });
+    for (const std::string& bad : {std::string("ayuda@x\r\nRCPT TO:<otro@x>"), std::string("a@x\0y", 5)}) {
+        CScriptedServer server(Replying({"220 hola\r\n", "250 ok\r\n"}));
         TestConnection connection;
         ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
         CMailMessage message;
         FillSimple(message);
         message.AppendRecipient(CMailAddress("", bad), CMailMessage::Bcc);
         EXPECT_FALSE(connection.SendMessage(message));
-        EXPECT_EQ(connection.Errors.back(), "CMailConnection::SendMessage, An address holds a line break, a NUL or an "
-                                            "angle bracket; nothing was sent");
-        EXPECT_EQ(connection.GetLastReplyText(), connection.Errors.back());
+        EXPECT_EQ(connection.GetLastReplyText(), "");
         connection.Disconnect(true);
         const std::string transcript = server.Transcript();
         EXPECT_EQ(transcript.substr(transcript.find("\r\n") + 2), "QUIT\r\n");
     }
-}
 
-TEST(ScriptedSmtp, NoHeaderLineOrCommandCanBeInjectedAndDotsAreDoubled)
-{
     std::string data;
     CScriptedServer server([&](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        for (int i = 0; i < 4; ++i) {  // HELO MAIL RCPT RCPT
-            peer.ReadLine();
-            peer.Send("250 ok\r\n");
-        }
-        peer.ReadLine();
-        peer.Send("354 go\r\n");
+        Replying({"220 hola\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"}, false)(peer);
         data = peer.ReadData();
-        peer.Send("250 queued\r\n");
-        AcceptQuit(peer);
+        Replying({"250 queued\r\n"})(peer);
     });
     TestConnection connection;
     ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", server.Port()));
@@ -363,6 +228,7 @@ TEST(ScriptedSmtp, NoHeaderLineOrCommandCanBeInjectedAndDotsAreDoubled)
     message.AppendRecipient(CMailAddress("", "c@x"), CMailMessage::Cc);
     message.Subject = "Hola\r\nBcc: espia@x\r\n.\r\nMAIL FROM:<x@y>";
     message.ExtraHeaders.push_back(".");
+    message.ExtraHeaders.push_back("X-A: 1\r\nBcc: espia@x");
     message.SetBodyText(".\nsegunda\n.\n..tres\r\n");
     ASSERT_TRUE(connection.SendMessage(message));
     connection.Disconnect(true);
@@ -373,65 +239,34 @@ TEST(ScriptedSmtp, NoHeaderLineOrCommandCanBeInjectedAndDotsAreDoubled)
     const std::string header = data.substr(0, bodyAt + 2);
     for (std::size_t start = 0, end; (end = header.find("\r\n", start)) != std::string::npos; start = end + 2) {
         const std::string line = header.substr(start, end - start);
-        EXPECT_NE(line.rfind("Bcc:", 0), 0u) << line;
-        EXPECT_NE(line, ".") << line;
-        EXPECT_NE(line.rfind("MAIL", 0), 0u) << line;
+        EXPECT_TRUE(line.rfind("Bcc:", 0) && line != "." && line.rfind("MAIL", 0)) << line;
     }
     EXPECT_NE(header.find("\r\n..\r\n"), std::string::npos);  // the lone extra line, doubled
     EXPECT_EQ(data.substr(bodyAt + 4), "..\r\nsegunda\r\n..\r\n...tres\r\n\r\n.\r\n");
 }
 
-TEST(ScriptedSmtp, ReconnectingClosesTheEarlierConnection)
+TEST(ScriptedSmtp, ReconnectDisconnectAndDestruction)
 {
-    CScriptedServer first([](CScriptPeer& peer) {
-        peer.Send("220 uno\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
-        AcceptQuit(peer);
-    });
-    CScriptedServer second([](CScriptPeer& peer) {
-        peer.Send("220 dos\r\n");
-        peer.ReadLine();
-        peer.Send("250 ok\r\n");
-        AcceptQuit(peer);
-    });
+    CScriptedServer first(Replying({"220 uno\r\n", "250 ok\r\n"}));
+    CScriptedServer second(Replying({"220 dos\r\n", "250 ok\r\n"}, false));
     TestConnection connection;
     ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", first.Port()));
     ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", second.Port()));
     EXPECT_NE(first.Transcript().find("QUIT\r\n"), std::string::npos);
-    EXPECT_TRUE(connection.Disconnect(true));
-}
+    EXPECT_FALSE(connection.Disconnect(false));
+    EXPECT_FALSE(connection.Connected);
+    EXPECT_EQ(second.Transcript().find("QUIT"), std::string::npos);
+    EXPECT_FALSE(connection.Disconnect(true));
 
-TEST(ScriptedSmtp, DisconnectAndDestruction)
-{
-    TestConnection idle;
-    EXPECT_FALSE(idle.Disconnect(true));
-    EXPECT_TRUE(idle.HasError("CMailConnection::Disconnect, Already disconnected from SMTP server, doing nothing"));
-
-    CScriptedServer rude([](CScriptPeer& peer) {
-        GreetAndAcceptHello(peer);
-        peer.WaitClose();
-    });
+    CScriptedServer polite(Replying({"220 hola\r\n", "250 ok\r\n"}));
     {
-        TestConnection connection;
-        ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", rude.Port()));
-        EXPECT_FALSE(connection.Disconnect(false));
-        EXPECT_FALSE(connection.Connected);
-    }
-    EXPECT_EQ(rude.Transcript().find("QUIT"), std::string::npos);
-
-    CScriptedServer polite([](CScriptPeer& peer) {
-        GreetAndAcceptHello(peer);
-        AcceptQuit(peer);
-    });
-    {
-        TestConnection connection;
-        ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", polite.Port()));
+        TestConnection destroyed;
+        ASSERT_TRUE(destroyed.Connect("127.0.0.1", CMailConnection::None, "", "", polite.Port()));
     }
     EXPECT_NE(polite.Transcript().find("QUIT\r\n"), std::string::npos);
 }
 
-TEST(MailSocket, ConnectFailuresAndTheirTexts)
+TEST(MailSocket, ConnectFailures)
 {
     // A port that was just free: nothing listens there.
     int port;
@@ -443,22 +278,10 @@ TEST(MailSocket, ConnectFailuresAndTheirTexts)
         wake.Connect("127.0.0.1", static_cast<std::uint16_t>(port), nullptr);
     }
     TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", port));
-    ASSERT_FALSE(connection.Errors.empty());
-    EXPECT_EQ(connection.Errors.back().rfind("CMailConnection::Connect, Could not connect to the SMTP server 127.0.0.1 "
-                                             "on port " + std::to_string(port) + ", GetLastError returns: ",
-                                             0),
-              0u)
-        << connection.Errors.back();
-    EXPECT_FALSE(connection.Connected);
-
     EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", port, "127.0.0.1"));
-    EXPECT_EQ(connection.Errors.back().rfind("CMailConnection::Connect, Could not connect to the SMTP server 127.0.0.1 "
-                                             "on port " + std::to_string(port) + " from LocalAddress:127.0.0.1, "
-                                             "GetLastError returns: ",
-                                             0),
-              0u)
-        << connection.Errors.back();
+    EXPECT_EQ(connection.Notified, 1);
+    EXPECT_NE(MailLastError(), 0);
+    EXPECT_FALSE(connection.Connected);
 
     // A label longer than 63 characters fails before any query is sent.
     const std::string unresolvable = std::string(70, 'n') + ".invalid";
@@ -468,124 +291,56 @@ TEST(MailSocket, ConnectFailuresAndTheirTexts)
     EXPECT_EQ(MailLastError(), 10022);
     EXPECT_EQ(socket.Close(), 0);
     EXPECT_EQ(socket.Close(), -1);
-}
 
-TEST(MailSocket, CreateClosesASocketStillHeld)
-{
+    // A wait times out; a new socket closes the one still held.
     CScriptedServer server([](CScriptPeer& peer) { peer.WaitClose(); });
-    CMailSocket socket;
     ASSERT_TRUE(socket.Create());
-    ASSERT_TRUE(socket.Connect("127.0.0.1", static_cast<std::uint16_t>(server.Port()), ""));
-    const auto start = Clock::now();
-    ASSERT_TRUE(socket.Create());
-    server.Transcript();  // the server sees the end of the first connection
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
-}
-
-TEST(MailSocket, WaitReadableTimesOut)
-{
-    CScriptedServer server([](CScriptPeer& peer) { peer.WaitClose(); });
-    CMailSocket socket;
-    ASSERT_TRUE(socket.Create());
-    ASSERT_TRUE(socket.Connect("localhost", static_cast<std::uint16_t>(server.Port()), nullptr));
+    ASSERT_TRUE(socket.Connect("localhost", static_cast<std::uint16_t>(server.Port()), ""));
     bool readable = true;
-    const auto start = Clock::now();
     EXPECT_TRUE(socket.WaitReadable(readable, 150));
     EXPECT_FALSE(readable);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
+    ASSERT_TRUE(socket.Create());
+    server.Transcript();  // returns once the server has seen the first connection end
 }
 
 // ---- the real peer -------------------------------------------------------------------
 
 namespace {
 
-int EnvPort(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::atoi(value) : 0;
-}
-
-class COracle {
-public:
-    COracle()
-    {
-        m_bOk = m_Socket.Create() &&
-                m_Socket.Connect("127.0.0.1", static_cast<std::uint16_t>(EnvPort("NOTELIA_SMTP_ORACLE")), nullptr);
-    }
-    bool Ok() const { return m_bOk; }
-    std::string Line()
-    {
-        std::size_t end;
-        while ((end = m_Pending.find('\n')) == std::string::npos) {
-            bool readable = false;
-            char chunk[65536];
-            if (!m_Socket.WaitReadable(readable, 10000) || !readable) return "TIMEOUT";
-            const int got = m_Socket.Receive(chunk, sizeof chunk);
-            if (got <= 0) return "CLOSED";
-            m_Pending.append(chunk, static_cast<std::size_t>(got));
-        }
-        std::string line = m_Pending.substr(0, end);
-        m_Pending.erase(0, end + 1);
-        return line;
-    }
-    std::map<std::string, std::string> Last()
-    {
-        m_Socket.Send("LAST\n", 5);
-        std::map<std::string, std::string> fields;
-        for (std::string line; (line = Line()) != "END" && line != "TIMEOUT" && line != "CLOSED";) {
-            const std::size_t blank = line.find(' ');
-            fields[line.substr(0, blank)] = blank == std::string::npos ? "" : Unhex(line.substr(blank + 1));
-        }
-        return fields;
-    }
-    std::string DecodeSubject(const std::string& value)
-    {
-        const std::string command = "SUBJECT " + Hex(value) + "\n";
-        m_Socket.Send(command.data(), command.size());
-        const std::string line = Line();
-        return line == "ERR" ? "<error>" : Unhex(line);
-    }
-
-private:
-    CMailSocket m_Socket;
-    bool m_bOk = false;
-    std::string m_Pending;
-};
-
 class RealSmtp : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { ASSERT_NE(m_nPort, 0) << "run through smtp_peer.py"; }
+
+    // Sends `message` through the peer and answers what it delivered.
+    std::map<std::string, std::string> Deliver(CMailMessage& message)
     {
-        m_nPort = EnvPort("NOTELIA_SMTP_PORT");
-        ASSERT_NE(m_nPort, 0) << "run through smtp_peer.py";
+        TestConnection connection;
+        EXPECT_TRUE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", m_nPort))
+            << connection.GetLastReplyText();
+        EXPECT_TRUE(connection.SendMessage(message)) << connection.GetLastReplyText();
+        EXPECT_TRUE(connection.Disconnect(true));
+        COracle oracle;
+        EXPECT_TRUE(oracle.Ok());
+        return oracle.Last();
     }
-    int m_nPort = 0;
+
+    int m_nPort = EnvPort("NOTELIA_SMTP_PORT");
 };
 
 } // namespace
 
 TEST_F(RealSmtp, TheProgramsDialogueDeliversWhatWasTyped)
 {
-    TestConnection connection;
-    ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", m_nPort))
-        << connection.GetLastReplyText();
     CMailMessage message;
     message.From = CMailAddress("Jos\xE9 P\xE9rez Mu\xF1oz", "jose@cliente.example");
     message.AppendRecipient(CMailAddress("Mesa de Ayuda", "ayuda@quorvex.example"), CMailMessage::To);
     message.Subject = "Consulta t\xE9" "cnica sobre la conexi\xF3n de la sucursal de Espa\xF1" "a, a\xF1o 2026: "
                       "\xBFpor qu\xE9 no llegan los mensajes de Informaci\xF3n General?";
-    const std::string typed = ".primera l\xEDnea\n.\nsegunda\r\n..tercera\rcuarta con \xE1" "cento\n";
-    message.SetBodyText(typed);
-    ASSERT_TRUE(connection.SendMessage(message)) << connection.GetLastReplyText();
-    EXPECT_TRUE(connection.Disconnect(true));
-
-    COracle oracle;
-    ASSERT_TRUE(oracle.Ok());
-    auto last = oracle.Last();
+    message.SetBodyText(".primera l\xEDnea\n.\nsegunda\r\n..tercera\rcuarta con \xE1" "cento\n");
+    auto last = Deliver(message);
     EXPECT_EQ(last["mail_from"], "jose@cliente.example");
     EXPECT_EQ(last["rcpt_tos"], "ayuda@quorvex.example");
     EXPECT_EQ(last["from_name"], "Jos\xE9 P\xE9rez Mu\xF1oz");
-    EXPECT_EQ(last["from_addr"], "jose@cliente.example");
     EXPECT_EQ(last["to"], "Mesa de Ayuda <ayuda@quorvex.example>");
     EXPECT_EQ(last["subject"], message.Subject);
     EXPECT_EQ(last["content_type"], "text/plain");
@@ -595,40 +350,53 @@ TEST_F(RealSmtp, TheProgramsDialogueDeliversWhatWasTyped)
     EXPECT_EQ(last["body"], ".primera l\xEDnea\r\n.\r\nsegunda\r\n..tercera\r\ncuarta con \xE1" "cento\r\n\r\n");
 }
 
+TEST_F(RealSmtp, LongSubjectsAndLinesFoldAndComeBack)
+{
+    std::string paragraph;
+    for (const char c : SpanishSample(1800))
+        if (c != '\r' && c != '\n') paragraph += c;
+    paragraph.resize(1600);
+    const struct {
+        std::string subject;
+        std::string body;
+    } rows[] = {
+        {std::string(400, '\xF1'), "corto\r\n." + std::string(1600, 'x') + "\r\n.fin"},
+        {std::string(1200, 'a'), paragraph},
+        {"Consulta " + std::string(998, 'b'), std::string(997, 'c') + "\r\n"},
+    };
+    for (const auto& row : rows) {
+        CMailMessage message;
+        message.From = CMailAddress("", "ana@cliente.example");
+        message.AppendRecipient(CMailAddress("", "ayuda@quorvex.example"), CMailMessage::To);
+        message.Subject = row.subject;
+        message.SetBodyText(row.body);
+        auto last = Deliver(message);
+        EXPECT_EQ(last["subject"], row.subject);
+        EXPECT_EQ(last["body"], row.body + "\r\n");
+        const std::string& raw = last["raw"];
+        const std::size_t headerEnd = raw.find("\r\n\r\n");
+        for (std::size_t start = 0, end; (end = raw.find("\r\n", start)) != std::string::npos; start = end + 2)
+            EXPECT_LE(end - start, start < headerEnd ? 78u : 998u) << raw.substr(start, 100);
+    }
+}
+
 TEST_F(RealSmtp, MimeBodiesDecodeToTheTextWithSingleDots)
 {
     // Quoted-printable (a soft break puts a dot at a line start) and base64.
     const std::string typed = ".uno\n.\n" + std::string(77, 'x') + ".final con \xE9nfasis\n..dos";
     const std::string expected = ".uno\r\n.\r\n" + std::string(77, 'x') + ".final con \xE9nfasis\r\n..dos";
     for (const bool base64 : {false, true}) {
-        TestConnection connection;
-        ASSERT_TRUE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", m_nPort));
         CMailMessage message;
         message.Mime = true;
         message.From = CMailAddress("", "ana@cliente.example");
         message.AppendRecipient(CMailAddress("", "ayuda@quorvex.example"), CMailMessage::To);
-        message.Subject = "MIME";
         message.SetBodyText(typed);
         message.RootPart.ChildPartAt(0)->Base64Body = base64;
-        ASSERT_TRUE(connection.SendMessage(message)) << connection.GetLastReplyText();
-        connection.Disconnect(true);
-
-        COracle oracle;
-        ASSERT_TRUE(oracle.Ok());
-        auto last = oracle.Last();
+        auto last = Deliver(message);
         EXPECT_EQ(last["content_type"], "multipart/mixed");
         EXPECT_EQ(last["part_type"], "text/plain");
-        EXPECT_EQ(last["part_charset"], "iso-8859-1");
         EXPECT_EQ(last["body"], expected) << (base64 ? "base64" : "quoted-printable") << "\n" << last["raw"];
     }
-}
-
-TEST_F(RealSmtp, AWrongPasswordShowsTheServersRefusal)
-{
-    TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "mala", m_nPort));
-    EXPECT_EQ(connection.GetLastReplyText().rfind("535", 0), 0u) << connection.GetLastReplyText();
-    EXPECT_TRUE(connection.HasError("CMailConnection::AuthLogin, AUTH LOGIN authentication was unsuccessful"));
 }
 
 TEST_F(RealSmtp, EncodedSubjectsOfEveryLengthDecodeToTheText)
@@ -636,18 +404,24 @@ TEST_F(RealSmtp, EncodedSubjectsOfEveryLengthDecodeToTheText)
     COracle oracle;
     ASSERT_TRUE(oracle.Ok());
     const std::string letters = "Consulta de la sucursal numero ";
-    int checked = 0;
+    auto check = [&](const std::string& text, const char* charset) {
+        const std::string encoded = EncodeHeaderText(text, charset);
+        for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 1)
+            ASSERT_LE((end = encoded.find(' ', at)) == std::string::npos ? encoded.size() - at : end - at, 75u);
+        ASSERT_EQ(oracle.DecodeSubject(encoded), text) << encoded;
+    };
     for (std::size_t length = 1; length <= 300; ++length) {
         for (const std::size_t at : {std::size_t(0), length / 2, length - 1}) {
             std::string text;
             for (std::size_t i = 0; i < length; ++i) text += letters[i % letters.size()];
             text[at] = '\xF1';
             if (length > 3) text[(at + 3) % length] = '\xE9';
-            const std::string encoded = EncodeHeaderText(text, "iso-8859-1");
-            for (const auto& word : SplitBlanks(encoded)) ASSERT_LE(word.size(), 75u) << encoded;
-            ASSERT_EQ(oracle.DecodeSubject(encoded), text) << encoded;
-            ++checked;
+            check(text, "iso-8859-1");
         }
     }
-    EXPECT_EQ(checked, 900);
+    // UTF-8 words are cut between whole characters; specials never stand bare in a word.
+    std::string wide;
+    for (int i = 0; i < 60; ++i) wide += "\xF1\x80\xE9";  // ñ € é
+    check(wide, "utf-8");
+    check("P\xE9rez, (Juan) \"x\"?=_\t", "iso-8859-1");
 }

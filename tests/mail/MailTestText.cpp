@@ -1,6 +1,7 @@
 #include "tests/mail/MailTestText.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 int HexValue(char c)
@@ -51,52 +52,6 @@ std::string DecodeQuotedPrintable(const std::string& text)
     return out;
 }
 
-std::vector<std::string> SplitBlanks(const std::string& text)
-{
-    std::vector<std::string> words;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(' ', start);
-        if (end == std::string::npos) end = text.size();
-        words.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return words;
-}
-
-std::string DecodeHeaderWords(const std::string& text)
-{
-    std::string out;
-    for (const auto& word : SplitBlanks(text)) {
-        const std::size_t q = word.find("?q?");
-        if (word.rfind("=?", 0) != 0 || q == std::string::npos || word.size() < q + 5) return "<not a word: " + word + ">";
-        const std::string payload = word.substr(q + 3, word.size() - q - 5);
-        for (std::size_t i = 0; i < payload.size(); ++i) {
-            if (payload[i] == '_') out += ' ';
-            else if (payload[i] == '=' && i + 2 < payload.size() + 0 && HexValue(payload[i + 1]) >= 0 && HexValue(payload[i + 2]) >= 0) {
-                out += static_cast<char>(HexValue(payload[i + 1]) * 16 + HexValue(payload[i + 2]));
-                i += 2;
-            } else {
-                out += payload[i];
-            }
-        }
-    }
-    return out;
-}
-
-bool IsWholeUtf8(const std::string& bytes)
-{
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        const std::size_t n = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        if (n == 0 || i + n > bytes.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 std::string Hex(const std::string& bytes)
 {
     static const char digits[] = "0123456789abcdef";
@@ -114,4 +69,51 @@ std::string Unhex(const std::string& hex)
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
         out += static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
     return out;
+}
+
+int EnvPort(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::atoi(value) : 0;
+}
+
+COracle::COracle()
+{
+    m_bOk = m_Socket.Create() &&
+            m_Socket.Connect("127.0.0.1", static_cast<std::uint16_t>(EnvPort("NOTELIA_SMTP_ORACLE")), nullptr);
+}
+
+std::string COracle::Line()
+{
+    std::size_t end;
+    while ((end = m_Pending.find('\n')) == std::string::npos) {
+        bool readable = false;
+        char chunk[65536];
+        if (!m_Socket.WaitReadable(readable, 10000) || !readable) return "TIMEOUT";
+        const int got = m_Socket.Receive(chunk, sizeof chunk);
+        if (got <= 0) return "CLOSED";
+        m_Pending.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::string line = m_Pending.substr(0, end);
+    m_Pending.erase(0, end + 1);
+    return line;
+}
+
+std::map<std::string, std::string> COracle::Last()
+{
+    m_Socket.Send("LAST\n", 5);
+    std::map<std::string, std::string> fields;
+    for (std::string line; (line = Line()) != "END" && line != "TIMEOUT" && line != "CLOSED";) {
+        const std::size_t blank = line.find(' ');
+        fields[line.substr(0, blank)] = blank == std::string::npos ? "" : Unhex(line.substr(blank + 1));
+    }
+    return fields;
+}
+
+std::string COracle::DecodeSubject(const std::string& value)
+{
+    const std::string command = "SUBJECT " + Hex(value) + "\n";
+    m_Socket.Send(command.data(), command.size());
+    const std::string line = Line();
+    return line == "ERR" ? "<error>" : Unhex(line);
 }

@@ -1,16 +1,34 @@
-// Texts and small decoders shared by the mail suites and benchmarks.
+// Texts and small decoders shared by the mail suites and benchmarks, and the client of the
+// real SMTP peer's question port.
 #pragma once
 
+#include <map>
 #include <string>
-#include <vector>
+
+#include "mail/MailSocket.h"
 
 // Spanish-like text with accents, tabs, trailing blanks, "=" and long lines, `size` bytes.
 std::string SpanishSample(std::size_t size);
 // Soft breaks removed and "=XY" escapes turned back into bytes.
 std::string DecodeQuotedPrintable(const std::string& text);
-std::vector<std::string> SplitBlanks(const std::string& text);
-// Concatenated payloads of blank-separated "=?charset?q?...?=" words.
-std::string DecodeHeaderWords(const std::string& text);
-bool IsWholeUtf8(const std::string& bytes);
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
+
+// A port given by smtp_peer.py in the environment; 0 without it.
+int EnvPort(const char* name);
+
+// Asks smtp_peer.py what was delivered, as Python's email package parsed it.
+class COracle {
+public:
+    COracle();
+    bool Ok() const { return m_bOk; }
+    // The last delivery's fields ("mail_from", "subject", "body" ...), Windows-1252.
+    std::map<std::string, std::string> Last();
+    std::string DecodeSubject(const std::string& value);
+
+private:
+    std::string Line();
+    CMailSocket m_Socket;
+    bool m_bOk = false;
+    std::string m_Pending;
+};

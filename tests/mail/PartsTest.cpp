@@ -1,22 +1,17 @@
 // Addresses, body parts and the message header.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <clocale>
-#include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 
-#include "mail/Base64Coder.h"
 #include "mail/MailAddress.h"
 #include "mail/MailBodyPart.h"
-#include "mail/MailCoders.h"
 #include "mail/MailMessage.h"
-#include "tests/mail/MailTestText.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
-
 
 std::string TakeBuffer(char*& buffer, std::size_t length)
 {
@@ -33,17 +28,6 @@ std::string Body(CMailBodyPart& part)
     return TakeBuffer(buffer, length);
 }
 
-std::string Base64Of(const std::string& lines)
-{
-    std::string joined;
-    for (char c : lines)
-        if (c != '\r' && c != '\n') joined += c;
-    CBase64Coder coder;
-    coder.DecodeText(joined.c_str());
-    // Padding adds zero bytes to the count; the text has none of its own.
-    return std::string(reinterpret_cast<const char*>(coder.DecodedData()));
-}
-
 std::vector<std::string> Lines(const std::string& header)
 {
     std::vector<std::string> lines;
@@ -54,58 +38,42 @@ std::vector<std::string> Lines(const std::string& header)
     return lines;
 }
 
-// "9" stands for a digit, "x" for a hexadecimal digit, "?" for any character.
-bool HasShape(const std::string& text, const std::string& shape)
-{
-    if (text.size() != shape.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const bool ok = shape[i] == '9'   ? (c >= '0' && c <= '9')
-                        : shape[i] == 'x' ? std::isxdigit(static_cast<unsigned char>(c)) != 0
-                        : shape[i] == '?' ? true
-                                          : c == shape[i];
-        if (!ok) return false;
-    }
-    return true;
-}
-
 // "Sun, 06 Dec 2026 00:02:25 -0300" with English names.
-bool IsDateText(const std::string& text)
+bool IsDateText(const std::string& t)
 {
-    static const std::string days = "Mon Tue Wed Thu Fri Sat Sun";
-    static const std::string months = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec";
-    return HasShape(text, "???, 99 ??? 9999 99:99:99 ?9999") && days.find(text.substr(0, 3)) % 4 == 0 &&
-           days.find(text.substr(0, 3)) != std::string::npos && months.find(text.substr(8, 3)) != std::string::npos &&
-           months.find(text.substr(8, 3)) % 4 == 0 && (text[26] == '+' || text[26] == '-');
+    auto listed = [](const std::string& list, const std::string& name) {
+        const std::size_t at = list.find(name);
+        return at < list.size() && at % 3 == 0;
+    };
+    if (t.size() != 31 || !listed("MonTueWedThuFriSatSun", t.substr(0, 3)) ||
+        !listed("JanFebMarAprMayJunJulAugSepOctNovDec", t.substr(8, 3)) || (t[26] != '+' && t[26] != '-'))
+        return false;
+    for (const int i : {5, 6, 12, 13, 14, 15, 17, 18, 20, 21, 23, 24, 27, 28, 29, 30})
+        if (t[i] < '0' || t[i] > '9') return false;
+    return t.compare(3, 2, ", ") == 0 && t[7] == ' ' && t[11] == ' ' && t[16] == ' ' && t[19] == ':' && t[22] == ':';
 }
 
 } // namespace
 
-TEST(MailAddress, ParseBareAndBracketed)
+TEST(MailAddress, ParseAndFormat)
 {
-    CMailAddress address;
-    address.ParseMailAddress("  ayuda@quorvex.example \t");
-    EXPECT_EQ(address.FriendlyName, "");
-    EXPECT_EQ(address.EmailAddress, "ayuda@quorvex.example");
-
-    address.ParseMailAddress("  Mesa de Ayuda   < ayuda@quorvex.example >  ");
-    EXPECT_EQ(address.FriendlyName, "Mesa de Ayuda");
-    EXPECT_EQ(address.EmailAddress, " ayuda@quorvex.example ");
-}
-
-TEST(MailAddress, OddBracketsLeaveTheWholeText)
-{
-    CMailAddress address("old", "old@x");
-    address.ParseMailAddress(" a>b@c<d ");
-    EXPECT_EQ(address.EmailAddress, "a>b@c<d");
-    EXPECT_EQ(address.FriendlyName, "");
-    address.ParseMailAddress("Nadie <>");
-    EXPECT_EQ(address.EmailAddress, "Nadie <>");
-    EXPECT_EQ(address.FriendlyName, "");
-}
-
-TEST(MailAddress, Format)
-{
+    const struct {
+        const char* text;
+        const char* name;
+        const char* address;
+    } parsed[] = {
+        {"  ayuda@quorvex.example \t", "", "ayuda@quorvex.example"},
+        {"  Mesa de Ayuda   < ayuda@quorvex.example >  ", "Mesa de Ayuda", " ayuda@quorvex.example "},
+        // Brackets in the wrong order, or around nothing, leave the whole trimmed text.
+        {" a>b@c<d ", "", "a>b@c<d"},
+        {"Nadie <>", "", "Nadie <>"},
+    };
+    for (const auto& row : parsed) {
+        CMailAddress address("old", "old@x");
+        address.ParseMailAddress(row.text);
+        EXPECT_EQ(address.FriendlyName, row.name) << row.text;
+        EXPECT_EQ(address.EmailAddress, row.address) << row.text;
+    }
     EXPECT_EQ(CMailAddress("", "a@b").FormatMailAddress(true, "iso-8859-1"), "a@b");
     EXPECT_EQ(CMailAddress("Usuario.QuorvexNet", "a@b").FormatMailAddress(true, "UTF-8"), "Usuario.QuorvexNet <a@b>");
     EXPECT_EQ(CMailAddress("Jos\xE9", "a@b").FormatMailAddress(true, "iso-8859-1"), "=?iso-8859-1?q?Jos=E9?= <a@b>");
@@ -118,7 +86,6 @@ TEST(MailBodyPart, SetPartTextLineEndsAndDots)
     part.ContentType = "text/html";
     part.SetPartText("uno\r\ndos\rtres\ncuatro\r\r\ncinco\n\r");
     EXPECT_EQ(part.PartText, "uno\r\ndos\r\ntres\r\ncuatro\r\n\r\ncinco\r\n\r\n");
-    EXPECT_EQ(part.PartText.find("\r\r"), std::string::npos);
     EXPECT_EQ(part.ContentType, "text/plain");
 
     part.SetPartText(".primera\n.\n..dos\r\nfin.");
@@ -130,16 +97,15 @@ TEST(MailBodyPart, BoundariesAndDeepCopies)
     CMailBodyPart a;
     CMailBodyPart b;
     EXPECT_NE(a.Boundary, b.Boundary);
-    EXPECT_TRUE(HasShape(a.Boundary, "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx")) << a.Boundary;
+    EXPECT_TRUE(a.Boundary.size() == 36 && a.Boundary.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos)
+        << a.Boundary;
 
     CMailBodyPart child;
     child.SetPartText("hijo");
     EXPECT_EQ(a.AddChildPart(child), 0);
     EXPECT_EQ(a.ChildPartAt(0)->ParentPart, &a);
-    EXPECT_EQ(a.ChildPartAt(0)->Boundary, child.Boundary);
 
     CMailBodyPart copy(a);
-    EXPECT_EQ(copy.Boundary, a.Boundary);
     ASSERT_EQ(copy.ChildPartCount(), 1);
     EXPECT_NE(copy.ChildPartAt(0), a.ChildPartAt(0));
     EXPECT_EQ(copy.ChildPartAt(0)->ParentPart, &copy);
@@ -168,94 +134,51 @@ TEST(MailBodyPart, HeaderAndFooterTexts)
     EXPECT_EQ(TakeBuffer(buffer, length), "\r\n--B0--");
 }
 
-TEST(MailBodyPart, Base64BodyLines)
+TEST(MailBodyPart, Base64BodyLinesAndFileBodies)
 {
     CMailBodyPart part;
     part.Base64Body = true;
     part.PartText = std::string(57, 'a');
-    std::string body = Body(part);
-    EXPECT_EQ(body.size(), 78u);
-    EXPECT_EQ(body.substr(76), "\r\n");
-
+    EXPECT_EQ(Body(part).substr(76), "\r\n");
     part.PartText = std::string(58, 'a');
-    body = Body(part);
-    EXPECT_EQ(body.size(), 76u + 2 + 4 + 2);
-    EXPECT_EQ(body.substr(76, 2), "\r\n");
-    EXPECT_EQ(body.substr(82), "\r\n");
-}
+    const std::string body = Body(part);
+    EXPECT_EQ(body.size(), 84u);
+    EXPECT_EQ(body.substr(76, 2) + body.substr(82), "\r\n\r\n");
 
-TEST(MailBodyPart, FileBodies)
-{
     testing_support::ScopedWorkDir dir;
     { std::ofstream("vacio.bin", std::ios::binary); }
     { std::ofstream("datos.bin", std::ios::binary) << std::string(58, '\x01'); }
-    CMailBodyPart part;
     char* buffer = reinterpret_cast<char*>(1);
     std::size_t length = 99;
     part.FilePath = "vacio.bin";
     EXPECT_TRUE(part.BuildPartBody(buffer, length));
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(length, 0u);
-
     part.FilePath = "datos.bin";
     ASSERT_TRUE(part.BuildPartBody(buffer, length));
     EXPECT_EQ(length, 84u);
     CMailBodyPart::FreePartBuffer(buffer);
-
     part.FilePath = "falta.bin";
     EXPECT_FALSE(part.BuildPartBody(buffer, length));
 }
 
-TEST(MailBodyPart, MimeBodiesDoubleEveryLeadingDotOnce)
-{
-    CMailBodyPart part;
-    // A soft break puts a dot at the start of the second encoded line.
-    const std::string text = ".uno\n.\n" + std::string(77, 'x') + ".final\n..dos";
-    part.SetPartText(text);
-    const std::string expected = ".uno\r\n.\r\n" + std::string(77, 'x') + ".final\r\n..dos";
-
-    const std::string qp = Body(part);
-    EXPECT_EQ(qp.rfind("..uno\r\n..\r\n", 0), 0u) << qp;
-    EXPECT_NE(qp.find("=\r\n..final"), std::string::npos) << qp;
-    EXPECT_NE(qp.find("\r\n...dos"), std::string::npos) << qp;
-    // The server removes one dot at every line start; the rest decodes to the text.
-    std::string unstuffed = qp.substr(1);
-    for (std::size_t at = 0; (at = unstuffed.find("\n.", at)) != std::string::npos; ++at) unstuffed.erase(at + 1, 1);
-    EXPECT_EQ(DecodeQuotedPrintable(unstuffed), expected);
-
-    part.QuotedPrintable = false;
-    EXPECT_EQ(Body(part), "..uno\r\n..\r\n" + std::string(77, 'x') + ".final\r\n...dos");
-
-    part.Base64Body = true;
-    EXPECT_EQ(Base64Of(Body(part)), expected);
-}
-
-TEST(MailMessage, Recipients)
+TEST(MailMessage, RecipientsZonesAndDates)
 {
     CMailMessage message;
     EXPECT_EQ(message.AppendRecipient(CMailAddress("", "a@b"), CMailMessage::To), 0);
     EXPECT_EQ(message.AppendRecipient(CMailAddress("", "c@d"), CMailMessage::To), 1);
     EXPECT_EQ(message.AppendRecipient(CMailAddress("", "e@f"), 3), -1);
     EXPECT_EQ(message.RecipientCount(CMailMessage::To), 2);
-    EXPECT_EQ(message.RecipientCount(CMailMessage::Cc), 0);
-    EXPECT_EQ(message.RecipientCount(7), 0);
     EXPECT_EQ(message.RecipientAt(1, CMailMessage::To)->EmailAddress, "c@d");
     EXPECT_EQ(message.RecipientAt(0, 5), nullptr);
-}
 
-TEST(MailMessage, ZoneAndDateTexts)
-{
-    EXPECT_EQ(FormatZoneText(180), "-0300");
-    EXPECT_EQ(FormatZoneText(210), "-0330");
-    EXPECT_EQ(FormatZoneText(-60), "+0100");
-    EXPECT_EQ(FormatZoneText(-330), "+0530");
-    EXPECT_EQ(FormatZoneText(0), "+0000");
+    for (const auto& [bias, zone] : {std::pair<long, const char*>{180, "-0300"}, {210, "-0330"}, {-60, "+0100"},
+                                     {-330, "+0530"}, {0, "+0000"}})
+        EXPECT_EQ(FormatZoneText(bias), zone);
     std::tm when{};
     when.tm_year = 126;
     when.tm_mon = 11;
     when.tm_mday = 6;
-    when.tm_wday = 0;
-    when.tm_hour = 0;
     when.tm_min = 2;
     when.tm_sec = 25;
     EXPECT_EQ(FormatDateText(when, 180), "Sun, 06 Dec 2026 00:02:25 -0300");
@@ -288,9 +211,7 @@ TEST(MailMessage, OptionalLines)
     message.AppendRecipient(CMailAddress("", "oculto@x"), CMailMessage::Bcc);
     std::string header = message.ComposeHeader();
     EXPECT_EQ(header.rfind("From: a@b\r\nTo: \r\nSubject: \r\nContent-Type", 0), 0u) << header;
-    EXPECT_EQ(header.find("oculto"), std::string::npos);
-    EXPECT_EQ(header.find("Reply-To"), std::string::npos);
-    EXPECT_EQ(header.find("Cc:"), std::string::npos);
+    for (const char* absent : {"oculto", "Reply-To", "Cc:"}) EXPECT_EQ(header.find(absent), std::string::npos) << absent;
 
     message.AppendRecipient(CMailAddress("", "u@x"), CMailMessage::To);
     message.AppendRecipient(CMailAddress("Dos", "d@x"), CMailMessage::To);
@@ -303,30 +224,10 @@ TEST(MailMessage, OptionalLines)
     EXPECT_EQ(header.substr(header.size() - 13), "X-Kit: 1234\r\n");
 }
 
-TEST(MailMessage, LineBreaksInCallersTextsBecomeBlanks)
-{
-    CMailMessage message;
-    message.From = CMailAddress("Ana\r\nBcc: espia@x", "ana@x\nX-Evil: 1");
-    message.AppendRecipient(CMailAddress("Mesa\r\nCc: otro@x", "m@x"), CMailMessage::To);
-    message.Subject = "Hola\r\nBcc: espia@x\r\n\r\ncuerpo falso";
-    message.ExtraHeaders.push_back("X-A: 1\r\nBcc: espia@x");
-    for (const auto& line : Lines(message.ComposeHeader())) {
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
-        EXPECT_NE(line.rfind("Bcc:", 0), 0u) << line;
-        EXPECT_NE(line.rfind("X-Evil", 0), 0u) << line;
-        EXPECT_FALSE(line.empty());
-    }
-}
-
 TEST(MailMessage, EnglishDateWhateverTheLocaleAndTheLocaleUntouched)
 {
-    const char* spanish = nullptr;
-    for (const char* name : {"es_ES.UTF-8", "es_ES.utf8", "es_ES", "Spanish_Spain.1252", "Spanish", "es-ES"})
-        if (std::setlocale(LC_TIME, name)) {
-            spanish = name;
-            break;
-        }
-    if (!spanish) GTEST_SKIP() << "no Spanish locale on this system";
+    if (!std::setlocale(LC_TIME, "es_ES.UTF-8") && !std::setlocale(LC_TIME, "Spanish_Spain.1252"))
+        GTEST_SKIP() << "no Spanish locale on this system";
     const std::string before = std::setlocale(LC_TIME, nullptr);
     CMailMessage message;
     const std::string header = message.ComposeHeader();

@@ -1,15 +1,9 @@
-"""Runs a test program beside a real SMTP server on 127.0.0.1.
-
-    smtp_peer.py -- program [args...]
-
-The server is aiosmtpd with AUTH LOGIN over plain TCP (account "usuario", password "clave").
-A second port answers questions about what was delivered, as parsed by Python's email
-package, one command a line:
-    LAST            the last delivered message: "name hex" lines, then "END"
-    SUBJECT hex     the Subject header value decoded by the email parser, as hex of its
-                    Windows-1252 bytes (or "ERR")
-The ports go to the program in NOTELIA_SMTP_PORT and NOTELIA_SMTP_ORACLE. Both servers stop
-when the program ends.
+"""smtp_peer.py -- program [args...]: runs a test program beside a real SMTP server on
+127.0.0.1 (aiosmtpd, AUTH LOGIN over plain TCP, the accounts below). A second port answers,
+one command a line, what was delivered as Python's email package parsed it: "LAST" gives
+"name hex" lines of the last delivery and "END"; "SUBJECT hex" gives the decoded Subject value
+as hex of its Windows-1252 bytes (or "ERR"). The ports go to the program in NOTELIA_SMTP_PORT
+and NOTELIA_SMTP_ORACLE; both servers stop when the program ends.
 """
 import asyncio
 import email
@@ -23,8 +17,7 @@ import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
-USER = b"usuario"
-PASSWORD = b"clave"
+ACCOUNTS = {b"usuario": b"clave", b"Quorvex\\Pelmar": b"pXe7302tW"}
 
 
 class PeerSMTP(SMTP):
@@ -33,7 +26,7 @@ class PeerSMTP(SMTP):
 
 
 def authenticate(server, session, envelope, mechanism, auth_data):
-    ok = isinstance(auth_data, LoginPassword) and auth_data.login == USER and auth_data.password == PASSWORD
+    ok = isinstance(auth_data, LoginPassword) and ACCOUNTS.get(auth_data.login) == auth_data.password
     return AuthResult(success=ok, handled=False)
 
 
@@ -70,13 +63,11 @@ def summary(envelope):
         "date_ok": b"1" if msg["date"] is not None and msg["date"].datetime is not None else b"0",
         "body": leaf.get_payload(decode=True) or b"",
         "part_type": cp(leaf.get_content_type()),
-        "part_charset": cp(leaf.get_content_charset() or ""),
     }
     sender = msg["from"]
     if sender is not None and sender.addresses:
         fields["from_name"] = cp(sender.addresses[0].display_name)
         fields["from_addr"] = cp(sender.addresses[0].addr_spec)
-    fields["headers"] = cp("\n".join(msg.keys()))
     return "".join(f"{k} {v.hex()}\n" for k, v in fields.items()) + "END\n"
 
 
@@ -109,9 +100,7 @@ def main():
     # Plain-text AUTH is what this peer is for: no warnings about it.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
-    argv = sys.argv[1:]
-    if argv[:1] == ["--"]:
-        argv = argv[1:]
+    argv = sys.argv[2:] if sys.argv[1:2] == ["--"] else sys.argv[1:]
     store = Store()
     loop = asyncio.new_event_loop()
     ready = threading.Event()

@@ -10,6 +10,8 @@
 
 #include "mail/MailSocketHandle.h"
 
+namespace testing_support {
+
 class CScriptPeer {
 public:
     explicit CScriptPeer(MailSocketHandle socket, std::string& transcript, std::mutex& lock)
@@ -36,7 +38,8 @@ private:
 
 class CScriptedServer {
 public:
-    explicit CScriptedServer(std::function<void(CScriptPeer&)> script);
+    using Script = std::function<void(CScriptPeer&)>;
+    explicit CScriptedServer(Script script);
     ~CScriptedServer();
 
     int Port() const { return m_nPort; }
@@ -53,3 +56,5 @@ private:
 
 // Bytes waiting unread on a socket.
 unsigned long PendingBytes(MailSocketHandle socket);
+
+} // namespace testing_support

@@ -1,4 +1,4 @@
-#include "tests/mail/ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <chrono>
 #include <cstring>
@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "mail/MailPlatform.h"
+#ifdef _WIN32
+#include "tests/support/WinTestSupport.h"
+#endif
 
+namespace testing_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -27,16 +31,7 @@ bool Readable(MailSocketHandle h, int milliseconds)
     return select(0, &set, nullptr, nullptr, &limit) > 0;
 }
 
-// Windows Sockets for the whole test program.
-class WinsockEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        WSADATA data;
-        ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
-    }
-    void TearDown() override { WSACleanup(); }
-};
+// Every program with a scripted server needs Windows Sockets.
 [[maybe_unused]] testing::Environment* const g_winsock = testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 #else
 int Native(MailSocketHandle h)
@@ -128,7 +123,7 @@ void CScriptPeer::WaitClose()
     }
 }
 
-CScriptedServer::CScriptedServer(std::function<void(CScriptPeer&)> script)
+CScriptedServer::CScriptedServer(Script script)
 {
     m_hListen = static_cast<MailSocketHandle>(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address{};
@@ -167,3 +162,5 @@ std::string CScriptedServer::Transcript()
     std::lock_guard<std::mutex> guard(m_Lock);
     return m_Transcript;
 }
+
+} // namespace testing_support

@@ -1,0 +1,249 @@
+#include "request/SendMessageDlg.h"
+
+#include <exception>
+
+#include "app/ErrorReport.h"
+#include "app/Settings.h"
+#include "mail/MailConnection.h"
+#include "mail/MailPlatform.h"
+#include "res/resource.h"
+#include "win/MessageBox.h"
+#include "win/TextCodec.h"
+
+namespace {
+
+// Posted by the worker when its session has ended; wParam is the session's number.
+constexpr UINT kSessionEnded = WM_APP + 0x138;
+
+constexpr char kSmtpUser[] = "Quorvex\\Pelmar";
+constexpr char kSmtpPassword[] = "pXe7302tW";
+constexpr char kSenderName[] = "Usuario.QuorvexNet";
+constexpr char kDefaultSender[] = "usuario@quorvexnet.com.ar";
+constexpr UINT kInfoBoxFlags = MB_OK | MB_ICONINFORMATION;  // 64
+
+constexpr char kNoRecipient[] = "Debe seleccionar el destinatario del mensaje.";
+constexpr char kNoContact[] = "El campo 'Contacto' está vacío.\nDebe especificar el nombre de la persona a la que "
+                              "se deberá contactar.";
+constexpr char kBadSender[] = "La dirección de correo electrónico no es válida.";
+constexpr char kBadRecipient[] = "La dirección del destinatario no es válida.";
+
+// The fields a session runs with; the user may not change them meanwhile.
+constexpr int kInputs[] = {IDC_SEND_RECIPIENT, IDC_SEND_CONTACT, IDC_SEND_PHONES, IDC_SEND_EMAIL,
+                           IDC_SEND_SUBJECT,   IDC_SEND_TEXT,    IDC_SEND_BUTTON};
+
+// What the mail layer refuses in an address (it would end or cut the command).
+bool IsUsableAddress(const std::string& address)
+{
+    return address.find_first_of(std::string("\r\n<>\0", 5)) == std::string::npos;
+}
+
+} // namespace
+
+// Set up on the user-interface thread, then used by the worker alone until it posts its end;
+// only the connection's Abort crosses over.
+struct CSendMessageDlg::Session {
+    std::string server;
+    unsigned short port = 25;
+    std::string sender;
+    std::string recipient;
+    std::string subject;
+    std::string body;
+    CMailConnection connection;
+
+    bool connected = false;
+    bool sent = false;
+    std::string replyText;
+    int lastError = 0;
+
+    void Run()
+    {
+        if (!connection.Connect(server, CMailConnection::Login, kSmtpUser, kSmtpPassword, port)) {
+            Fail();
+            return;
+        }
+        connected = true;
+        CMailMessage message;
+        message.From = CMailAddress(kSenderName, sender);
+        CMailAddress to;
+        to.ParseMailAddress(recipient);
+        message.AppendRecipient(to, CMailMessage::To);
+        message.Subject = subject;
+        message.SetBodyText(body);
+        sent = connection.SendMessage(message);
+        if (!sent) Fail();
+        connection.Disconnect(true);
+    }
+
+    void Fail()
+    {
+        lastError = MailLastError();
+        replyText = connection.GetLastReplyText();
+    }
+
+    // The server's words, or the system's for a failure that came before any reply.
+    std::string FailureText() const
+    {
+        if (!replyText.empty()) return replyText;
+        return "(" + std::to_string(lastError) + ") - " + SystemErrorText(static_cast<unsigned long>(lastError));
+    }
+};
+
+CSendMessageDlg::CSendMessageDlg() : CDialog(IDD_SENDMESSAGE)
+{
+}
+
+CSendMessageDlg::~CSendMessageDlg()
+{
+    StopSession();
+}
+
+void CSendMessageDlg::Abandon()
+{
+    StopSession();
+    EndDialog(IDCANCEL);
+}
+
+bool CSendMessageDlg::OnInitDialog()
+{
+    std::string kitId;
+    SetDlgItemTextW(Handle(), IDC_SEND_KITID, GetKitId(kitId) ? WidenCp1252(kitId).c_str() : L"");
+    // Enter in a single-line field must not send.
+    SendMessageW(Handle(), DM_SETDEFID, IDC_SEND_TEXT, 0);
+
+    m_entries = SplitRecipientList(RecipientList);
+    const HWND selector = Item(IDC_SEND_RECIPIENT);
+    for (std::size_t i = 0; i < m_entries.size(); ++i)
+        SendMessageW(selector, CB_INSERTSTRING, i, reinterpret_cast<LPARAM>(WidenCp1252(m_entries[i].name).c_str()));
+    SendMessageW(selector, CB_SETCURSEL, m_entries.size() == 1 ? 0 : 1, 0);
+    return true;
+}
+
+std::string CSendMessageDlg::ControlText(int id) const
+{
+    const HWND control = Item(id);
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return NarrowCp1252(text);
+}
+
+bool CSendMessageDlg::OnCommand(UINT id, UINT, HWND)
+{
+    if (id != IDC_SEND_BUTTON) return false;
+    try {
+        OnSend();
+    } catch (const CCodeException& error) {
+        ReportErrorCode(Handle(), error.Code());
+        EndDialog(0);
+    } catch (...) {
+        ReportCaughtError(Handle());
+    }
+    return true;
+}
+
+void CSendMessageDlg::OnSend()
+{
+    // A click or key that slipped in while a session runs starts no second one.
+    if (IsSending()) return;
+    const LRESULT selected = SendMessageW(Item(IDC_SEND_RECIPIENT), CB_GETCURSEL, 0, 0);
+    if (selected == CB_ERR || static_cast<std::size_t>(selected) >= m_entries.size()) {
+        ShowMessageBox(Handle(), kNoRecipient, kErrorCaption, kInfoBoxFlags);
+        return;
+    }
+    const std::string contact = ControlText(IDC_SEND_CONTACT);
+    if (contact.empty()) {
+        ShowMessageBox(Handle(), kNoContact, kErrorCaption, kInfoBoxFlags);
+        return;
+    }
+    std::string email = ControlText(IDC_SEND_EMAIL);
+    if (!IsUsableAddress(email)) {
+        ShowMessageBox(Handle(), kBadSender, kErrorCaption, kInfoBoxFlags);
+        return;
+    }
+    if (email.empty()) email = kDefaultSender;
+
+    if (!m_bIdentityObtained && GetInstallationIdentity(m_identity)) m_bIdentityObtained = true;
+    const std::string server = ReadSetting("MailServer", 100);
+    const std::string& recipient = m_entries[static_cast<std::size_t>(selected)].address;
+    if (!IsUsableAddress(recipient)) {
+        ReportErrorText(Handle(), kBadRecipient);
+        return;
+    }
+
+    auto session = std::make_shared<Session>();
+    session->server = server;
+    session->port = SmtpPort;
+    session->sender = email;
+    session->recipient = recipient;
+    session->subject = ControlText(IDC_SEND_SUBJECT);
+    session->body = "Usuario: " + m_identity.holderName + "\nDireccion: " + m_identity.holderAddress +
+                    "\nKitId: " + m_identity.kitId + "\nTelefono: " + ControlText(IDC_SEND_PHONES) +
+                    "\nContacto: " + contact + "\ne-mail: " + email + "\n\n" + ControlText(IDC_SEND_TEXT);
+
+    m_session = session;
+    const WPARAM number = ++m_nSessionNumber;
+    const HWND dialog = Handle();
+    SetBusy(true);
+    m_worker = std::thread([session, dialog, number] {
+        try {
+            session->Run();
+        } catch (const std::exception&) {
+            session->lastError = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        PostMessageW(dialog, kSessionEnded, number, 0);
+    });
+}
+
+void CSendMessageDlg::OnSessionEnded(WPARAM sessionNumber)
+{
+    // The end of a session stopped by the user arrives after its place was taken.
+    if (sessionNumber != m_nSessionNumber || !IsSending()) return;
+    m_worker.join();
+    const std::shared_ptr<Session> session = std::move(m_session);
+    SetBusy(false);
+    if (session->sent) {
+        EndDialog(IDOK);
+        return;
+    }
+    // Connection refused or mail rejected: the user keeps what was typed and may try again.
+    ReportErrorText(Handle(), session->FailureText());
+}
+
+void CSendMessageDlg::StopSession()
+{
+    if (!IsSending()) return;
+    m_session->connection.Abort();
+    m_worker.join();
+    m_session.reset();
+    if (Handle()) SetBusy(false);
+}
+
+void CSendMessageDlg::OnCancel()
+{
+    if (IsSending()) {
+        StopSession();
+        return;
+    }
+    EndDialog(IDCANCEL);
+}
+
+void CSendMessageDlg::SetBusy(bool busy)
+{
+    for (const int id : kInputs) EnableWindow(Item(id), !busy);
+    SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(busy ? IDCANCEL : IDC_SEND_BUTTON)), TRUE);
+}
+
+INT_PTR CSendMessageDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case kSessionEnded:
+        OnSessionEnded(wParam);
+        return TRUE;
+    case WM_SETCURSOR:
+        if (!IsSending()) break;
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        SetWindowLongPtrW(Handle(), DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    default: break;
+    }
+    return CDialog::DialogProc(msg, wParam, lParam);
+}

@@ -1,0 +1,327 @@
+// The recipient list, and the send-message dialog driven through its real controls: opening,
+// validation, a session on the worker thread against scripted servers and the real peer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/ErrorText.h"
+#include "res/resource.h"
+#include "request/RecipientList.h"
+#include "request/SendMessageDlg.h"
+#include "retrieval/MessageFetcher.h"
+#include "ui/MainFrame.h"
+#include "tests/mail/MailTestText.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WinTestSupport.h"
+#include "win/TextCodec.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string Joined(const std::vector<RecipientEntry>& entries)
+{
+    std::string text;
+    for (const auto& entry : entries) text += "[" + entry.name + "|" + entry.address + "]";
+    return text;
+}
+
+} // namespace
+
+TEST(RecipientList, SplitsByLines)
+{
+    const struct {
+        const char* list;
+        const char* entries;
+    } rows[] = {
+        {"Zandu = mesadeayuda@zandu.com.ar", "[Zandu|mesadeayuda@zandu.com.ar]"},
+        // ".ar" inside an address cuts nothing.
+        {"Soporte = soporte@arnet.com.ar\nVentas = ventas@zandu.ar.com",
+         "[Soporte|soporte@arnet.com.ar][Ventas|ventas@zandu.ar.com]"},
+        {"A = a@x.com.ar\r\nB = b@y.net\r\n", "[A|a@x.com.ar][B|b@y.net]"},
+        {"sin separador\nB=b@y\n\nC = c@z", "[C|c@z]"},
+        {"Raro=nombre = x@y = z", "[Raro=nombre|x@y = z]"},
+        {"", ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(Joined(SplitRecipientList(row.list)), row.entries) << row.list;
+}
+
+TEST(RecipientList, ReadFromTheConfigurationFile)
+{
+    ScopedWorkDir dir;
+    CMessageFetcher fetcher;
+    std::string text = "untouched";
+    EXPECT_FALSE(fetcher.ReadRecipientList(text));
+    EXPECT_EQ(text, "untouched");
+
+    const std::string helpDesk = BuiltInRecipientList();
+    std::string hundred = helpDesk;
+    for (int i = 1; i < kMaxRecipients; ++i) hundred += "\n" + helpDesk;
+    const struct {
+        const char* file;
+        std::string list;
+    } rows[] = {
+        {"[Timer]\nTimerRefresh=60\n", helpDesk},
+        {"[MailList]\nMailListCount=2\nName1=Soporte\nAddress1=soporte@arnet.com.ar\nName2=Ventas\nAddress2=v@z.ar.com\n",
+         "Soporte = soporte@arnet.com.ar\nVentas = v@z.ar.com"},
+        {"[MailList]\nMailListCount=2\nName1=Soporte\nAddress1=s@a.ar\n", "Soporte = s@a.ar\n" + helpDesk},
+        {"[MailList]\nMailListCount=0\n", ""},
+        {"[MailList]\nMailListCount=2147483647\n", hundred},
+    };
+    fetcher.m_bConfigObtained = 1;
+    for (const auto& row : rows) {
+        WriteBytes(fetcher.m_strConfigFile, row.file);
+        ASSERT_TRUE(fetcher.ReadRecipientList(text));
+        EXPECT_EQ(text, row.list) << row.file;
+    }
+}
+
+namespace {
+
+const std::string kKitId = "AR01-2345-6789-X";
+
+class SendDialog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        key.Set(L"KitId", WidenCp1252(kKitId));
+        key.Set(L"HolderName", L"Ferretería Núñez");
+        key.Set(L"HolderAddress", L"Av. Güemes 1234");
+        key.Set(L"MailServer", L"127.0.0.1");
+        dialog.RecipientList = "Zandu = mesadeayuda@zandu.com.ar\nSoporte = soporte@arnet.com.ar";
+    }
+
+    static void SetText(HWND dialog, int id, const std::wstring& text) { SetDlgItemTextW(dialog, id, text.c_str()); }
+    static void Click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+    static void Fill(HWND dialog)
+    {
+        SetText(dialog, IDC_SEND_CONTACT, L"Juan Pérez");
+        SetText(dialog, IDC_SEND_PHONES, L"4555-1234");
+        SetText(dialog, IDC_SEND_SUBJECT, L"Consulta técnica: conexión");
+        SetText(dialog, IDC_SEND_TEXT, L"No llegan los mensajes.\r\n.punto inicial\r\nfin");
+    }
+    // Clicks "&Enviar" and waits for the session's end.
+    bool Send(HWND hWnd)
+    {
+        Click(hWnd, IDC_SEND_BUTTON);
+        return PumpUntil([&] { return !dialog.IsSending(); }, 30000);
+    }
+    INT_PTR Run(std::function<void(HWND)> script) { return dialog.RunModalWithScript(nullptr, std::move(script)); }
+
+    ScopedSettingsKey key;
+    ScriptedBoxes boxes;
+    CSendMessageDlg dialog;
+};
+
+// The greeting, EHLO and AUTH LOGIN accepted.
+void AcceptLogin(CScriptPeer& peer)
+{
+    for (const char* reply : {"220 hola\r\n", "250 ok\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n"}) {
+        peer.Send(reply);
+        peer.ReadLine();
+    }
+    peer.Send("235 ok\r\n");
+}
+
+} // namespace
+
+TEST_F(SendDialog, OpeningShowsTheKitAndPreselects)
+{
+    const struct {
+        const char* list;
+        bool kit;
+        int count;
+        int selected;
+    } rows[] = {
+        {"Zandu = mesadeayuda@zandu.com.ar", true, 1, 0},
+        {"A = a@x.ar\nB = b@y.ar\nC = c@z.ar", false, 3, 1},
+        {"", true, 0, CB_ERR},
+    };
+    for (const auto& row : rows) {
+        if (row.kit) key.Set(L"KitId", WidenCp1252(kKitId));
+        else key.Delete(L"KitId");
+        CSendMessageDlg fresh;
+        fresh.RecipientList = row.list;
+        fresh.RunModalWithScript(nullptr, [&](HWND hWnd) {
+            const HWND selector = GetDlgItem(hWnd, IDC_SEND_RECIPIENT);
+            EXPECT_EQ(SendMessageW(selector, CB_GETCOUNT, 0, 0), row.count) << row.list;
+            EXPECT_EQ(SendMessageW(selector, CB_GETCURSEL, 0, 0), row.selected) << row.list;
+            EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_KITID)), row.kit ? WidenCp1252(kKitId) : L"");
+            EXPECT_EQ(WindowText(hWnd), L"Enviar Mensaje");
+        });
+    }
+}
+
+TEST_F(SendDialog, RefusalsBeforeAnyConnection)
+{
+    const struct {
+        const char* list;
+        const wchar_t* contact;
+        const wchar_t* email;
+        bool server;
+        std::string text;
+        UINT flags;
+        INT_PTR result;  // IDABORT: still open when the script ended
+    } rows[] = {
+        {"", L"Juan", L"", true, "Debe seleccionar el destinatario del mensaje.", 64, IDABORT},
+        {"A = a@x.ar", L"", L"", true,
+         "El campo 'Contacto' está vacío.\nDebe especificar el nombre de la persona a la que se deberá contactar.", 64,
+         IDABORT},
+        {"A = a@x.ar", L" ", L"Juan <juan@dominio.com.ar>", true, "La dirección de correo electrónico no es válida.",
+         64, IDABORT},
+        {"A = Soporte <s@x.ar>", L"Juan", L"", true, "La dirección del destinatario no es válida.", 16, IDABORT},
+        {"A = a@x.ar", L"Juan", L"", false, CErrorText().Text(-1003), 16, 0},
+    };
+    for (const auto& row : rows) {
+        if (!row.server) key.Delete(L"MailServer");
+        boxes.boxes.clear();
+        CSendMessageDlg fresh;
+        fresh.RecipientList = row.list;
+        const INT_PTR result = fresh.RunModalWithScript(nullptr, [&](HWND hWnd) {
+            SetText(hWnd, IDC_SEND_CONTACT, row.contact);
+            SetText(hWnd, IDC_SEND_EMAIL, row.email);
+            Click(hWnd, IDC_SEND_BUTTON);
+            EXPECT_FALSE(fresh.IsSending());
+        });
+        EXPECT_EQ(result, row.result) << row.text;
+        ASSERT_EQ(boxes.boxes.size(), 1u) << row.text;
+        EXPECT_EQ(boxes.boxes[0].text, row.text);
+        EXPECT_EQ(boxes.boxes[0].caption, "ATENCION");
+        EXPECT_EQ(boxes.boxes[0].flags, row.flags);
+    }
+}
+
+TEST_F(SendDialog, ARejectedSenderKeepsTheDialogAndItsText)
+{
+    CScriptedServer server([](CScriptPeer& peer) {
+        AcceptLogin(peer);
+        peer.ReadLine();
+        peer.Send("550 Sender rejected\r\n");
+        if (peer.ReadLine() == "QUIT") peer.Send("221 chau\r\n");
+        peer.WaitClose();
+    });
+    dialog.SmtpPort = static_cast<unsigned short>(server.Port());
+    EXPECT_EQ(Run([&](HWND hWnd) {
+                  Fill(hWnd);
+                  ASSERT_TRUE(Send(hWnd));
+                  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_BUTTON)));
+                  EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_TEXT)), L"No llegan los mensajes.\r\n.punto inicial\r\nfin");
+              }),
+              IDABORT);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "550 Sender rejected");
+    EXPECT_EQ(boxes.boxes[0].flags, 16u);
+    EXPECT_NE(server.Transcript().find("MAIL FROM:<usuario@quorvexnet.com.ar>\r\nQUIT\r\n"), std::string::npos);
+}
+
+TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
+{
+    std::atomic<bool> asked{false};
+    CScriptedServer server([&](CScriptPeer& peer) {
+        peer.Send("220 hola\r\n");
+        asked = !peer.ReadLine().empty();
+        peer.WaitClose();  // never answers EHLO
+    });
+    dialog.SmtpPort = static_cast<unsigned short>(server.Port());
+    EXPECT_EQ(Run([&](HWND hWnd) {
+                  Fill(hWnd);
+                  Click(hWnd, IDC_SEND_BUTTON);
+                  ASSERT_TRUE(dialog.IsSending());
+                  ASSERT_TRUE(PumpUntil([&] { return asked.load(); }));
+                  // The dialog answers while the session waits; clicks and keys are refused.
+                  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_TEXT)));
+                  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_BUTTON)));
+                  EXPECT_TRUE(SendMessageW(hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(hWnd), HTCLIENT));
+                  EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
+                  PostMessageW(hWnd, WM_COMMAND, IDC_SEND_BUTTON, 0);
+                  Click(hWnd, IDC_SEND_BUTTON);
+                  EXPECT_TRUE(PumpUntil([] { return true; }));
+                  const auto start = std::chrono::steady_clock::now();
+                  Click(hWnd, IDCANCEL);
+                  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+                  EXPECT_FALSE(dialog.IsSending());
+                  PumpUntil([] { return true; });
+                  EXPECT_FALSE(dialog.IsSending());
+                  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_TEXT)));
+                  EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_CONTACT)), L"Juan Pérez");
+              }),
+              IDABORT);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);
+}
+
+TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
+{
+    const int port = EnvPort("NOTELIA_SMTP_PORT");
+    ASSERT_NE(port, 0) << "run through smtp_peer.py";
+    int closed;
+    {
+        CScriptedServer probe([](CScriptPeer&) {});
+        closed = probe.Port();
+        CMailSocket wake;
+        wake.Create();
+        wake.Connect("127.0.0.1", static_cast<std::uint16_t>(closed), nullptr);
+    }
+    dialog.SmtpPort = static_cast<unsigned short>(closed);
+    EXPECT_EQ(Run([&](HWND hWnd) {
+                  Fill(hWnd);
+                  ASSERT_TRUE(Send(hWnd));
+                  ASSERT_EQ(boxes.boxes.size(), 1u);
+                  dialog.SmtpPort = static_cast<unsigned short>(port);
+                  ASSERT_TRUE(Send(hWnd));
+              }),
+              IDOK);
+    // The refused connection's box names the system's error.
+    EXPECT_EQ(boxes.boxes[0].text.rfind("(10061) - ", 0), 0u) << boxes.boxes[0].text;
+    EXPECT_GT(boxes.boxes[0].text.size(), 10u);
+
+    COracle oracle;
+    ASSERT_TRUE(oracle.Ok());
+    auto last = oracle.Last();
+    EXPECT_EQ(last["mail_from"], "usuario@quorvexnet.com.ar");
+    EXPECT_EQ(last["rcpt_tos"], "soporte@arnet.com.ar");
+    EXPECT_EQ(last["from_name"], "Usuario.QuorvexNet");
+    EXPECT_EQ(last["subject"], "Consulta técnica: conexión");
+    EXPECT_EQ(last["content_type"], "text/plain");
+    EXPECT_EQ(last["charset"], "iso-8859-1");
+    EXPECT_EQ(last["body"], "Usuario: Ferretería Núñez\r\nDireccion: Av. Güemes 1234\r\nKitId: " + kKitId +
+                                "\r\nTelefono: 4555-1234\r\nContacto: Juan Pérez\r\ne-mail: usuario@quorvexnet.com.ar"
+                                "\r\n\r\nNo llegan los mensajes.\r\n.punto inicial\r\nfin\r\n");
+}
+
+TEST_F(SendDialog, ClosingTheProgramStopsARunningSessionFirst)
+{
+    for (const auto& [name, value] : {std::pair{L"Font", L"Arial"}, {L"FontSize", L"100"}, {L"IsBold", L"No"},
+                                      {L"IsItalic", L"No"}})
+        key.Set(name, value);
+    std::atomic<bool> asked{false};
+    CScriptedServer server([&](CScriptPeer& peer) {
+        peer.Send("220 hola\r\n");
+        asked = !peer.ReadLine().empty();
+        peer.WaitClose();
+    });
+    ScopedWorkDir dir;
+    ScriptedBoxes yes({}, IDYES);  // both close questions, and the fetch's box without "RemoteHost"
+    auto* frame = new CMainFrame;
+    ASSERT_TRUE(frame->LoadFrame(IDR_MAINFRAME, CMainFrame::kFrameStyle));
+    const HWND hFrame = frame->Handle();
+    const auto previous = SetModalDialogHandler([&](CDialog& opened, HWND parent) {
+        static_cast<CSendMessageDlg&>(opened).SmtpPort = static_cast<unsigned short>(server.Port());
+        return opened.RunModalWithScript(parent, [&](HWND hWnd) {
+            Fill(hWnd);
+            Click(hWnd, IDC_SEND_BUTTON);
+            ASSERT_TRUE(PumpUntil([&] { return asked.load(); }));
+            SendMessageW(hFrame, WM_COMMAND, ID_APP_EXIT, 0);
+            EXPECT_TRUE(IsWindow(hFrame));  // not while the dialog's loop runs on the frame's stack
+        });
+    });
+    SendMessageW(hFrame, WM_COMMAND, ID_FILE_SEND, 0);
+    SetModalDialogHandler(previous);
+    EXPECT_FALSE(IsWindow(hFrame));
+    EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);  // returns: the session's socket is closed
+}
