@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "mail/MailPlatform.h"
+#include "net/SystemSockets.h"
+
+#ifndef _WIN32
+#include <sys/ioctl.h>
+#endif
 
 namespace {
 
@@ -148,17 +152,17 @@ CScriptedServer::CScriptedServer(std::function<void(CScriptPeer&)> script)
     m_Thread = std::thread([this, script = std::move(script)] {
         if (!Readable(m_hListen, static_cast<int>(std::chrono::milliseconds(kScriptWait).count()))) return;
         const auto peer = static_cast<MailSocketHandle>(accept(Native(m_hListen), nullptr, nullptr));
-        if (peer == kNoMailSocket) return;
+        if (peer == net::kNoSocket) return;
         CScriptPeer talk(peer, m_Transcript, m_Lock);
         script(talk);
-        CloseMailSocket(peer);
+        net::CloseSocket(peer);
     });
 }
 
 CScriptedServer::~CScriptedServer()
 {
     if (m_Thread.joinable()) m_Thread.join();
-    CloseMailSocket(m_hListen);
+    net::CloseSocket(m_hListen);
 }
 
 std::string CScriptedServer::Transcript()
