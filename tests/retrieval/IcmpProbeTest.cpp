@@ -26,7 +26,6 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
-#include <functional>
 #include <future>
 #endif
 
@@ -96,37 +95,23 @@ TEST(EchoRequest, ChecksumIsTheInternetChecksumInMemoryOrder)
         std::memcpy(stored, &sum, 2);
         EXPECT_EQ(stored[0] | stored[1] << 8, expected);
     }
-    // A packet that carries its checksum sums to zero.
-    auto request = Request();
-    const std::uint16_t sum = IcmpChecksum(request.data(), request.size());
-    std::memcpy(request.data() + 2, &sum, 2);
-    EXPECT_EQ(IcmpChecksum(request.data(), request.size()), 0);
 }
 
 TEST(EchoReplyMatching, OnlyAnEchoReplyWithThisIdentifierAndSequenceAnswers)
 {
     const auto request = Request();
     const unsigned char* ids = request.data() + 4;
-    const unsigned char otherId[] = {static_cast<unsigned char>(ids[0] ^ 0x5A), ids[1], ids[2], ids[3]};
-    const unsigned char otherSequence[] = {ids[0], ids[1], ids[2], 1};
     const auto reply = Datagram(0, ids);
     auto withCode = reply, badLength = reply, badVersion = reply;
     withCode[21] = 1;
     badLength[0] = 0x4F;  // 60-byte header in a 64-byte datagram
     badVersion[0] = 0x65;
-    struct Row {
-        const char* what;
-        std::vector<unsigned char> datagram;
-        std::size_t size;
-        bool matches;
-    } rows[] = {
+    struct Row { const char* what; std::vector<unsigned char> datagram; std::size_t size; bool matches; } rows[] = {
         {"reply", reply, reply.size(), true},
         {"header with options", Datagram(0, ids, 28), reply.size() + 8, true},
         {"own request on loopback", Datagram(8, ids), reply.size(), false},
-        {"destination unreachable", Datagram(3, ids), reply.size(), false},
         {"code not 0", withCode, reply.size(), false},
-        {"other identifier", Datagram(0, otherId), reply.size(), false},
-        {"other sequence", Datagram(0, otherSequence), reply.size(), false},
+        // Unreachable, other identifiers and sequences: in the silent host's case below.
         // Truncated or malformed datagrams are never read past their end.
         {"cut in the ICMP header", reply, 27, false},
         {"cut in the IP header", reply, 10, false},
@@ -163,12 +148,7 @@ TEST(PingHost, EachOutcomeWithItsDetail)
 #else
     constexpr int kAccessDenied = EACCES, kOther = EAFNOSUPPORT;
 #endif
-    struct Row {
-        const char* host;
-        int rawSocketError, serviceError;
-        t_pingo_status status;
-        int detail;
-    } rows[] = {
+    struct Row { const char* host; int rawSocketError, serviceError; t_pingo_status status; int detail; } rows[] = {
         // A dotted address that no name stands for is used as it is.
         {"127.1.2.3", 0, 0, PINGO_OK, kUnchanged},
         {"localhost", 0, 0, PINGO_OK, kUnchanged},
@@ -198,7 +178,7 @@ namespace {
 
 // Runs `body` in a child process with its own network namespace whose loopback interface
 // is up and whose kernel answers no echo request. Answers the child's exit status.
-int RunWithSilentLoopback(const std::function<int()>& body)
+int RunWithSilentLoopback(int (*body)())
 {
     const pid_t pid = fork();
     if (pid < 0) return -1;
@@ -251,34 +231,36 @@ std::future<bool> AnswerNextRequest(std::vector<std::vector<unsigned char>> answ
     });
 }
 
+// The probe against the silent host; the exit status names the step that failed.
+int SilentHostScenario()
+{
+    int detail = 1234;
+    const auto start = Clock::now();
+    if (PingHost("127.0.0.1", 300, detail) != PINGO_TIMEOUT || detail != 0) return 1;
+    const long waited = MillisecondsSince(start);
+    if (waited < 270 || waited > 3000) return 2;
+    // A zero wait with nothing queued.
+    if (PingHost("127.0.0.1", 0, detail) != PINGO_TIMEOUT) return 3;
+    // Unreachable, another identifier, another sequence: none is the answer.
+    const auto request = Request();
+    const unsigned char* ids = request.data() + 4;
+    const unsigned char otherId[] = {static_cast<unsigned char>(ids[0] ^ 0x5A), ids[1], 0, 0};
+    const unsigned char otherSequence[] = {ids[0], ids[1], 0, 7};
+    std::vector<std::vector<unsigned char>> answers = {Datagram(3, ids, 0), Datagram(0, otherId, 0),
+                                                       Datagram(0, otherSequence, 0)};
+    auto injected = AnswerNextRequest(answers);
+    if (PingHost("127.0.0.1", 1500, detail) != PINGO_TIMEOUT || !injected.get()) return 4;
+    answers.push_back(Datagram(0, ids, 0));
+    injected = AnswerNextRequest(answers);
+    detail = 1234;
+    if (PingHost("127.0.0.1", 20000, detail) != PINGO_OK || !injected.get()) return 5;
+    return detail == 1234 ? 0 : 6;
+}
+
 } // namespace
 
-// Exit statuses name the step that failed.
 TEST(PingHostSilentHost, WaitsTheWholeWaitAndOnlyTheMatchingReplyAnswers)
 {
-    EXPECT_EQ(RunWithSilentLoopback([] {
-                  int detail = 1234;
-                  const auto start = Clock::now();
-                  if (PingHost("127.0.0.1", 300, detail) != PINGO_TIMEOUT || detail != 0) return 1;
-                  const long waited = MillisecondsSince(start);
-                  if (waited < 270 || waited > 3000) return 2;
-                  // A zero wait with nothing queued.
-                  if (PingHost("127.0.0.1", 0, detail) != PINGO_TIMEOUT) return 3;
-                  // Unreachable, another identifier, another sequence: none is the answer.
-                  const auto request = Request();
-                  const unsigned char* ids = request.data() + 4;
-                  const unsigned char otherId[] = {static_cast<unsigned char>(ids[0] ^ 0x5A), ids[1], 0, 0};
-                  const unsigned char otherSequence[] = {ids[0], ids[1], 0, 7};
-                  std::vector<std::vector<unsigned char>> answers = {Datagram(3, ids, 0), Datagram(0, otherId, 0),
-                                                                     Datagram(0, otherSequence, 0)};
-                  auto injected = AnswerNextRequest(answers);
-                  if (PingHost("127.0.0.1", 1500, detail) != PINGO_TIMEOUT || !injected.get()) return 4;
-                  answers.push_back(Datagram(0, ids, 0));
-                  injected = AnswerNextRequest(answers);
-                  detail = 1234;
-                  if (PingHost("127.0.0.1", 20000, detail) != PINGO_OK || !injected.get()) return 5;
-                  return detail == 1234 ? 0 : 6;
-              }),
-              0);
+    EXPECT_EQ(RunWithSilentLoopback(SilentHostScenario), 0);
 }
 #endif

@@ -69,7 +69,12 @@ struct RecordedBox {
     std::string text;
     std::string caption;
     UINT flags;
+    bool operator==(const RecordedBox&) const = default;
 };
+inline void PrintTo(const RecordedBox& box, std::ostream* out)
+{
+    *out << "box \"" << box.caption << "\": \"" << box.text << "\" flags " << box.flags << " owner " << box.owner;
+}
 
 // Answers message boxes from a queue of answers (`otherwise` once it is empty) and records
 // them, for the object's lifetime.

@@ -7,14 +7,15 @@
 #include <dlgs.h>
 
 #include <string>
+#include <tuple>
 
 #include "res/resource.h"
 #include "tests/support/WinTestSupport.h"
 #include "ui/ColorEdit.h"
 #include "ui/DisplayFont.h"
-#include "ui/PaneWnd.h"
 #include "win/FontDialog.h"
 
+using testing_support::RecordedBox;
 using testing_support::ScriptedBoxes;
 
 namespace {
@@ -22,13 +23,18 @@ namespace {
 const std::string kReadErrorText = "No se pudo encontrar la entrada en la registry.";
 const std::string kWriteErrorText = "Se produjo un error al escribir la nueva configuraci\xF3n en la registry.";
 
+// Height, weight and italic flag of a font description.
+std::tuple<LONG, LONG, int> Shape(const LOGFONTW& lf)
+{
+    return {lf.lfHeight, lf.lfWeight, lf.lfItalic};
+}
+
 class DisplayFontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_frame.Create());
-        ASSERT_TRUE(m_pane.Create(m_frame.Handle(), 0xE900));
-        ASSERT_TRUE(m_view.Create(m_pane.Handle(), RECT{0, 0, 499, 231}, IDC_VIEW, WS_CHILD | ES_MULTILINE));
+        ASSERT_TRUE(m_view.Create(m_frame.Handle(), RECT{0, 0, 499, 231}, IDC_VIEW, WS_CHILD | ES_MULTILINE));
         // Records what the dialog is given and answers with `ok`, `chosen` and `pointSize`.
         m_previous = SetFontDialogHandler([this](CHOOSEFONTW& cf) {
             flags = cf.Flags;
@@ -50,7 +56,6 @@ protected:
         ASSERT_TRUE(m_key.Set(L"Font", face) && m_key.Set(L"IsBold", bold) && m_key.Set(L"IsItalic", italic) &&
                     m_key.Set(L"FontSize", size));
     }
-    std::wstring Raw(const wchar_t* name) { return m_key.Raw(name); }
     HFONT ViewFont() { return reinterpret_cast<HFONT>(SendMessageW(m_view.Handle(), WM_GETFONT, 0, 0)); }
     LOGFONTW ViewLogFont()
     {
@@ -76,7 +81,6 @@ protected:
 
     testing_support::ScopedSettingsKey m_key;
     testing_support::CRecorderWindow m_frame;
-    CPaneWnd m_pane;
     CColorEdit m_view;
     FontDialogHandler m_previous;
     DWORD flags = 0;
@@ -96,18 +100,12 @@ TEST_F(DisplayFontTest, ViewFontTakesTheStoredTenthsAsAHeight)
     m_view.ApplyViewFont();
     const HFONT first = ViewFont();
     EXPECT_EQ(first, CColorEdit::ViewFont());
-    LOGFONTW lf = ViewLogFont();
-    EXPECT_EQ(lf.lfHeight, -12);
-    EXPECT_EQ(lf.lfWeight, FW_BOLD);
-    EXPECT_EQ(lf.lfItalic, TRUE);
-    EXPECT_STREQ(lf.lfFaceName, L"Arial");
+    EXPECT_EQ(Shape(ViewLogFont()), std::tuple(-12, FW_BOLD, TRUE));
+    EXPECT_STREQ(ViewLogFont().lfFaceName, L"Arial");
 
     Provision(L"Arial", L"No", L"No", L"95");
     m_view.ApplyViewFont();
-    lf = ViewLogFont();
-    EXPECT_EQ(lf.lfHeight, -9);
-    EXPECT_EQ(lf.lfWeight, FW_NORMAL);
-    EXPECT_EQ(lf.lfItalic, 0);
+    EXPECT_EQ(Shape(ViewLogFont()), std::tuple(-9, FW_NORMAL, 0));
     // One view font for the process: the one it replaced is gone.
     EXPECT_EQ(GetObjectType(first), 0u);
     EXPECT_TRUE(boxes.boxes.empty());
@@ -125,11 +123,7 @@ TEST_F(DisplayFontTest, ViewFontReportsAnUnreadableValueAndKeepsItsFont)
         breakage();
         ScriptedBoxes boxes;
         m_view.ApplyViewFont();
-        ASSERT_EQ(boxes.boxes.size(), 1u);
-        EXPECT_EQ(boxes.boxes[0].text, kReadErrorText);
-        EXPECT_EQ(boxes.boxes[0].caption, "ATENCION");
-        EXPECT_EQ(boxes.boxes[0].flags, static_cast<UINT>(MB_ICONHAND));
-        EXPECT_EQ(boxes.boxes[0].owner, m_view.Handle());
+        EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_view.Handle(), kReadErrorText, "ATENCION", MB_ICONHAND}}));
         EXPECT_EQ(ViewFont(), before);
     }
 }
@@ -147,17 +141,14 @@ TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
     const HDC screen = GetDC(m_frame.Handle());
     ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), 96);
     ReleaseDC(m_frame.Handle(), screen);
-    EXPECT_EQ(given.lfHeight, -16);
-    EXPECT_EQ(given.lfWeight, FW_BOLD);
-    EXPECT_EQ(given.lfItalic, 0);
+    EXPECT_EQ(Shape(given), std::tuple(-16, FW_BOLD, 0));
 
     Provision(L"Arial", L"No", L"Yes", L"120");
     Cancel();
-    EXPECT_EQ(given.lfWeight, FW_NORMAL);
-    EXPECT_EQ(given.lfItalic, TRUE);
+    EXPECT_EQ(Shape(given), std::tuple(-16, FW_NORMAL, TRUE));
     // Cancel changes nothing.
-    EXPECT_EQ(Raw(L"Font"), std::wstring(L"Arial\0", 6));
-    EXPECT_EQ(Raw(L"FontSize"), std::wstring(L"120\0", 4));
+    EXPECT_EQ(m_key.Raw(L"Font"), std::wstring(L"Arial\0", 6));
+    EXPECT_EQ(m_key.Raw(L"FontSize"), std::wstring(L"120\0", 4));
 }
 
 TEST_F(DisplayFontTest, OkStoresTheChoiceAndAppliesIt)
@@ -165,22 +156,20 @@ TEST_F(DisplayFontTest, OkStoresTheChoiceAndAppliesIt)
     ScriptedBoxes boxes;
     Choose(L"Times New Roman", FW_BOLD, FALSE, 120);
     // The face with its terminator, the others without.
-    EXPECT_EQ(Raw(L"Font"), std::wstring(L"Times New Roman\0", 16));
-    EXPECT_EQ(Raw(L"IsBold"), L"Yes");
-    EXPECT_EQ(Raw(L"IsItalic"), L"No");
-    EXPECT_EQ(Raw(L"FontSize"), L"120");
-    const LOGFONTW lf = ViewLogFont();
-    EXPECT_STREQ(lf.lfFaceName, L"Times New Roman");
-    EXPECT_EQ(lf.lfHeight, -12);
-    EXPECT_EQ(lf.lfWeight, FW_BOLD);
+    EXPECT_EQ(m_key.Raw(L"Font"), std::wstring(L"Times New Roman\0", 16));
+    EXPECT_EQ(m_key.Raw(L"IsBold"), L"Yes");
+    EXPECT_EQ(m_key.Raw(L"IsItalic"), L"No");
+    EXPECT_EQ(m_key.Raw(L"FontSize"), L"120");
+    EXPECT_STREQ(ViewLogFont().lfFaceName, L"Times New Roman");
+    EXPECT_EQ(Shape(ViewLogFont()), std::tuple(-12, FW_BOLD, 0));
 
     // Only exactly 700 is bold.
     for (const LONG weight : {600L, 800L}) {
         Choose(L"Arial", weight, TRUE, 95);
-        EXPECT_EQ(Raw(L"IsBold"), L"No") << weight;
+        EXPECT_EQ(m_key.Raw(L"IsBold"), L"No") << weight;
     }
-    EXPECT_EQ(Raw(L"IsItalic"), L"Yes");
-    EXPECT_EQ(Raw(L"FontSize"), L"95");
+    EXPECT_EQ(m_key.Raw(L"IsItalic"), L"Yes");
+    EXPECT_EQ(m_key.Raw(L"FontSize"), L"95");
     EXPECT_EQ(ViewLogFont().lfItalic, TRUE);
     EXPECT_TRUE(boxes.boxes.empty());
 }
@@ -194,15 +183,9 @@ TEST_F(DisplayFontTest, WithoutTheKeyTheDialogUsesDefaultsAndSavingFails)
     ScriptedBoxes boxes;
     Choose(L"Courier New", FW_BOLD, TRUE, 140);
     EXPECT_STREQ(given.lfFaceName, L"Times New Roman");
-    EXPECT_EQ(given.lfHeight, -16);
-    EXPECT_EQ(given.lfWeight, 0);
-    EXPECT_EQ(given.lfItalic, 0);
+    EXPECT_EQ(Shape(given), std::tuple(-16, 0, 0));
     // One box, for the write; the view is not touched and nothing brought the key back.
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, kWriteErrorText);
-    EXPECT_EQ(boxes.boxes[0].caption, "ATENCION");
-    EXPECT_EQ(boxes.boxes[0].flags, static_cast<UINT>(MB_ICONHAND));
-    EXPECT_EQ(boxes.boxes[0].owner, m_frame.Handle());
+    EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_frame.Handle(), kWriteErrorText, "ATENCION", MB_ICONHAND}}));
     EXPECT_EQ(ViewFont(), before);
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, testing_support::kSettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -216,28 +199,20 @@ struct RealDialogSeen {
     int ticks = 0;
 } g_real;
 
-BOOL CALLBACK FindFontDialog(HWND hWnd, LPARAM lParam)
-{
-    // The font dialog is the thread's dialog with the face and size boxes.
-    if (testing_support::ClassName(hWnd) != L"#32770" || !GetDlgItem(hWnd, cmb1) || !GetDlgItem(hWnd, cmb3)) return TRUE;
-    *reinterpret_cast<HWND*>(lParam) = hWnd;
-    return FALSE;
-}
-
+// Reads the real dialog, once it is up as the thread's active window, and answers OK.
 void CALLBACK AnswerRealFontDialog(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindFontDialog, reinterpret_cast<LPARAM>(&dialog));
-    if ((!dialog || !IsWindowVisible(dialog)) && ++g_real.ticks < 250) return;
+    const HWND dialog = GetActiveWindow();
+    const bool up = dialog && GetDlgItem(dialog, cmb1) && GetDlgItem(dialog, cmb3) && IsWindowVisible(dialog);
+    if (!up && ++g_real.ticks < 250) return;
     KillTimer(nullptr, timer);
-    if (!dialog) return;
+    if (!up) return;
     g_real.face = testing_support::WindowText(GetDlgItem(dialog, cmb1));
     g_real.size = testing_support::WindowText(GetDlgItem(dialog, cmb3));
     g_real.owner = GetWindow(dialog, GW_OWNER);
     SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
 }
 
-// A scalable face of this machine, one that the dialog does not select on its own (its first).
 int CALLBACK KeepTrueTypeFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM lParam)
 {
     if ((type & TRUETYPE_FONTTYPE) && font->lfFaceName[0] != L'@')
@@ -248,13 +223,13 @@ int CALLBACK KeepTrueTypeFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD ty
 
 TEST_F(DisplayFontTest, TheRealDialogShowsTheStoredSizeInPoints)
 {
+    // A scalable face of this machine that the dialog does not select on its own (its first).
     std::wstring face;
     LOGFONTW all{};
     all.lfCharSet = DEFAULT_CHARSET;
     const HDC screen = GetDC(nullptr);
     EnumFontFamiliesExW(screen, &all, KeepTrueTypeFace, reinterpret_cast<LPARAM>(&face), 0);
     ReleaseDC(nullptr, screen);
-    ASSERT_FALSE(face.empty());
     Provision(face, L"Yes", L"No", L"120");
     // No handler: the system's own dialog, answered from inside its loop.
     SetFontDialogHandler(nullptr);
@@ -267,9 +242,9 @@ TEST_F(DisplayFontTest, TheRealDialogShowsTheStoredSizeInPoints)
     EXPECT_EQ(g_real.owner, m_frame.Handle());
     EXPECT_TRUE(boxes.boxes.empty());
     // OK without changes stores what was shown.
-    EXPECT_EQ(Raw(L"Font"), face + std::wstring(1, L'\0'));
-    EXPECT_EQ(Raw(L"FontSize"), L"120");
-    EXPECT_EQ(Raw(L"IsBold"), L"Yes");
-    EXPECT_EQ(Raw(L"IsItalic"), L"No");
+    EXPECT_EQ(m_key.Raw(L"Font"), face + std::wstring(1, L'\0'));
+    EXPECT_EQ(m_key.Raw(L"FontSize"), L"120");
+    EXPECT_EQ(m_key.Raw(L"IsBold"), L"Yes");
+    EXPECT_EQ(m_key.Raw(L"IsItalic"), L"No");
     EXPECT_EQ(ViewLogFont().lfHeight, -12);
 }
