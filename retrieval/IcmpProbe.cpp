@@ -194,7 +194,8 @@ t_pingo_status PingHost(const char* host, long wait, int& detail)
     for (;;) {
         const long left = MillisecondsLeft(deadline);
         bool readable = false;
-        if (!socket.WaitReadable(static_cast<std::uint32_t>(left), readable)) return Fail(detail, net::LastSocketError());
+        if (!socket.WaitReadable(static_cast<std::uint32_t>(left), readable))
+            return Fail(detail, net::LastSocketError());
         if (!readable) return TimedOut(detail);
         const int received = socket.ReceiveFrom(blocks.Reply(), kEchoBlockSize);
         error = received < 0 ? net::LastSocketError() : 0;

@@ -59,8 +59,10 @@ std::vector<unsigned char> Request()
 std::vector<unsigned char> Datagram(unsigned char type, const unsigned char* ids, std::size_t headerSize = 20)
 {
     std::vector<unsigned char> datagram(headerSize + kEchoRequestSize, 0);
-    if (headerSize) datagram[0] = static_cast<unsigned char>(0x40 | (headerSize / 4));
-    if (headerSize) datagram[9] = 1;  // ICMP
+    if (headerSize) {
+        datagram[0] = static_cast<unsigned char>(0x40 | (headerSize / 4));
+        datagram[9] = 1;  // ICMP
+    }
     datagram[headerSize] = type;
     std::memcpy(datagram.data() + headerSize + 4, ids, 4);
     return datagram;
@@ -68,8 +70,9 @@ std::vector<unsigned char> Datagram(unsigned char type, const unsigned char* ids
 
 } // namespace
 
-TEST(EchoRequest, CarriesTheProcessIdentifierLittleEndianAndTheFill)
+TEST(EchoRequest, LayoutAndChecksum)
 {
+    // The process identifier little-endian, the fill, and nothing beyond the size given.
     std::vector<unsigned char> buffer(kEchoRequestSize + 4, 0xCC);
     FillEchoRequest(buffer.data(), kEchoRequestSize);
     const unsigned char head[] = {8, 0, 0, 0, static_cast<unsigned char>(kProcessId),
@@ -81,11 +84,9 @@ TEST(EchoRequest, CarriesTheProcessIdentifierLittleEndianAndTheFill)
     FillEchoRequest(small.data(), 6);
     EXPECT_EQ(small[0], 8);
     EXPECT_EQ(small[6], 0xCC);
-}
 
-TEST(EchoRequest, ChecksumIsTheInternetChecksumInMemoryOrder)
-{
-    // The example of RFC 1071, then an odd last byte: the high byte of a word padded with zero.
+    // The Internet checksum in memory order: the example of RFC 1071, then an odd last byte,
+    // the high byte of a word padded with zero.
     const unsigned char even[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
     const unsigned char odd[] = {0x01, 0x02, 0x03};
     for (const auto& [data, size, expected] :

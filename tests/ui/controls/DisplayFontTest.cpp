@@ -39,7 +39,6 @@ protected:
         m_previous = SetFontDialogHandler([this](CHOOSEFONTW& cf) {
             flags = cf.Flags;
             owner = cf.hwndOwner;
-            dc = cf.hDC;
             given = *cf.lpLogFont;
             if (!ok) return false;
             *cf.lpLogFont = chosen;
@@ -85,7 +84,6 @@ protected:
     FontDialogHandler m_previous;
     DWORD flags = 0;
     HWND owner = nullptr;
-    HDC dc = reinterpret_cast<HDC>(1);
     LOGFONTW given{}, chosen{};
     bool ok = false;
     INT pointSize = 0;
@@ -133,7 +131,6 @@ TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
     Provision(std::wstring(40, L'F'), L"Yes", L"No", L"125");
     Cancel();
     EXPECT_EQ(flags, 0x00800041u);
-    EXPECT_EQ(dc, nullptr);
     EXPECT_EQ(owner, m_frame.Handle());
     // A face longer than a font description holds is cut to 31 characters.
     EXPECT_EQ(std::wstring(given.lfFaceName), std::wstring(31, L'F'));
