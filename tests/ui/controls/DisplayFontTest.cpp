@@ -59,22 +59,18 @@ protected:
     LOGFONTW ViewLogFont()
     {
         LOGFONTW lf{};
-        EXPECT_EQ(GetObjectW(ViewFont(), sizeof lf, &lf), static_cast<int>(sizeof lf));
+        GetObjectW(ViewFont(), sizeof lf, &lf);
         return lf;
     }
-    void Choose(const wchar_t* face, LONG weight, BYTE italic, INT points)
+    // The font command with the dialog answering OK with this choice, or Cancel without a face.
+    void Choose(const wchar_t* face = nullptr, LONG weight = 0, BYTE italic = 0, INT points = 0)
     {
-        ok = true;
+        ok = face != nullptr;
         chosen = LOGFONTW{};
-        lstrcpynW(chosen.lfFaceName, face, LF_FACESIZE);
+        lstrcpynW(chosen.lfFaceName, face ? face : L"", LF_FACESIZE);
         chosen.lfWeight = weight;
         chosen.lfItalic = italic;
         pointSize = points;
-        ChooseViewFont(m_frame.Handle(), m_view);
-    }
-    void Cancel()
-    {
-        ok = false;
         ChooseViewFont(m_frame.Handle(), m_view);
     }
 
@@ -129,7 +125,7 @@ TEST_F(DisplayFontTest, ViewFontReportsAnUnreadableValueAndKeepsItsFont)
 TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
 {
     Provision(std::wstring(40, L'F'), L"Yes", L"No", L"125");
-    Cancel();
+    Choose();
     EXPECT_EQ(flags, 0x00800041u);
     EXPECT_EQ(owner, m_frame.Handle());
     // A face longer than a font description holds is cut to 31 characters.
@@ -141,7 +137,7 @@ TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
     EXPECT_EQ(Shape(given), std::tuple(-16, FW_BOLD, 0));
 
     Provision(L"Arial", L"No", L"Yes", L"120");
-    Cancel();
+    Choose();
     EXPECT_EQ(Shape(given), std::tuple(-16, FW_NORMAL, TRUE));
     // Cancel changes nothing.
     EXPECT_EQ(m_key.Raw(L"Font"), std::wstring(L"Arial\0", 6));
