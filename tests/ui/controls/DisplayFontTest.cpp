@@ -114,6 +114,7 @@ TEST_F(DisplayFontTest, ViewFontReportsAnUnreadableValueAndKeepsItsFont)
                                                [&] { m_key.Set(L"IsItalic", L"Nope"); },
                                                [] { testing_support::ScopedSettingsKey::Remove(); }};
     for (const auto& breakage : breakages) {
+        Provision(L"Arial", L"No", L"No", L"120");
         breakage();
         ScriptedBoxes boxes;
         m_view.ApplyViewFont();
