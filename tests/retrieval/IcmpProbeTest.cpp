@@ -1,7 +1,6 @@
-// The echo probe and the socket layer's wait: packet layout and checksum, reply matching,
-// real echoes on loopback. Natively a child process with its own network namespace gives a
-// host that receives the probe but never answers, and lets the test put foreign datagrams on
-// the probe's way.
+// The echo probe and the socket layer's wait: packet layout, reply matching, real echoes on
+// loopback. Natively a child process with its own network namespace gives a host that gets
+// the probe but never answers, and lets the test put foreign datagrams on the probe's way.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -16,8 +15,6 @@
 #include "retrieval/IcmpProbe.h"
 
 #ifdef _WIN32
-#include <windows.h>
-
 #include "tests/support/WinTestSupport.h"
 #else
 #include <fcntl.h>

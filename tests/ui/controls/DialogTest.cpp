@@ -39,11 +39,6 @@ INT_PTR RunAbout(HWND main, const std::function<void(HWND box)>& script)
     return result;
 }
 
-void Click(HWND box, int id)
-{
-    SendMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0);
-}
-
 } // namespace
 
 TEST(AboutBoxTest, RunsModallyOverTheHiddenMainWindowInTheMiddleOfTheScreen)
@@ -124,7 +119,7 @@ TEST(DialogTest, DataGoesInAndComesOutThroughTheControlsOfTheHandlersRun)
         return running.RunModalWithScript(parent, [&](HWND box) {
             shown = WindowText(GetDlgItem(box, IDC_ABOUT_TEXT));
             SetDlgItemTextW(box, IDC_ABOUT_TEXT, L"salida");
-            Click(box, IDOK);
+            SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
         });
     });
     EXPECT_EQ(dialog.DoModal(), IDOK);
@@ -134,7 +129,8 @@ TEST(DialogTest, DataGoesInAndComesOutThroughTheControlsOfTheHandlersRun)
 
     // OK refused and a script that ends without closing: the dialog ends with IDABORT.
     dialog.refuse = true;
-    EXPECT_EQ(dialog.RunModalWithScript(nullptr, [](HWND box) { Click(box, IDOK); }), IDABORT);
+    const auto clickOk = [](HWND box) { SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0); };
+    EXPECT_EQ(dialog.RunModalWithScript(nullptr, clickOk), IDABORT);
     // A missing template fails.
     CDialog missing(4242);
     EXPECT_EQ(missing.RunModalWithScript(nullptr, [](HWND) {}), -1);
