@@ -75,14 +75,8 @@ void CMailConnection::Abort()
 {
     std::lock_guard<std::mutex> guard(m_SocketLock);
     m_bAborted = true;
-    // Shut down rather than closed: the handle stays the session's until its own thread
-    // closes it, so it can never name another socket meanwhile.
-    if (m_Socket.Handle() == kNoMailSocket) return;
-#ifdef _WIN32
-    shutdown(static_cast<SOCKET>(m_Socket.Handle()), SD_BOTH);
-#else
-    shutdown(m_Socket.Handle(), SHUT_RDWR);
-#endif
+    // Shut down rather than closed: the session's own thread closes it.
+    m_Socket.Shutdown();
 }
 
 void CMailConnection::Report(const char* format, int error)

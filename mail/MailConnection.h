@@ -31,13 +31,7 @@ public:
     bool Connect(const std::string& server, int method, const std::string& userName, const std::string& password,
                  int port = 25, const std::string& localAddress = std::string());
     bool SendMailMessage(CMailMessage& message);
-    // <windows.h> makes SendMessage a macro for SendMessageW (or A): every spelling reaches
-    // SendMailMessage, whichever header comes first.
     bool SendMessage(CMailMessage& message) { return SendMailMessage(message); }
-#if defined(_WIN32) && !defined(SendMessage)
-    bool SendMessageW(CMailMessage& message) { return SendMailMessage(message); }
-    bool SendMessageA(CMailMessage& message) { return SendMailMessage(message); }
-#endif
     bool Disconnect(bool graceful);
     std::string GetLastReplyText() const { return LastReplyText; }
 

@@ -1,11 +1,11 @@
 #include "mail/MailPlatform.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <random>
 
+#include "net/SystemSockets.h"
+
 #ifdef _WIN32
+#include <windows.h>
 #include <rpc.h>
 #include <share.h>
 #else
@@ -13,21 +13,6 @@
 #endif
 
 #ifdef _WIN32
-
-int MailLastError()
-{
-    return static_cast<int>(GetLastError());
-}
-
-void SetMailLastError(int error)
-{
-    SetLastError(static_cast<DWORD>(error));
-}
-
-int CloseMailSocket(MailSocketHandle socket)
-{
-    return closesocket(socket);
-}
 
 std::string NewUuidText()
 {
@@ -64,20 +49,6 @@ std::tm LocalTimeNow()
     return local;
 }
 
-void* AllocateZeroedBlock(std::size_t size)
-{
-    return std::calloc(size ? size : 1, 1);
-}
-
-void FreeBlock(void* block, std::size_t)
-{
-    std::free(block);
-}
-
-void AdviseLargeBlock(void*, std::size_t)
-{
-}
-
 std::FILE* OpenFileDenyWrite(const std::string& path)
 {
     const int count = MultiByteToWideChar(1252, 0, path.c_str(), -1, nullptr, 0);
@@ -88,21 +59,6 @@ std::FILE* OpenFileDenyWrite(const std::string& path)
 }
 
 #else
-
-int MailLastError()
-{
-    return errno;
-}
-
-void SetMailLastError(int error)
-{
-    errno = error;
-}
-
-int CloseMailSocket(MailSocketHandle socket)
-{
-    return close(socket);
-}
 
 std::string NewUuidText()
 {
@@ -130,49 +86,6 @@ std::tm LocalTimeNow()
     std::tm local{};
     localtime_r(&now, &local);
     return local;
-}
-
-namespace {
-constexpr std::size_t kLargeBlock = 1u << 20;
-constexpr std::size_t kHugePage = 2u << 20;
-constexpr std::size_t kPage = 4096;
-
-std::size_t PageRounded(std::size_t size)
-{
-    return (size + kPage - 1) & ~(kPage - 1);
-}
-} // namespace
-
-void* AllocateZeroedBlock(std::size_t size)
-{
-    if (size < kLargeBlock) return std::calloc(size ? size : 1, 1);
-    // An anonymous mapping is zero already; align it to a huge page and trim the rest.
-    const std::size_t mapped = PageRounded(size);
-    const std::size_t total = mapped + kHugePage;
-    void* raw = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    const auto base = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t start = (base + kHugePage - 1) & ~(static_cast<std::uintptr_t>(kHugePage) - 1);
-    const std::size_t head = start - base;
-    if (head) munmap(raw, head);
-    if (total - head - mapped) munmap(reinterpret_cast<void*>(start + mapped), total - head - mapped);
-    madvise(reinterpret_cast<void*>(start), mapped, MADV_HUGEPAGE);
-    return reinterpret_cast<void*>(start);
-}
-
-void FreeBlock(void* block, std::size_t size)
-{
-    if (!block) return;
-    if (size < kLargeBlock) std::free(block);
-    else munmap(block, PageRounded(size));
-}
-
-void AdviseLargeBlock(void* data, std::size_t size)
-{
-    if (size < kLargeBlock) return;
-    const auto from = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(static_cast<std::uintptr_t>(kPage) - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(static_cast<std::uintptr_t>(kPage) - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 }
 
 std::FILE* OpenFileDenyWrite(const std::string& path)

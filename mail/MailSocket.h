@@ -4,30 +4,35 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mail/MailSocketHandle.h"
+#include "net/Socket.h"
+
+using MailSocketHandle = net::SocketHandle;
 
 class CMailSocket {
 public:
     CMailSocket() = default;
     CMailSocket(const CMailSocket&) = delete;
     CMailSocket& operator=(const CMailSocket&) = delete;
-    virtual ~CMailSocket();
+    virtual ~CMailSocket() = default;
 
     // A socket still held from an earlier attempt is closed first.
-    bool Create();
+    bool Create() { return m_socket.OpenStream(); }
     // Binds to `localAddress` first when it is given and not empty. Names that do not resolve
     // answer false with last error 10022.
     bool Connect(const char* server, std::uint16_t port, const char* localAddress);
-    // Hands the whole buffer to the system.
-    bool Send(const void* data, std::size_t length);
+    bool Send(const void* data, std::size_t length) { return m_socket.Send(data, length); }
     // The byte count, 0 when the peer closed, -1 on error.
-    int Receive(void* buffer, std::size_t capacity);
-    bool WaitReadable(bool& readable, unsigned timeoutMilliseconds);
+    int Receive(void* buffer, std::size_t capacity) { return m_socket.Receive(buffer, capacity); }
+    bool WaitReadable(bool& readable, unsigned timeoutMilliseconds)
+    {
+        return m_socket.WaitReadable(timeoutMilliseconds, readable);
+    }
+    void Shutdown() { m_socket.Shutdown(); }
     // -1 when no socket is held.
-    int Close();
+    int Close() { return m_socket.Close(); }
 
-    MailSocketHandle Handle() const { return m_hSocket; }
+    MailSocketHandle Handle() const { return m_socket.Handle(); }
 
 private:
-    MailSocketHandle m_hSocket = kNoMailSocket;
+    net::CSocket m_socket;
 };

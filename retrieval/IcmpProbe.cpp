@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstring>
 
-#include "retrieval/ProbeSocket.h"
+#include "net/Blocks.h"
+#include "net/Socket.h"
+#include "retrieval/EchoService.h"
 
 using namespace probe_platform;
 
@@ -44,15 +46,15 @@ public:
     CEchoBlocks& operator=(const CEchoBlocks&) = delete;
     ~CEchoBlocks()
     {
-        FreeBlock(m_pReply);
-        FreeBlock(m_pRequest);
+        net::FreeBlock(m_pReply, kEchoBlockSize);
+        net::FreeBlock(m_pRequest, kEchoBlockSize);
     }
     bool Allocate(bool withReply)
     {
-        m_pRequest = static_cast<unsigned char*>(AllocateBlock(kEchoBlockSize));
+        m_pRequest = static_cast<unsigned char*>(net::AllocateZeroedBlock(kEchoBlockSize));
         if (!m_pRequest) return false;
         if (!withReply) return true;
-        m_pReply = static_cast<unsigned char*>(AllocateBlock(kEchoBlockSize));
+        m_pReply = static_cast<unsigned char*>(net::AllocateZeroedBlock(kEchoBlockSize));
         return m_pReply != nullptr;
     }
     unsigned char* Request() const { return m_pRequest; }
@@ -87,12 +89,12 @@ t_pingo_status TimedOut(int& detail)
 
 // The same echo through the system's ICMP service, for a process without the right to
 // open raw sockets.
-t_pingo_status PingThroughService(const ProbeAddress& address, long wait, int& detail)
+t_pingo_status PingThroughService(const net::Address& address, long wait, int& detail)
 {
     if (Faults().serviceError != 0) return Fail(detail, Faults().serviceError);
     CEchoBlocks blocks;
     if (!blocks.Allocate(false)) {
-        detail = static_cast<int>(LastSystemError());
+        detail = net::LastSystemError();
         return PINGO_NO_MEMORY;
     }
     BuildEchoRequest(blocks.Request());
@@ -151,40 +153,39 @@ bool IsMatchingEchoReply(const unsigned char* datagram, std::size_t size, const 
     return icmp[0] == kEchoReplyType && icmp[1] == 0 && std::memcmp(icmp + 4, request + 4, 4) == 0;
 }
 
-ProbeWaitLimit WaitLimit(long wait)
-{
-    return ProbeWaitLimit{wait / 1000, (wait % 1000) * 1000};
-}
-
 t_pingo_status PingHost(const char* host, long wait, int& detail)
 {
     // A negative wait would make every wait fail; it means no wait at all.
     wait = std::clamp(wait, 0L, kMaxWait);
 
-    ProbeAddress address;
-    if (!host || !Resolve(host, address)) {
+    net::Address address;
+    if (!host || !net::Resolve(host, 0, address)) {
         detail = 0;
         return PINGO_BAD_HOST;
     }
 
-    CRawIcmpSocket socket;
-    int error = Faults().rawSocketError != 0 ? Faults().rawSocketError : socket.Open();
+    net::CSocket socket;
+    int error = Faults().rawSocketError;
+    if (error == 0 && !socket.OpenRawIcmp()) error = net::LastSocketError();
     if (error != 0) {
-        if (IsAccessDenied(error) && HasEchoService()) return PingThroughService(address, wait, detail);
+        if (net::IsAccessDenied(error) && HasEchoService()) return PingThroughService(address, wait, detail);
         return Fail(detail, error);
     }
-    if ((error = socket.SetTimeOuts(wait)) != 0 || (error = socket.SetNonBlocking()) != 0) return Fail(detail, error);
+    if (!socket.SetTimeOuts(static_cast<std::uint32_t>(wait)) || !socket.SetNonBlocking())
+        return Fail(detail, net::LastSocketError());
 
     CEchoBlocks blocks;
     if (!blocks.Allocate(true)) {
-        detail = static_cast<int>(LastSystemError());
+        detail = net::LastSystemError();
         return PINGO_NO_MEMORY;
     }
     unsigned char* const request = blocks.Request();
     BuildEchoRequest(request);
 
-    if ((error = socket.SendTo(request, kEchoRequestSize, address)) != 0)
-        return error == kTimedOut ? TimedOut(detail) : Fail(detail, error);
+    if (!socket.SendTo(request, kEchoRequestSize, address)) {
+        error = net::LastSocketError();
+        return net::IsTimedOut(error) ? TimedOut(detail) : Fail(detail, error);
+    }
 
     // Only the host's echo reply to this request answers: the socket also sees its own
     // request on loopback, other processes' traffic and ICMP errors from the way there.
@@ -193,13 +194,15 @@ t_pingo_status PingHost(const char* host, long wait, int& detail)
     for (;;) {
         const long left = MillisecondsLeft(deadline);
         bool readable = false;
-        if ((error = socket.WaitReadable(left, readable)) != 0) return Fail(detail, error);
+        if (!socket.WaitReadable(static_cast<std::uint32_t>(left), readable))
+            return Fail(detail, net::LastSocketError());
         if (!readable) return TimedOut(detail);
-        std::size_t received = 0;
-        error = socket.ReceiveFrom(blocks.Reply(), kEchoBlockSize, received);
-        if (error == kTimedOut) return TimedOut(detail);
-        if (error != 0 && !CRawIcmpSocket::IsWouldBlock(error)) return Fail(detail, error);
-        if (error == 0 && IsMatchingEchoReply(blocks.Reply(), received, request)) return PINGO_OK;
+        const int received = socket.ReceiveFrom(blocks.Reply(), kEchoBlockSize);
+        error = received < 0 ? net::LastSocketError() : 0;
+        if (net::IsTimedOut(error)) return TimedOut(detail);
+        if (error != 0 && !net::IsWouldBlock(error)) return Fail(detail, error);
+        if (error == 0 && IsMatchingEchoReply(blocks.Reply(), static_cast<std::size_t>(received), request))
+            return PINGO_OK;
         if (left == 0 && ++lateDatagrams > kMaxLateDatagrams) return TimedOut(detail);
     }
 }

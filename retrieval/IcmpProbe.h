@@ -33,13 +33,6 @@ std::uint16_t IcmpChecksum(const void* buffer, std::size_t size);
 // whose identifier and sequence number are those of `request`.
 bool IsMatchingEchoReply(const unsigned char* datagram, std::size_t size, const unsigned char* request);
 
-// The select() limit for a wait of `wait` milliseconds.
-struct ProbeWaitLimit {
-    long seconds;
-    long microseconds;
-};
-ProbeWaitLimit WaitLimit(long wait);
-
 // Test seam: a non-zero `rawSocketError` makes creating the raw socket fail with that
 // socket error; a non-zero `serviceError` makes the ICMP service fallback fail with that
 // system error. (0, 0) restores the real behaviour.

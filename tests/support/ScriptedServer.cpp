@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "mail/MailPlatform.h"
+#include "net/SystemSockets.h"
+
 #ifdef _WIN32
 #include "tests/support/WinTestSupport.h"
+#else
+#include <sys/ioctl.h>
 #endif
 
 namespace testing_support {
@@ -143,17 +146,17 @@ CScriptedServer::CScriptedServer(Script script)
     m_Thread = std::thread([this, script = std::move(script)] {
         if (!Readable(m_hListen, static_cast<int>(std::chrono::milliseconds(kScriptWait).count()))) return;
         const auto peer = static_cast<MailSocketHandle>(accept(Native(m_hListen), nullptr, nullptr));
-        if (peer == kNoMailSocket) return;
+        if (peer == net::kNoSocket) return;
         CScriptPeer talk(peer, m_Transcript, m_Lock);
         script(talk);
-        CloseMailSocket(peer);
+        net::CloseSocket(peer);
     });
 }
 
 CScriptedServer::~CScriptedServer()
 {
     if (m_Thread.joinable()) m_Thread.join();
-    CloseMailSocket(m_hListen);
+    net::CloseSocket(m_hListen);
 }
 
 std::string CScriptedServer::Transcript()

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <thread>
 
-#include "mail/MailSocketHandle.h"
+#include "mail/MailSocket.h"
 
 namespace testing_support {
 

@@ -2,9 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -25,26 +22,6 @@ ScopedWorkDir::~ScopedWorkDir()
     std::error_code ignored;
     fs::current_path(m_previous, ignored);
     fs::remove_all(m_path, ignored);
-}
-
-void WriteBytes(const std::string& name, const std::string& bytes)
-{
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + name);
-}
-
-std::string ReadBytes(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + name);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& name)
-{
-    std::error_code ec;
-    return fs::exists(name, ec);
 }
 
 } // namespace testing_support

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 namespace testing_support {
@@ -21,8 +24,23 @@ private:
     std::filesystem::path m_path;
 };
 
-void WriteBytes(const std::string& name, const std::string& bytes);
-std::string ReadBytes(const std::string& name);
-bool Exists(const std::string& name);
+inline void WriteBytes(const std::string& name, const std::string& bytes)
+{
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    if (!(out << bytes)) throw std::runtime_error("cannot write " + name);
+}
+
+inline std::string ReadBytes(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + name);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool Exists(const std::string& name)
+{
+    std::error_code ec;
+    return std::filesystem::exists(name, ec);
+}
 
 } // namespace testing_support

@@ -1,5 +1,6 @@
 // Helpers shared by the Windows test suites: a bounded message pump, window texts, Windows
-// Sockets started for the whole test program, scripted message boxes and the settings key.
+// Sockets started for the whole test program, scripted message boxes, a recording window and
+// the settings key.
 #pragma once
 
 #include <winsock2.h>
@@ -68,7 +69,12 @@ struct RecordedBox {
     std::string text;
     std::string caption;
     UINT flags;
+    bool operator==(const RecordedBox&) const = default;
 };
+inline void PrintTo(const RecordedBox& box, std::ostream* out)
+{
+    *out << "box \"" << box.caption << "\": \"" << box.text << "\" flags " << box.flags << " owner " << box.owner;
+}
 
 // Answers message boxes from a queue of answers (`otherwise` once it is empty) and records
 // them, for the object's lifetime.
@@ -97,6 +103,38 @@ public:
 
 private:
     MessageBoxHandler m_previous;
+};
+
+// A top-level window that records the commands and WM_NULL messages it gets.
+class CRecorderWindow : public CWindow {
+public:
+    struct Command {
+        UINT id;
+        LPARAM lParam;
+    };
+
+    bool Create(DWORD style = WS_OVERLAPPEDWINDOW)
+    {
+        WNDCLASSEXW wc{};
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        if (!RegisterWindowClass(L"NoteliaTestRecorder", wc)) return false;
+        return CreateEx(0, L"NoteliaTestRecorder", L"recorder", style, 100, 100, 520, 340, nullptr, nullptr);
+    }
+
+    std::vector<Command> commands;
+    int nullMessages = 0;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_COMMAND) {
+            commands.push_back({LOWORD(wParam), lParam});
+            return 0;
+        }
+        if (msg == WM_NULL) ++nullMessages;
+        return Default(msg, wParam, lParam);
+    }
 };
 
 inline const wchar_t kSettingsKey[] = L"Software\\Quorvex\\Zandu\\Usuario";
@@ -128,6 +166,15 @@ public:
                ERROR_SUCCESS;
     }
     bool Delete(const wchar_t* name) { return RegDeleteValueW(m_key, name) == ERROR_SUCCESS; }
+    // The data exactly as long as stored, and its type; "-" when there is no such value.
+    std::wstring Raw(const wchar_t* name, DWORD* type = nullptr) const
+    {
+        wchar_t data[256] = {};
+        DWORD bytes = sizeof data;
+        if (RegQueryValueExW(m_key, name, nullptr, type, reinterpret_cast<BYTE*>(data), &bytes) != ERROR_SUCCESS)
+            return L"-";
+        return std::wstring(data, bytes / sizeof(wchar_t));
+    }
     static void Remove()
     {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKey);

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "res/resource.h"
-#include "tests/ui/controls/UiTestSupport.h"
+#include "tests/support/WinTestSupport.h"
 #include "ui/NoteliaIcon.h"
 
-using ui_test::CRecorderWindow;
-using ui_test::PumpUntil;
+using testing_support::CRecorderWindow;
+using testing_support::PumpUntil;
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "mail/MailConnection.h"
-#include "mail/MailPlatform.h"
+#include "net/SystemSockets.h"
 #include "tests/mail/MailTestText.h"
-#include "tests/mail/bench/BenchSupport.h"
+#include "bench/mail/BenchSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 #include "mail/Base64Coder.h"
 #include "mail/MailCoders.h"
 #include "tests/mail/MailTestText.h"
-#include "tests/mail/bench/BenchSupport.h"
+#include "bench/mail/BenchSupport.h"
 
 namespace fs = std::filesystem;
 

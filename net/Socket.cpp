@@ -1,0 +1,297 @@
+#include "net/Socket.h"
+
+#include <climits>
+#include <cstring>
+
+#include "net/SystemSockets.h"
+
+#ifndef _WIN32
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/time.h>
+#endif
+
+namespace net {
+
+namespace {
+
+#ifdef _WIN32
+using Native = SOCKET;
+using Length = int;
+constexpr int kSendFlags = 0;
+#else
+using Native = int;
+using Length = socklen_t;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#endif
+
+Native N(SocketHandle h)
+{
+    return static_cast<Native>(h);
+}
+
+const sockaddr* AsSockaddr(const Address& address)
+{
+    static_assert(sizeof(sockaddr_in) == sizeof(Address::bytes));
+    return reinterpret_cast<const sockaddr*>(address.bytes);
+}
+
+// The one millisecond conversion for select and the socket time-outs.
+timeval TimeLimit(std::uint32_t milliseconds)
+{
+    timeval limit{};
+    limit.tv_sec = static_cast<decltype(limit.tv_sec)>(milliseconds / 1000);
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>(milliseconds % 1000 * 1000);
+    return limit;
+}
+
+// Small commands and the end of data go out at once instead of waiting for an acknowledgement
+// of the previous segment.
+void SendAtOnce(Native s)
+{
+    int on = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+int Clamped(std::size_t size)
+{
+    return size > INT_MAX ? INT_MAX : static_cast<int>(size);
+}
+
+} // namespace
+
+bool Resolve(const char* host, std::uint16_t port, Address& address)
+{
+    std::memset(address.bytes, 0, sizeof address.bytes);
+    sockaddr_in inet{};
+    inet.sin_family = AF_INET;
+    inet.sin_port = htons(port);
+    inet.sin_addr.s_addr = inet_addr(host);
+    if (inet.sin_addr.s_addr == INADDR_NONE) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return false;
+        inet.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+    std::memcpy(address.bytes, &inet, sizeof inet);
+    return true;
+}
+
+#ifdef _WIN32
+
+int LastSocketError()
+{
+    return WSAGetLastError();
+}
+
+void SetLastSocketError(int error)
+{
+    WSASetLastError(error);
+}
+
+bool IsTimedOut(int error)
+{
+    return error == WSAETIMEDOUT;
+}
+
+bool IsWouldBlock(int error)
+{
+    return error == WSAEWOULDBLOCK;
+}
+
+bool IsAccessDenied(int error)
+{
+    return error == WSAEACCES;
+}
+
+int CloseSocket(SocketHandle socket)
+{
+    return closesocket(N(socket)) == 0 ? 0 : -1;
+}
+
+bool CSocket::OpenStream()
+{
+    Close();
+    m_handle = static_cast<SocketHandle>(socket(AF_INET, SOCK_STREAM, 0));
+    if (m_handle == kNoSocket) return false;
+    SendAtOnce(N(m_handle));
+    return true;
+}
+
+bool CSocket::OpenRawIcmp()
+{
+    Close();
+    m_handle = static_cast<SocketHandle>(WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, 0));
+    return m_handle != kNoSocket;
+}
+
+bool CSocket::WaitReadable(std::uint32_t milliseconds, bool& readable)
+{
+    fd_set read;
+    FD_ZERO(&read);
+    FD_SET(N(m_handle), &read);
+    timeval limit = TimeLimit(milliseconds);
+    const int ready = select(0, &read, nullptr, nullptr, &limit);
+    if (ready == SOCKET_ERROR) return false;
+    readable = ready > 0;
+    return true;
+}
+
+bool CSocket::SetTimeOuts(std::uint32_t milliseconds)
+{
+    // Winsock takes a DWORD of milliseconds here, not a timeval.
+    const DWORD value = milliseconds;
+    const auto* option = reinterpret_cast<const char*>(&value);
+    return setsockopt(N(m_handle), SOL_SOCKET, SO_RCVTIMEO, option, sizeof value) == 0 &&
+           setsockopt(N(m_handle), SOL_SOCKET, SO_SNDTIMEO, option, sizeof value) == 0;
+}
+
+bool CSocket::SetNonBlocking()
+{
+    u_long on = 1;
+    return ioctlsocket(N(m_handle), FIONBIO, &on) == 0;
+}
+
+#else
+
+int LastSocketError()
+{
+    return errno;
+}
+
+void SetLastSocketError(int error)
+{
+    errno = error;
+}
+
+bool IsTimedOut(int error)
+{
+    return error == ETIMEDOUT;
+}
+
+bool IsWouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+bool IsAccessDenied(int error)
+{
+    return error == EACCES || error == EPERM;
+}
+
+int CloseSocket(SocketHandle socket)
+{
+    return close(socket);
+}
+
+bool CSocket::OpenStream()
+{
+    Close();
+    m_handle = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_handle == kNoSocket) return false;
+    SendAtOnce(m_handle);
+    return true;
+}
+
+bool CSocket::OpenRawIcmp()
+{
+    Close();
+    m_handle = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    return m_handle != kNoSocket;
+}
+
+bool CSocket::WaitReadable(std::uint32_t milliseconds, bool& readable)
+{
+    // poll rather than select: no limit on the descriptor's number.
+    pollfd entry{m_handle, POLLIN, 0};
+    const int limit = milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+    int ready;
+    do {
+        ready = poll(&entry, 1, limit);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return false;
+    readable = ready > 0;
+    return true;
+}
+
+bool CSocket::SetTimeOuts(std::uint32_t milliseconds)
+{
+    const timeval limit = TimeLimit(milliseconds);
+    return setsockopt(m_handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+           setsockopt(m_handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+}
+
+bool CSocket::SetNonBlocking()
+{
+    const int flags = fcntl(m_handle, F_GETFL);
+    return flags >= 0 && fcntl(m_handle, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+#endif
+
+bool CSocket::Bind(const Address& address)
+{
+    return bind(N(m_handle), AsSockaddr(address), sizeof address.bytes) == 0;
+}
+
+bool CSocket::Connect(const Address& address)
+{
+    return connect(N(m_handle), AsSockaddr(address), sizeof address.bytes) == 0;
+}
+
+bool CSocket::Send(const void* data, std::size_t length)
+{
+    const char* p = static_cast<const char*>(data);
+    // A blocking send normally takes everything at once; a partial one must not lose the rest.
+    while (length > 0) {
+        const int piece = length > 0x40000000 ? 0x40000000 : static_cast<int>(length);
+        const auto sent = send(N(m_handle), p, piece, kSendFlags);
+        if (sent < 0) return false;
+        p += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+int CSocket::Receive(void* buffer, std::size_t capacity)
+{
+    const auto received = recv(N(m_handle), static_cast<char*>(buffer), Clamped(capacity), 0);
+    return received < 0 ? -1 : static_cast<int>(received);
+}
+
+bool CSocket::SendTo(const void* data, std::size_t length, const Address& to)
+{
+    return sendto(N(m_handle), static_cast<const char*>(data), Clamped(length), 0, AsSockaddr(to),
+                  sizeof to.bytes) >= 0;
+}
+
+int CSocket::ReceiveFrom(void* buffer, std::size_t capacity)
+{
+    sockaddr_in from{};
+    Length fromLength = sizeof from;
+    const auto received = recvfrom(N(m_handle), static_cast<char*>(buffer), Clamped(capacity), 0,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+    return received < 0 ? -1 : static_cast<int>(received);
+}
+
+void CSocket::Shutdown()
+{
+    if (m_handle == kNoSocket) return;
+#ifdef _WIN32
+    shutdown(N(m_handle), SD_BOTH);
+#else
+    shutdown(m_handle, SHUT_RDWR);
+#endif
+}
+
+int CSocket::Close()
+{
+    if (m_handle == kNoSocket) return -1;
+    const int result = CloseSocket(m_handle);
+    m_handle = kNoSocket;
+    return result;
+}
+
+} // namespace net

@@ -1,0 +1,77 @@
+// The one socket layer of the mail transport and the echo probe: Winsock on Windows, BSD
+// sockets elsewhere. No system header comes with it. A failing operation leaves its error
+// in LastSocketError (WSAGetLastError, errno).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace net {
+
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kNoSocket = ~static_cast<SocketHandle>(0);
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle kNoSocket = -1;
+#endif
+
+// A 16-byte IPv4 socket address (sockaddr_in).
+struct Address {
+    alignas(8) unsigned char bytes[16];
+};
+
+// A dotted address as it stands, without a lookup; else the first IPv4 address of the name.
+// The port is stored in network order. False when neither works.
+bool Resolve(const char* host, std::uint16_t port, Address& address);
+
+int LastSocketError();
+void SetLastSocketError(int error);
+bool IsTimedOut(int error);
+// What a non-blocking receive reports when nothing is queued.
+bool IsWouldBlock(int error);
+// A raw socket refused for lack of rights.
+bool IsAccessDenied(int error);
+
+// Answers the system's result: 0, or -1 with the error in LastSocketError.
+int CloseSocket(SocketHandle socket);
+
+// An owned socket, closed by Close or destruction.
+class CSocket {
+public:
+    CSocket() = default;
+    explicit CSocket(SocketHandle adopted) : m_handle(adopted) {}
+    CSocket(const CSocket&) = delete;
+    CSocket& operator=(const CSocket&) = delete;
+    ~CSocket() { Close(); }
+
+    // A socket still held is closed first.
+    bool OpenStream();
+    bool OpenRawIcmp();
+    bool Bind(const Address& address);
+    bool Connect(const Address& address);
+    // Hands the whole buffer to the system; a peer that has gone never raises a signal.
+    bool Send(const void* data, std::size_t length);
+    // The byte count, 0 when the peer closed, -1 on error.
+    int Receive(void* buffer, std::size_t capacity);
+    bool SendTo(const void* data, std::size_t length, const Address& to);
+    // The byte count of one datagram, -1 on error.
+    int ReceiveFrom(void* buffer, std::size_t capacity);
+    // `readable` is false when `milliseconds` passed without data.
+    bool WaitReadable(std::uint32_t milliseconds, bool& readable);
+    // The receive and then the send time-out.
+    bool SetTimeOuts(std::uint32_t milliseconds);
+    bool SetNonBlocking();
+    // Ends both directions: a blocked receive or send of another thread returns at once,
+    // while the handle stays held, so it can never name another socket meanwhile.
+    void Shutdown();
+    // -1 when no socket is held.
+    int Close();
+
+    SocketHandle Handle() const { return m_handle; }
+
+private:
+    SocketHandle m_handle = kNoSocket;
+};
+
+} // namespace net
