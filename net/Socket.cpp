@@ -150,9 +150,35 @@ bool CSocket::SetTimeOuts(std::uint32_t milliseconds)
 
 bool CSocket::SetNonBlocking()
 {
-    u_long on = 1;
+    return SetBlocking(false);
+}
+
+bool CSocket::SetBlocking(bool blocking)
+{
+    u_long on = blocking ? 0 : 1;
     return ioctlsocket(N(m_handle), FIONBIO, &on) == 0;
 }
+
+bool CSocket::WaitConnected(std::uint32_t milliseconds, bool& ended)
+{
+    fd_set written;
+    fd_set failed;
+    FD_ZERO(&written);
+    FD_ZERO(&failed);
+    FD_SET(N(m_handle), &written);
+    FD_SET(N(m_handle), &failed);
+    timeval limit = TimeLimit(milliseconds);
+    const int ready = select(0, nullptr, &written, &failed, &limit);
+    if (ready == SOCKET_ERROR) return false;
+    ended = ready > 0;
+    return true;
+}
+
+namespace {
+constexpr int kInProgress = WSAEWOULDBLOCK;
+constexpr int kTimedOut = WSAETIMEDOUT;
+constexpr int kInterrupted = WSAEINTR;
+} // namespace
 
 #else
 
@@ -225,9 +251,32 @@ bool CSocket::SetTimeOuts(std::uint32_t milliseconds)
 
 bool CSocket::SetNonBlocking()
 {
-    const int flags = fcntl(m_handle, F_GETFL);
-    return flags >= 0 && fcntl(m_handle, F_SETFL, flags | O_NONBLOCK) == 0;
+    return SetBlocking(false);
 }
+
+bool CSocket::SetBlocking(bool blocking)
+{
+    const int flags = fcntl(m_handle, F_GETFL);
+    return flags >= 0 && fcntl(m_handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
+}
+
+bool CSocket::WaitConnected(std::uint32_t milliseconds, bool& ended)
+{
+    pollfd entry{m_handle, POLLOUT, 0};
+    int ready;
+    do {
+        ready = poll(&entry, 1, static_cast<int>(milliseconds));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return false;
+    ended = ready > 0;
+    return true;
+}
+
+namespace {
+constexpr int kInProgress = EINPROGRESS;
+constexpr int kTimedOut = ETIMEDOUT;
+constexpr int kInterrupted = EINTR;
+} // namespace
 
 #endif
 
@@ -236,9 +285,44 @@ bool CSocket::Bind(const Address& address)
     return bind(N(m_handle), AsSockaddr(address), sizeof address.bytes) == 0;
 }
 
-bool CSocket::Connect(const Address& address)
+int CSocket::PendingError()
 {
-    return connect(N(m_handle), AsSockaddr(address), sizeof address.bytes) == 0;
+    int error = 0;
+    Length length = sizeof error;
+    if (getsockopt(N(m_handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+        return LastSocketError();
+    return error;
+}
+
+bool CSocket::Connect(const Address& address, std::uint32_t milliseconds)
+{
+    // Non-blocking, so that a silent host or a Shutdown from another thread ends the wait.
+    if (!SetBlocking(false)) return false;
+    int error = 0;
+    if (connect(N(m_handle), AsSockaddr(address), sizeof address.bytes) != 0) {
+        error = LastSocketError();
+        if (error == kInProgress) {
+            // Short slices: a Shutdown cannot wake a connect that is still pending.
+            constexpr std::uint32_t kSlice = 50;
+            error = kTimedOut;
+            for (std::uint32_t waited = 0; waited < milliseconds && !m_bShutDown; waited += kSlice) {
+                bool ended = false;
+                if (!WaitConnected(kSlice, ended)) {
+                    error = LastSocketError();
+                    break;
+                }
+                if (ended) {
+                    error = PendingError();
+                    break;
+                }
+            }
+            if (m_bShutDown) error = kInterrupted;
+        }
+    }
+    if (!SetBlocking(true) && error == 0) error = LastSocketError();
+    if (error == 0) return true;
+    SetLastSocketError(error);
+    return false;
 }
 
 bool CSocket::Send(const void* data, std::size_t length)
@@ -278,6 +362,7 @@ int CSocket::ReceiveFrom(void* buffer, std::size_t capacity)
 
 void CSocket::Shutdown()
 {
+    m_bShutDown = true;
     if (m_handle == kNoSocket) return;
 #ifdef _WIN32
     shutdown(N(m_handle), SD_BOTH);

@@ -3,6 +3,7 @@
 // in LastSocketError (WSAGetLastError, errno).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -49,7 +50,10 @@ public:
     bool OpenStream();
     bool OpenRawIcmp();
     bool Bind(const Address& address);
-    bool Connect(const Address& address);
+    // Gives up after `milliseconds` (time-out error) or as soon as another thread calls
+    // Shutdown (interrupted-call error), also a Shutdown that came before: an object once
+    // shut down connects no more. The socket stays blocking for what follows.
+    bool Connect(const Address& address, std::uint32_t milliseconds = kConnectLimit);
     // Hands the whole buffer to the system; a peer that has gone never raises a signal.
     bool Send(const void* data, std::size_t length);
     // The byte count, 0 when the peer closed, -1 on error.
@@ -62,16 +66,26 @@ public:
     // The receive and then the send time-out.
     bool SetTimeOuts(std::uint32_t milliseconds);
     bool SetNonBlocking();
-    // Ends both directions: a blocked receive or send of another thread returns at once,
-    // while the handle stays held, so it can never name another socket meanwhile.
+    // Ends both directions: a blocked connect, receive or send of another thread returns at
+    // once, while the handle stays held, so it can never name another socket meanwhile.
     void Shutdown();
     // -1 when no socket is held.
     int Close();
 
     SocketHandle Handle() const { return m_handle; }
 
+    static constexpr std::uint32_t kConnectLimit = 60000;
+
 private:
+    // Switches between blocking and non-blocking mode.
+    bool SetBlocking(bool blocking);
+    // Waits until a pending connect has ended; false on time-out.
+    bool WaitConnected(std::uint32_t milliseconds, bool& ended);
+    // The pending error of the socket (SO_ERROR).
+    int PendingError();
+
     SocketHandle m_handle = kNoSocket;
+    std::atomic<bool> m_bShutDown{false};
 };
 
 } // namespace net
