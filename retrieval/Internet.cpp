@@ -148,7 +148,7 @@ bool CHttpFile::Receive()
         if (error == WSAEWOULDBLOCK)
             Wait();
         else
-            Fail(error == WSAECONNRESET ? ERROR_INTERNET_CONNECTION_RESET : ERROR_INTERNET_CONNECTION_ABORTED);
+            Fail(ERROR_INTERNET_CONNECTION_ABORTED);
     }
 }
 

@@ -171,7 +171,7 @@ int CMessageFetcher::FetchFile(const std::string& serverName, const std::string&
         // A connection that ends before the announced length is a broken download, not the
         // file: the local copy must not be replaced by its first part.
         if (const auto announced = request->ContentLength(); announced && *announced != received)
-            throw CInternetException(ERROR_INTERNET_CONNECTION_RESET);
+            throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
 
         const std::lock_guard lock(m_filesLock);
         if (InstallDownload(kDownloadFile, localName) == 0) changed = 1;

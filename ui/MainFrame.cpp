@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/ErrorReport.h"
+#include "app/Identity.h"
 #include "app/Settings.h"
 #include "app/SettingValues.h"
 #include "res/resource.h"
@@ -83,6 +84,11 @@ private:
 } // namespace
 
 CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYMENU) {}
+
+CMainFrame::CMainFrame(unsigned short port, unsigned long timeOut)
+    : m_trayIcon(IDR_TRAYMENU), m_fetcher(port, timeOut, &GetKitId)
+{
+}
 
 CMainFrame::~CMainFrame()
 {

@@ -81,6 +81,9 @@ public:
     int LastOutcome() const noexcept { return m_nLastOutcome; }
 
 protected:
+    // A frame whose cycles ask the server on `port` with `timeOut` (tests).
+    CMainFrame(unsigned short port, unsigned long timeOut);
+
     // One fetch cycle, on the worker thread: answers the change mask and leaves the outcome
     // in the fetcher.
     virtual unsigned char RunFetch();

@@ -1,7 +1,6 @@
-#include "tests/retrieval/ScriptedServer.h"
+#include "tests/retrieval/ScriptedWeb.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -11,6 +10,8 @@ namespace testing_support {
 
 namespace {
 
+const char* const kModes[] = {"plain", "pieces", "cut", "nolength", "stall", "drip"};
+
 unsigned short PortFrom(const char* variable)
 {
     const char* value = std::getenv(variable);
@@ -19,30 +20,28 @@ unsigned short PortFrom(const char* variable)
 
 std::string Escape(const std::string& text)
 {
-    static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (const unsigned char c : text) {
         if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
             out += static_cast<char>(c);
         } else {
             out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            out += "0123456789ABCDEF"[c >> 4];
+            out += "0123456789ABCDEF"[c & 15];
         }
     }
     return out;
 }
 
 // One control exchange; answers the reply's body.
-std::string Exchange(const std::string& method, const std::string& target, const std::string& body)
+std::string Exchange(const std::string& method, const std::string& target, const std::string& body = "")
 {
     const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) throw std::runtime_error("control socket");
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(CScriptedServer::Port());
+    to.sin_port = htons(CScriptedWeb::Port());
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    if (s == INVALID_SOCKET || connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
         closesocket(s);
         throw std::runtime_error("control server not reached");
     }
@@ -63,74 +62,42 @@ std::string Exchange(const std::string& method, const std::string& target, const
     return reply.substr(end + 4);
 }
 
-class CWinsock {
-public:
-    CWinsock()
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 0), &data);
-    }
-    ~CWinsock() { WSACleanup(); }
-};
-
-void EnsureWinsock()
-{
-    static CWinsock winsock;
-}
-
 } // namespace
 
-unsigned short CScriptedServer::Port()
-{
-    return PortFrom("NOTELIA_HTTP_PORT");
-}
+unsigned short CScriptedWeb::Port() { return PortFrom("NOTELIA_HTTP_PORT"); }
+unsigned short CScriptedWeb::StallPort() { return PortFrom("NOTELIA_STALL_PORT"); }
+unsigned short CScriptedWeb::DownPort() { return PortFrom("NOTELIA_DOWN_PORT"); }
 
-unsigned short CScriptedServer::StallPort()
+void CScriptedWeb::Publish(const std::string& path, int status, const std::string& body, Delivery delivery,
+                           int piece, const std::string& location)
 {
-    return PortFrom("NOTELIA_STALL_PORT");
-}
-
-unsigned short CScriptedServer::DownPort()
-{
-    return PortFrom("NOTELIA_DOWN_PORT");
-}
-
-void CScriptedServer::Publish(const std::string& path, int status, const std::string& body, Delivery delivery,
-                              int piece, const std::string& location)
-{
-    EnsureWinsock();
-    static const char* const modes[] = {"plain", "pieces", "cut", "nolength"};
     std::string target = "/_ctl/set?path=" + Escape(path) + "&status=" + std::to_string(status) +
-                         "&mode=" + modes[static_cast<int>(delivery)] + "&piece=" + std::to_string(piece);
+                         "&mode=" + kModes[static_cast<int>(delivery)] + "&piece=" + std::to_string(piece);
     if (!location.empty()) target += "&location=" + Escape(location);
     Exchange("POST", target, body);
 }
 
-void CScriptedServer::Reset()
+void CScriptedWeb::PublishSize(const std::string& path, std::size_t size, Delivery delivery)
 {
-    EnsureWinsock();
-    Exchange("POST", "/_ctl/reset", "");
+    Exchange("POST", "/_ctl/set?path=" + Escape(path) + "&status=200&size=" + std::to_string(size) +
+                         "&mode=" + kModes[static_cast<int>(delivery)]);
 }
 
-std::vector<LoggedRequest> CScriptedServer::Log()
+void CScriptedWeb::Reset()
 {
-    EnsureWinsock();
-    const std::string text = Exchange("GET", "/_ctl/log", "");
-    std::vector<LoggedRequest> log;
+    Exchange("POST", "/_ctl/reset");
+}
+
+std::vector<std::string> CScriptedWeb::RequestLines(bool agents)
+{
+    const std::string text = Exchange("GET", "/_ctl/log");
+    std::vector<std::string> lines;
     for (std::size_t start = 0; start < text.size();) {
         const auto end = text.find('\n', start);
         const std::string line = text.substr(start, end - start);
-        const auto tab = line.find('\t');
-        log.push_back({line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1)});
+        lines.push_back(agents ? line : line.substr(0, line.find('\t')));
         start = end == std::string::npos ? text.size() : end + 1;
     }
-    return log;
-}
-
-std::vector<std::string> CScriptedServer::RequestLines()
-{
-    std::vector<std::string> lines;
-    for (const auto& request : Log()) lines.push_back(request.line);
     return lines;
 }
 
