@@ -5,8 +5,10 @@
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "res/resource.h"
+#include "tests/support/WinTestSupport.h"
 #include "tests/ui/controls/UiTestSupport.h"
 #include "ui/NoteliaIcon.h"
 
@@ -16,70 +18,30 @@ using ui_test::PumpUntil;
 namespace {
 
 constexpr UINT kCallback = WM_USER;
+const auto* const g_keeper = ::testing::AddGlobalTestEnvironment(new testing_support::TrayKeeper);
 
 class TrayIconTest : public ::testing::Test {
 protected:
-    // Another program's icon stays in the tray for the whole suite, as on a desktop: the tray
-    // then never empties, and hiding an empty tray costs Wine a two-second wait without a
-    // window manager.
-    static void SetUpTestSuite()
-    {
-        s_keeper = new CRecorderWindow;
-        ASSERT_TRUE(s_keeper->Create());
-        ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }));
-        NOTIFYICONDATAW nid = KeeperIcon();
-        nid.uFlags = NIF_ICON;
-        nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-        ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &nid));
-    }
-    static void TearDownTestSuite()
-    {
-        NOTIFYICONDATAW nid = KeeperIcon();
-        Shell_NotifyIconW(NIM_DELETE, &nid);
-        delete s_keeper;
-        s_keeper = nullptr;
-    }
-    static NOTIFYICONDATAW KeeperIcon()
-    {
-        NOTIFYICONDATAW nid{};
-        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
-        nid.hWnd = s_keeper->Handle();
-        nid.uID = 1;
-        return nid;
-    }
-    static inline CRecorderWindow* s_keeper = nullptr;
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_window.Create());
-        // The tray belongs to the desktop's explorer, which starts with the first window.
-        ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }));
-    }
-
-    // Asks the shell itself whether it holds an icon of this window with this id: only an
-    // existing icon can be changed.
-    bool ShellHasIcon(UINT id = IDR_TRAYMENU)
-    {
-        NOTIFYICONDATAW probe{};
-        probe.cbSize = NOTIFYICONDATAW_V1_SIZE;
-        probe.hWnd = m_window.Handle();
-        probe.uID = id;
-        return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
-    }
-
-    // What happens to an icon when the taskbar goes away: the shell forgets it.
-    void ShellLosesIcon(UINT id = IDR_TRAYMENU)
-    {
-        NOTIFYICONDATAW nid{};
-        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
-        nid.hWnd = m_window.Handle();
-        nid.uID = id;
-        ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
-    }
-
+    void SetUp() override { ASSERT_TRUE(m_window.Create()); }
+    bool ShellHasIcon() { return testing_support::ShellHasIcon(m_window.Handle(), IDR_TRAYMENU); }
     static std::wstring Tip(const CNoteliaIcon& icon) { return icon.NotifyData().szTip; }
 
     CRecorderWindow m_window;
+};
+
+// One step of an icon's life: 'S' requests state `id` (answering `result`), 'L' the shell
+// loses the icon (the taskbar went away), 'T' the taskbar announces its re-creation.
+struct Step {
+    char op;
+    UINT id = 0;
+    BOOL result = TRUE;
+};
+struct LifeRow {
+    const char* name;
+    std::vector<Step> steps;
+    int state;
+    bool shown;
+    const wchar_t* tip;
 };
 
 } // namespace
@@ -87,17 +49,11 @@ protected:
 TEST_F(TrayIconTest, StartsEmptyAndHidden)
 {
     CNoteliaIcon icon(IDR_TRAYMENU);
-    const NOTIFYICONDATAW& nid = icon.NotifyData();
-    EXPECT_EQ(nid.cbSize, static_cast<DWORD>(NOTIFYICONDATAW_V1_SIZE));
-    EXPECT_EQ(nid.uID, static_cast<UINT>(IDR_TRAYMENU));
-    // Menu 133 has no string of its own.
-    EXPECT_EQ(Tip(icon), L"");
+    EXPECT_EQ(icon.NotifyData().cbSize, static_cast<DWORD>(NOTIFYICONDATAW_V1_SIZE));
+    EXPECT_EQ(Tip(icon), L"");  // menu 133 has no string of its own
     EXPECT_FALSE(icon.IsIconShown());
     EXPECT_FALSE(ShellHasIcon());
-
-    // A tray icon whose id has a string starts with it as its tip.
-    CNoteliaIcon named(IDI_NO_MENSAJES);
-    EXPECT_EQ(Tip(named), L"No hay mensajes.");
+    EXPECT_EQ(Tip(CNoteliaIcon(IDI_NO_MENSAJES)), L"No hay mensajes.");
 }
 
 TEST_F(TrayIconTest, StatesShowTheirTipAndIconInTheShell)
@@ -105,124 +61,60 @@ TEST_F(TrayIconTest, StatesShowTheirTipAndIconInTheShell)
     {
         CNoteliaIcon icon(IDR_TRAYMENU);
         icon.SetNotifyWindow(m_window.Handle(), kCallback);
-
         ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-        EXPECT_EQ(icon.TrayState(), IDI_NO_CONEXION);
-        EXPECT_TRUE(icon.IsIconShown());
         EXPECT_TRUE(ShellHasIcon());
         EXPECT_EQ(Tip(icon), L"No hay conexi\u00f3n.");
         EXPECT_EQ(icon.NotifyData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP | NIF_MESSAGE));
-        EXPECT_EQ(icon.NotifyData().uCallbackMessage, kCallback);
         const HICON noConnection = icon.NotifyData().hIcon;
-
         ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
-        EXPECT_EQ(icon.TrayState(), IDI_HAY_MENSAJES);
         EXPECT_EQ(Tip(icon), L"Hay mensajes!");
         EXPECT_NE(icon.NotifyData().hIcon, noConnection);
         // Repeating the current state still goes to the shell, as a change in place.
         ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
-        ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_MENSAJES));
-        EXPECT_EQ(Tip(icon), L"No hay mensajes.");
         EXPECT_TRUE(ShellHasIcon());
     }
     // The destructor takes the icon away.
     EXPECT_FALSE(ShellHasIcon());
 }
 
-TEST_F(TrayIconTest, RemovingByResourceZeroAndTwice)
+TEST_F(TrayIconTest, RemovalAndRecreation)
 {
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
-    ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-    ASSERT_TRUE(icon.SetIconFromResource(0));
-    EXPECT_EQ(icon.TrayState(), 0);
-    EXPECT_FALSE(icon.IsIconShown());
-    EXPECT_FALSE(ShellHasIcon());
-    // Nothing shown, nothing to do.
-    EXPECT_TRUE(icon.SetIconFromResource(0));
-    // Shown again with an add.
-    ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_MENSAJES));
-    EXPECT_TRUE(ShellHasIcon());
-}
-
-TEST_F(TrayIconTest, AStateWithoutResourcesRemovesTheIconAndTheTip)
-{
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
-    ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-    // 133 names a menu: no string, no icon.
-    EXPECT_TRUE(icon.SetIconFromResource(IDR_TRAYMENU));
-    EXPECT_EQ(icon.TrayState(), IDR_TRAYMENU);
-    EXPECT_EQ(Tip(icon), L"");
-    EXPECT_FALSE(icon.IsIconShown());
-    EXPECT_FALSE(ShellHasIcon());
-}
-
-TEST_F(TrayIconTest, ALostIconFailsOnceThenIsAddedAgain)
-{
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
-    ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-    ShellLosesIcon();
-
-    // The change in place finds nothing to change; nothing is reported, the state is kept.
-    EXPECT_FALSE(icon.SetIconFromResource(IDI_NO_MENSAJES));
-    EXPECT_EQ(icon.TrayState(), IDI_NO_MENSAJES);
-    EXPECT_FALSE(icon.IsIconShown());
-    EXPECT_FALSE(ShellHasIcon());
-
-    // The following change adds it anew, with its tip.
-    EXPECT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
-    EXPECT_TRUE(icon.IsIconShown());
-    EXPECT_TRUE(ShellHasIcon());
-    EXPECT_EQ(Tip(icon), L"Hay mensajes!");
-}
-
-TEST_F(TrayIconTest, TaskbarCreatedAddsTheIconBackAtOnce)
-{
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
-    ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
-
-    ShellLosesIcon();
-    icon.OnTaskbarCreated();
-    EXPECT_TRUE(ShellHasIcon());
-    EXPECT_TRUE(icon.IsIconShown());
-    EXPECT_EQ(icon.TrayState(), IDI_HAY_MENSAJES);
-    EXPECT_EQ(Tip(icon), L"Hay mensajes!");
-
-    // An icon that survived refuses the add and is changed in place instead.
-    icon.OnTaskbarCreated();
-    EXPECT_TRUE(ShellHasIcon());
-    EXPECT_TRUE(icon.IsIconShown());
-    // The next state change is an ordinary change in place.
-    EXPECT_TRUE(icon.SetIconFromResource(IDI_NO_MENSAJES));
-}
-
-TEST_F(TrayIconTest, TaskbarCreatedAfterAFailedChangeShowsTheLastState)
-{
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
-    ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-    ShellLosesIcon();
-    ASSERT_FALSE(icon.SetIconFromResource(IDI_NO_MENSAJES));
-
-    icon.OnTaskbarCreated();
-    EXPECT_TRUE(icon.IsIconShown());
-    EXPECT_TRUE(ShellHasIcon());
-    EXPECT_EQ(Tip(icon), L"No hay mensajes.");
-}
-
-TEST_F(TrayIconTest, TaskbarCreatedWithoutAStateAddsNothing)
-{
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
-    icon.OnTaskbarCreated();
-    EXPECT_FALSE(ShellHasIcon());
-    ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-    ASSERT_TRUE(icon.SetIconFromResource(0));
-    icon.OnTaskbarCreated();
-    EXPECT_FALSE(ShellHasIcon());
+    const LifeRow rows[] = {
+        {"removed by state 0, twice, then added", {{'S', 131}, {'S', 0}, {'S', 0}}, 0, false, L"No hay conexi\u00f3n."},
+        {"added again after a removal", {{'S', 131}, {'S', 0}, {'S', 132}}, 132, true, L"No hay mensajes."},
+        // 133 names a menu: no string, no icon.
+        {"a state without resources removes", {{'S', 131}, {'S', IDR_TRAYMENU}}, IDR_TRAYMENU, false, L""},
+        {"a lost icon fails once, then is added", {{'S', 131}, {'L'}, {'S', 132, FALSE}, {'S', 130}}, 130, true,
+         L"Hay mensajes!"},
+        {"the taskbar's return adds it at once", {{'S', 130}, {'L'}, {'T'}}, 130, true, L"Hay mensajes!"},
+        {"an icon that survived is changed in place", {{'S', 130}, {'T'}, {'S', 132}}, 132, true, L"No hay mensajes."},
+        {"the return after a failed change shows the last state", {{'S', 131}, {'L'}, {'S', 132, FALSE}, {'T'}}, 132,
+         true, L"No hay mensajes."},
+        {"without a state the return adds nothing", {{'T'}}, 0, false, L""},
+        {"after a removal the return adds nothing", {{'S', 131}, {'S', 0}, {'T'}}, 0, false, L"No hay conexi\u00f3n."},
+    };
+    for (const LifeRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        CNoteliaIcon icon(IDR_TRAYMENU);
+        icon.SetNotifyWindow(m_window.Handle(), kCallback);
+        for (const Step& step : row.steps) {
+            if (step.op == 'S') {
+                EXPECT_EQ(icon.SetIconFromResource(step.id), step.result) << step.id;
+            }
+            if (step.op == 'T') icon.OnTaskbarCreated();
+            if (step.op == 'L') {
+                NOTIFYICONDATAW nid{};
+                nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+                nid.hWnd = m_window.Handle();
+                nid.uID = IDR_TRAYMENU;
+                ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
+            }
+        }
+        EXPECT_EQ(icon.TrayState(), row.state);
+        EXPECT_EQ(icon.IsIconShown(), row.shown);
+        EXPECT_EQ(ShellHasIcon(), row.shown);
+        EXPECT_EQ(Tip(icon), row.tip);
+    }
 }
 
 TEST_F(TrayIconTest, GivenTipsAreCutAndAlwaysTerminated)

@@ -205,7 +205,6 @@ TEST_F(FrameTest, NewsShowsItsCategoryAndMarksTheOthers)
     WriteCategoryFiles();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ShowWindow(m_hWnd, SW_HIDE);
         for (const unsigned char mask : row.masks) Fetch(OUTCOME_NEWS, mask);
         if (row.choose >= 0) Choose(row.choose);
         EXPECT_EQ(ViewText(), kTexts[row.shown]);
