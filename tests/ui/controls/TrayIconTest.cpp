@@ -136,32 +136,23 @@ TEST_F(TrayIconTest, GivenTipsAreCutAndAlwaysTerminated)
     EXPECT_TRUE(silent.SetIconHandle(nullptr, nullptr));
 }
 
-TEST_F(TrayIconTest, CallbacksOfOtherIconsAndOtherMouseEventsAreIgnored)
+TEST_F(TrayIconTest, MouseCallbacks)
 {
     CNoteliaIcon icon(IDR_TRAYMENU);
     icon.SetNotifyWindow(m_window.Handle(), kCallback);
-    EXPECT_EQ(icon.OnTrayNotification(0, WM_RBUTTONUP), 0);
-    EXPECT_EQ(icon.OnTrayNotification(0, WM_LBUTTONDBLCLK), 0);
-    EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_LBUTTONUP), 0);
-    EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_RBUTTONDOWN), 0);
-    EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_MOUSEMOVE), 0);
-    // An icon whose id names no menu cannot act.
+    // Other icons, other mouse events, and an icon whose id names no menu: nothing.
     CNoteliaIcon noMenu(IDI_NO_CONEXION);
     noMenu.SetNotifyWindow(m_window.Handle(), kCallback);
     EXPECT_EQ(noMenu.OnTrayNotification(IDI_NO_CONEXION, WM_LBUTTONDBLCLK), 0);
+    for (const auto& [id, event] : {std::pair<UINT, UINT>{0, WM_RBUTTONUP}, {0, WM_LBUTTONDBLCLK},
+                                    {IDR_TRAYMENU, WM_LBUTTONUP}, {IDR_TRAYMENU, WM_RBUTTONDOWN}})
+        EXPECT_EQ(icon.OnTrayNotification(id, event), 0) << id << " " << event;
     PumpUntil([] { return false; }, 50);
     EXPECT_TRUE(m_window.commands.empty());
-}
-
-TEST_F(TrayIconTest, DoubleClickSendsMaximizar)
-{
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
+    // A double click sends "Maximizar": it has arrived when the call returns.
     EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_LBUTTONDBLCLK), 1);
-    // Sent, not posted: it has arrived when the call returns.
     ASSERT_EQ(m_window.commands.size(), 1u);
     EXPECT_EQ(m_window.commands[0].id, static_cast<UINT>(ID_SHOW));
-    EXPECT_EQ(m_window.commands[0].lParam, 0);
 }
 
 namespace {
@@ -170,13 +161,11 @@ struct MenuSeen {
     bool found = false;
     RECT rect{};
     UINT defaultItem = 0;
-    UINT defaultState = 0;
-    std::vector<std::wstring> texts;
-    std::vector<UINT> ids;
+    bool bold = false;
     HWND foreground = nullptr;
     LRESULT nestedRightClick = -1;
 };
-MenuSeen* g_seen = nullptr;
+MenuSeen g_seen;
 CNoteliaIcon* g_icon = nullptr;
 HWND g_keyTarget = nullptr;
 int g_ticks = 0;
@@ -184,34 +173,23 @@ int g_ticks = 0;
 void CALLBACK InspectMenu(HWND, UINT, UINT_PTR timer, DWORD)
 {
     const HWND menuWindow = FindWindowW(L"#32768", nullptr);
-    if (!menuWindow || !IsWindowVisible(menuWindow)) {
-        // Never wait for ever on a menu that does not come.
-        if (++g_ticks > 100) {
-            KillTimer(nullptr, timer);
-            EndMenu();
-        }
+    // Never wait for ever on a menu that does not come.
+    if ((!menuWindow || !IsWindowVisible(menuWindow)) && ++g_ticks <= 100) return;
+    KillTimer(nullptr, timer);
+    if (!menuWindow) {
+        EndMenu();
         return;
     }
-    KillTimer(nullptr, timer);
-    MenuSeen& seen = *g_seen;
-    seen.found = true;
-    GetWindowRect(menuWindow, &seen.rect);
+    g_seen.found = true;
+    GetWindowRect(menuWindow, &g_seen.rect);
     const auto menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
-    seen.defaultItem = GetMenuDefaultItem(menu, FALSE, 0);
-    seen.defaultState = GetMenuState(menu, 0, MF_BYPOSITION);
-    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-        wchar_t text[64] = {};
-        GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
-        seen.texts.push_back(text);
-        seen.ids.push_back(GetMenuItemID(menu, i));
-    }
-    seen.foreground = GetForegroundWindow();
+    g_seen.defaultItem = GetMenuDefaultItem(menu, FALSE, 0);
+    g_seen.bold = GetMenuState(menu, 0, MF_BYPOSITION) & MF_DEFAULT;
+    g_seen.foreground = GetForegroundWindow();
     // A second right click while the menu is open does not open another.
-    seen.nestedRightClick = g_icon->OnTrayNotification(IDR_TRAYMENU, WM_RBUTTONUP);
+    g_seen.nestedRightClick = g_icon->OnTrayNotification(IDR_TRAYMENU, WM_RBUTTONUP);
     // Down twice to "Enviar mensaje...", then Enter.
-    PostMessageW(g_keyTarget, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageW(g_keyTarget, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageW(g_keyTarget, WM_KEYDOWN, VK_RETURN, 0);
+    for (const WPARAM key : {VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(g_keyTarget, WM_KEYDOWN, key, 0);
 }
 } // namespace
 
@@ -222,38 +200,26 @@ TEST_F(TrayIconTest, RightClickOpensTheMenuAtTheCursorWithMaximizarInBold)
     ASSERT_TRUE(SetCursorPos(300, 250));
     POINT cursor{};
     GetCursorPos(&cursor);
-
-    MenuSeen seen;
-    g_seen = &seen;
     g_icon = &icon;
     g_keyTarget = m_window.Handle();
-    g_ticks = 0;
-    ASSERT_NE(SetTimer(nullptr, 0, 20, InspectMenu), 0u);
-    // Returns once the menu has closed.
-    EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_RBUTTONUP), 1);
-
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.rect.left, cursor.x);
-    EXPECT_EQ(seen.rect.top, cursor.y);
-    EXPECT_EQ(seen.defaultItem, static_cast<UINT>(ID_SHOW));
-    EXPECT_TRUE(seen.defaultState & MF_DEFAULT);
-    EXPECT_EQ(seen.texts, (std::vector<std::wstring>{L"Maximizar", L"Enviar mensaje...", L"", L"Cerrar"}));
-    EXPECT_EQ(seen.ids, (std::vector<UINT>{ID_SHOW, ID_TRAY_SEND, 0, ID_TRAY_CLOSE}));
-    EXPECT_EQ(seen.foreground, m_window.Handle());
-    EXPECT_EQ(seen.nestedRightClick, 0);
-
-    // The chosen command reaches the notification window, followed by the WM_NULL that ends
-    // the menu's task switch.
-    ASSERT_TRUE(PumpUntil([&] { return !m_window.commands.empty() && m_window.nullMessages > 0; }));
-    ASSERT_EQ(m_window.commands.size(), 1u);
-    EXPECT_EQ(m_window.commands[0].id, static_cast<UINT>(ID_TRAY_SEND));
-
-    // The menu can be opened again.
-    seen = MenuSeen{};
-    g_ticks = 0;
-    ASSERT_NE(SetTimer(nullptr, 0, 20, InspectMenu), 0u);
-    EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_RBUTTONUP), 1);
-    EXPECT_TRUE(seen.found);
-    g_seen = nullptr;
+    for (int round = 0; round < 2; ++round) {  // the menu opens again once closed
+        g_seen = MenuSeen{};
+        g_ticks = 0;
+        ASSERT_NE(SetTimer(nullptr, 0, 20, InspectMenu), 0u);
+        // Returns once the menu has closed.
+        EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_RBUTTONUP), 1);
+        ASSERT_TRUE(g_seen.found);
+        EXPECT_EQ(g_seen.rect.left, cursor.x);
+        EXPECT_EQ(g_seen.rect.top, cursor.y);
+        EXPECT_EQ(g_seen.defaultItem, static_cast<UINT>(ID_SHOW));
+        EXPECT_TRUE(g_seen.bold);
+        EXPECT_EQ(g_seen.foreground, m_window.Handle());
+        EXPECT_EQ(g_seen.nestedRightClick, 0);
+        // The chosen command reaches the notification window, then the WM_NULL that ends the
+        // menu's task switch.
+        ASSERT_TRUE(PumpUntil([&] { return m_window.commands.size() > static_cast<std::size_t>(round) &&
+                                           m_window.nullMessages > round; }));
+        EXPECT_EQ(m_window.commands.back().id, static_cast<UINT>(ID_TRAY_SEND));
+    }
     g_icon = nullptr;
 }
