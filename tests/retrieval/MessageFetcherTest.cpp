@@ -238,7 +238,7 @@ TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
     };
     const Row rows[] = {
         {"nothing listens", CScriptedWeb::DownPort(), Delivery::Plain, 12029},
-        {"no answer", CScriptedWeb::StallPort(), Delivery::Plain, 12002},
+        {"no answer", CScriptedWeb::Port(), Delivery::Silent, 12002},
         {"stall after the head", CScriptedWeb::Port(), Delivery::Stall, 12002},
         // One byte every 400 ms never lets a read time out; the deadline ends it.
         {"drip", CScriptedWeb::Port(), Delivery::Drip, 12002},

@@ -2,7 +2,6 @@
 
 #include <winsock2.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -10,27 +9,12 @@ namespace testing_support {
 
 namespace {
 
-const char* const kModes[] = {"plain", "pieces", "cut", "nolength", "stall", "drip"};
+const char* const kModes[] = {"plain", "pieces", "cut", "nolength", "silent", "stall", "drip"};
 
 unsigned short PortFrom(const char* variable)
 {
     const char* value = std::getenv(variable);
     return value ? static_cast<unsigned short>(std::atoi(value)) : 0;
-}
-
-std::string Escape(const std::string& text)
-{
-    std::string out;
-    for (const unsigned char c : text) {
-        if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += "0123456789ABCDEF"[c >> 4];
-            out += "0123456789ABCDEF"[c & 15];
-        }
-    }
-    return out;
 }
 
 // One control exchange; answers the reply's body.
@@ -65,21 +49,20 @@ std::string Exchange(const std::string& method, const std::string& target, const
 } // namespace
 
 unsigned short CScriptedWeb::Port() { return PortFrom("NOTELIA_HTTP_PORT"); }
-unsigned short CScriptedWeb::StallPort() { return PortFrom("NOTELIA_STALL_PORT"); }
 unsigned short CScriptedWeb::DownPort() { return PortFrom("NOTELIA_DOWN_PORT"); }
 
 void CScriptedWeb::Publish(const std::string& path, int status, const std::string& body, Delivery delivery,
                            int piece, const std::string& location)
 {
-    std::string target = "/_ctl/set?path=" + Escape(path) + "&status=" + std::to_string(status) +
+    std::string target = "/_ctl/set?path=" + path + "&status=" + std::to_string(status) +
                          "&mode=" + kModes[static_cast<int>(delivery)] + "&piece=" + std::to_string(piece);
-    if (!location.empty()) target += "&location=" + Escape(location);
+    if (!location.empty()) target += "&location=" + location;
     Exchange("POST", target, body);
 }
 
 void CScriptedWeb::PublishSize(const std::string& path, std::size_t size, Delivery delivery)
 {
-    Exchange("POST", "/_ctl/set?path=" + Escape(path) + "&status=200&size=" + std::to_string(size) +
+    Exchange("POST", "/_ctl/set?path=" + path + "&status=200&size=" + std::to_string(size) +
                          "&mode=" + kModes[static_cast<int>(delivery)]);
 }
 

@@ -12,12 +12,11 @@ class CScriptedWeb {
 public:
     // Ports from the wrapper's environment; 0 when not run under the wrapper.
     static unsigned short Port();
-    static unsigned short StallPort();
     static unsigned short DownPort();
 
     // How a body is delivered (http_server.py tells each); `piece` is the piece's size, or the
     // milliseconds between dripped bytes.
-    enum class Delivery { Plain, Pieces, Cut, NoLength, Stall, Drip };
+    enum class Delivery { Plain, Pieces, Cut, NoLength, Silent, Stall, Drip };
 
     static void Publish(const std::string& path, int status, const std::string& body,
                         Delivery delivery = Delivery::Plain, int piece = 0, const std::string& location = "");

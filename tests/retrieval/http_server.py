@@ -1,21 +1,11 @@
-"""Scripted web server on loopback for the download tests, and the wrapper that runs a test
-program beside it.
-
+"""Scripted web server on loopback, and the wrapper that runs a test program beside it:
     /usr/bin/python3 http_server.py [--port80] -- program [args...]
-
-Starts on 127.0.0.1 the scripted server (port in NOTELIA_HTTP_PORT; 80 with --port80) and a
-server that accepts connections and never answers (NOTELIA_STALL_PORT), names a port where
-nothing listens (NOTELIA_DOWN_PORT), runs the program with these variables and ends with its
-exit status.
-
-Control requests (never logged):
-  POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]   body: the content
-      (S bytes of "x" when size is given). Modes: plain; pieces (K bytes at a time); cut
-      (half the announced body, then the end); nolength (no Content-Length); stall (the head,
-      then nothing); drip (the head, then one byte every K milliseconds).
-  POST /_ctl/reset          forget every script and the log
-  GET  /_ctl/log            the logged requests, one a line: request line, a tab, User-Agent
-Unscripted paths answer 404, or a file of the served directory (make_server's `root`).
+The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (nothing listens).
+Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]
+with the body (or S bytes of "x"); modes: plain, pieces (K bytes each), cut (half the announced
+body), nolength, silent (no answer at all), stall (the head, then nothing), drip (one byte
+every K ms). POST /_ctl/reset; GET /_ctl/log (request line, tab, User-Agent; one a line).
+Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
 import functools
@@ -79,6 +69,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.wfile.write(reply)
 
     def answer(self, status, body, mode, piece, location):
+        if mode == "silent":
+            return self.connection.recv(1)  # until the client gives up
         self.send_response(status)
         if location:
             self.send_header("Location", location)
@@ -96,7 +88,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.write(body[: len(body) // 2])
                 self.wfile.flush()
                 self.connection.shutdown(socket.SHUT_RDWR)
-            elif mode == "stall":
+            elif mode in ("stall", "silent"):
                 self.connection.recv(1)  # until the client gives up
             elif mode == "drip":
                 for byte in body:
@@ -110,22 +102,17 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.close_connection = True
 
 
+class Server(http.server.ThreadingHTTPServer):
+    request_queue_size = 64  # held connections never crowd out the next client
+
+
 def make_server(port, root=None):
     """The scripted server on 127.0.0.1:`port`, serving `root` for unscripted paths."""
     handler = functools.partial(type("Served", (Handler,), {"root": root}), directory=root)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+    server = Server(("127.0.0.1", port), handler)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
-
-
-def stall_server():
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    held = []
-    threading.Thread(target=lambda: [held.append(listener.accept()) for _ in iter(int, 1)], daemon=True).start()
-    return listener.getsockname()[1]
 
 
 def main():
@@ -136,7 +123,7 @@ def main():
     down = socket.socket()
     down.bind(("127.0.0.1", 0))
     env = dict(os.environ, NOTELIA_HTTP_PORT=str(make_server(port).server_address[1]),
-               NOTELIA_STALL_PORT=str(stall_server()), NOTELIA_DOWN_PORT=str(down.getsockname()[1]))
+               NOTELIA_DOWN_PORT=str(down.getsockname()[1]))
     down.close()
     sys.exit(subprocess.call(args, env=env))
 

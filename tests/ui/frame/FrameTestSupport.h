@@ -8,9 +8,25 @@
 #include <functional>
 #include <vector>
 
+#include "tests/support/WinTestSupport.h"
 #include "ui/MainFrame.h"
 
 namespace frame_test {
+
+using testing_support::ShellHasIcon;
+inline const char kKitId[] = "QX2026AB12345678";
+
+// The settings key with the display font and a kit identifier, for a whole program's start.
+class SettingsKeyScope : public testing_support::ScopedSettingsKey {
+public:
+    SettingsKeyScope()
+    {
+        const wchar_t* const values[][2] = {{L"Font", L"Arial"}, {L"FontSize", L"100"}, {L"IsBold", L"No"},
+                                            {L"IsItalic", L"No"}, {L"KitId", L"QX2026AB12345678"}};
+        for (const auto& value : values) Set(value[0], value[1]);
+    }
+    bool IsOpen() const { return Key() != nullptr; }
+};
 
 class CTestFrame : public CMainFrame {
 public:

@@ -32,7 +32,6 @@ const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnv
 const auto* const g_keeper = ::testing::AddGlobalTestEnvironment(new TrayKeeper);
 
 constexpr char kCloseQuestion[] = "\xBF" "Est\xE1 seguro que desea cerrar la aplicaci\xF3n?";
-constexpr char kKitId[] = "QX2026AB12345678";
 // One text per category, so that the view tells which it shows.
 constexpr const char* kTexts[] = {"Factura administrativa pendiente.", "Oferta comercial de \xE9sta semana.",
                                   "Aviso general: corte de luz el martes.", "Parada operativa a las 14 h."};
@@ -42,11 +41,8 @@ class FrameTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const wchar_t* const values[][2] = {{L"Font", L"Arial"},   {L"FontSize", L"100"},
-                                            {L"IsBold", L"No"},    {L"IsItalic", L"No"},
-                                            {L"KitId", L"QX2026AB12345678"}, {L"RemoteHost", L"127.0.0.1"},
-                                            {L"TimeOut", L"1000"}};
-        for (const auto& value : values) m_key.Set(value[0], value[1]);
+        m_key.Set(L"RemoteHost", L"127.0.0.1");
+        m_key.Set(L"TimeOut", L"1000");
         Recreate(0, 1500);
     }
     void TearDown() override
@@ -105,7 +101,7 @@ protected:
 
     // The work directory outlives the frame, whose fetcher deletes its files there.
     ScopedWorkDir m_dir;
-    ScopedSettingsKey m_key;
+    SettingsKeyScope m_key;
     ScriptedBoxes m_boxes;
     CTestFrame* m_frame = nullptr;
     HWND m_hWnd = nullptr;
@@ -290,7 +286,9 @@ TEST_F(FrameTest, ADrippingServerNeverHoldsTheWindow)
 
 TEST_F(FrameTest, CloseDuringAStalledCycleEndsWithinSeconds)
 {
-    Recreate(CScriptedWeb::StallPort(), 30000);
+    CScriptedWeb::Reset();
+    CScriptedWeb::Publish("/zandu/notelia_param.ini", 200, "", CScriptedWeb::Delivery::Silent);
+    Recreate(CScriptedWeb::Port(), 30000);
     WriteCategoryFiles();
     m_boxes.answers = {IDYES, IDYES};
     Command(ID_FILE_FETCH);
