@@ -118,13 +118,11 @@ def make_server(port, root=None):
 def main():
     args = sys.argv[1:]
     port = 80 if args[:1] == ["--port80"] else 0
-    args = args[1:] if port else args
-    args = args[1:] if args[:1] == ["--"] else args
+    args = args[2:] if port else args[1:]  # after "--"
     down = socket.socket()
-    down.bind(("127.0.0.1", 0))
+    down.bind(("127.0.0.1", 0))  # bound, never listening
     env = dict(os.environ, NOTELIA_HTTP_PORT=str(make_server(port).server_address[1]),
                NOTELIA_DOWN_PORT=str(down.getsockname()[1]))
-    down.close()
     sys.exit(subprocess.call(args, env=env))
 
 

@@ -98,6 +98,14 @@ protected:
         return images;
     }
     std::wstring StatusText() const { return WindowText(m_frame->StatusBar().Handle()); }
+    // "caption|flags|text" of each box shown.
+    std::vector<std::string> Boxes() const
+    {
+        std::vector<std::string> boxes;
+        for (const auto& box : m_boxes.boxes)
+            boxes.push_back(box.caption + "|" + std::to_string(box.flags) + "|" + box.text);
+        return boxes;
+    }
 
     // The work directory outlives the frame, whose fetcher deletes its files there.
     ScopedWorkDir m_dir;
@@ -150,30 +158,24 @@ TEST_F(FrameTest, TheTimerFetchesOnTheSecondTickThenAsTheFirstCycleFileSays)
 TEST_F(FrameTest, TicksAndCommandsDuringARunningCycleDoNothing)
 {
     const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_frame->fetch = [gate](CMessageFetcher& fetcher) -> unsigned char {
+    m_frame->fetch = [gate](CMessageFetcher&) -> unsigned char {
         WaitForSingleObject(gate, 10000);
-        fetcher.m_nOutcome = OUTCOME_NO_NEWS;
-        return 0;
+        throw CCodeException(ERR_FILE_OPEN);
     };
     Command(ID_FILE_FETCH);
     ASSERT_TRUE(m_frame->IsFetching());
     for (int i = 0; i < 3; ++i) SendMessageW(m_hWnd, WM_TIMER, 1, 0);
     Command(ID_TOOLBAR_FETCH);
+    // Also while the cycle's own error is on screen.
+    m_boxes.onBox = [&] { Command(ID_FILE_FETCH); };
     SetEvent(gate);
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(m_frame->fetches, 1);
-    EXPECT_EQ(m_frame->timerPeriods, std::vector<UINT>{100});
-
-    // Also while the cycle's own error is on screen.
-    m_frame->fetch = [](CMessageFetcher&) -> unsigned char { throw CCodeException(ERR_FILE_OPEN); };
-    m_boxes.onBox = [&] { Command(ID_FILE_FETCH); };
-    Command(ID_FILE_FETCH);
-    ASSERT_TRUE(Settle());
     m_boxes.onBox = nullptr;
-    EXPECT_EQ(m_frame->fetches, 2);
+    EXPECT_EQ(m_frame->fetches, 1);
+    EXPECT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_frame->timerPeriods, std::vector<UINT>{100});
     CloseHandle(gate);
 }
-
 TEST_F(FrameTest, NewsShowsItsCategoryAndMarksTheOthers)
 {
     struct Row {
@@ -216,18 +218,12 @@ TEST_F(FrameTest, OtherOutcomesSetOnlyTheTray)
     Fetch(OUTCOME_NO_CONNECTION, CHANGED_GENERAL);
     EXPECT_EQ(Tray(), IDI_NO_CONEXION);
     EXPECT_FALSE(IsWindowVisible(m_hWnd));
-    EXPECT_EQ(ViewText(), "");
-
-    // Choosing while the last cycle found no connection leaves the tray alone.
+    // Choosing all three while the last cycle found no connection leaves the tray alone.
     for (const int index : {CATEGORY_ADMINISTRATIVO, CATEGORY_COMERCIAL, CATEGORY_OPERATIVO}) Choose(index);
     EXPECT_EQ(ViewText(), kTexts[CATEGORY_OPERATIVO]);
-    EXPECT_EQ(Images(), (std::vector<int>{1, 1, 0, 1}));
     EXPECT_EQ(Tray(), IDI_NO_CONEXION);
-    // No current item: the view is cleared, nothing else changes.
-    Choose(-1);
+    Choose(-1);  // no current item: the view is cleared
     EXPECT_EQ(ViewText(), "");
-    EXPECT_EQ(Images(), (std::vector<int>{1, 1, 0, 1}));
-
     // The drop-down list inside the selector reports the user's choice as a real one does.
     const HWND selector = m_frame->Selector().Handle();
     const HWND list = FindWindowExW(selector, nullptr, L"ComboBox", nullptr);
@@ -235,26 +231,23 @@ TEST_F(FrameTest, OtherOutcomesSetOnlyTheTray)
     SendMessageW(selector, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELENDOK), reinterpret_cast<LPARAM>(list));
     EXPECT_EQ(ViewText(), kTexts[CATEGORY_GENERAL]);
 }
-
 TEST_F(FrameTest, ErrorsOfACycleAreReportedWithTheFrameAsOwnerAndChangeNothing)
 {
     WriteCategoryFiles();
     Fetch(OUTCOME_NEWS, CHANGED_GENERAL | CHANGED_COMERCIAL);
+    const CFileException fileError(ERROR_ACCESS_DENIED, "mensaje.txt");
     m_frame->fetch = [](CMessageFetcher&) -> unsigned char { throw CCodeException(ERR_REGISTRY_READ); };
     Command(ID_FILE_FETCH);
     ASSERT_TRUE(Settle());
-    m_frame->fetch = [](CMessageFetcher&) -> unsigned char { throw CFileException(ERROR_ACCESS_DENIED, "mensaje.txt"); };
+    m_frame->fetch = [&](CMessageFetcher&) -> unsigned char { throw fileError; };
     Command(ID_TOOLBAR_FETCH);
     ASSERT_TRUE(Settle());
-    ASSERT_EQ(m_boxes.boxes.size(), 2u);
-    EXPECT_EQ(m_boxes.boxes[0].text, "No se pudo encontrar la entrada en la registry.");
-    EXPECT_EQ(m_boxes.boxes[0].flags, 16u);
-    EXPECT_EQ(m_boxes.boxes[1].text, CFileException(ERROR_ACCESS_DENIED, "mensaje.txt").GetErrorMessage());
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"ATENCION|16|No se pudo encontrar la entrada en la registry.",
+                                                 "Notelia 2.5|48|" + fileError.GetErrorMessage()}));
     for (const auto& box : m_boxes.boxes) EXPECT_EQ(box.owner, m_hWnd);
     EXPECT_EQ(Tray(), IDI_HAY_MENSAJES);
     EXPECT_EQ(Images(), (std::vector<int>{1, 0, 1, 1}));
 }
-
 TEST_F(FrameTest, ADrippingServerNeverHoldsTheWindow)
 {
     ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/http_server.py";
@@ -307,16 +300,11 @@ TEST_F(FrameTest, TheTwoCloseQuestions)
     m_boxes.answers = {IDNO, IDYES, IDNO};
     Command(ID_APP_EXIT);
     Command(ID_APP_EXIT);
-    ASSERT_EQ(m_boxes.boxes.size(), 3u);
-    EXPECT_EQ(m_boxes.boxes[0].text, kCloseQuestion);
-    EXPECT_EQ(m_boxes.boxes[0].caption, "Notelia");
-    EXPECT_EQ(m_boxes.boxes[0].flags, 0x34u);
-    EXPECT_EQ(m_boxes.boxes[2].text, "Ud. dejar\xE1 de recibir mensajes. Desea continuar?");
-    EXPECT_EQ(m_boxes.boxes[2].caption, "ATENCION");
-    EXPECT_EQ(m_boxes.boxes[2].flags, 0x44u);
+    const std::string question = std::string("Notelia|52|") + kCloseQuestion;
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{question, question,
+                                                 "ATENCION|68|Ud. dejar\xE1 de recibir mensajes. Desea continuar?"}));
     for (const auto& box : m_boxes.boxes) EXPECT_EQ(box.owner, m_hWnd);
     EXPECT_FALSE(m_frame->IsCloseConfirmed());
-
     // The caption's close button only hides, without a question.
     SendMessageW(m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_FALSE(IsWindowVisible(m_hWnd));
@@ -331,23 +319,6 @@ TEST_F(FrameTest, TheTwoCloseQuestions)
     EXPECT_FALSE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
     EXPECT_FALSE(Exists("mensaje.txt") || Exists(WorkstationFileName(kKitId, ".adm")));
 }
-
-TEST_F(FrameTest, ACloseConfirmedInsideADialogWaitsForItsLoop)
-{
-    bool aliveAfterClose = false;
-    const auto previous = SetModalDialogHandler([&](CDialog&, HWND) -> INT_PTR {
-        m_boxes.answers = {IDYES, IDYES};
-        Command(ID_TRAY_CLOSE);
-        PumpUntil([] { return false; }, 50, m_hWnd);
-        aliveAfterClose = IsWindow(m_hWnd) != FALSE;
-        return IDCANCEL;
-    });
-    Command(ID_APP_ABOUT);
-    SetModalDialogHandler(previous);
-    EXPECT_TRUE(aliveAfterClose);
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(m_hWnd); }, 5000, m_hWnd));
-}
-
 namespace {
 int g_menusSeen = 0;
 void CALLBACK EndSessionInMenu(HWND, UINT, UINT_PTR timer, DWORD)
@@ -446,23 +417,29 @@ TEST_F(FrameTest, StatusBarShowsTheFlyByPromptsOfMenusAndToolbar)
     }
 }
 
-TEST_F(FrameTest, AboutFontAndSendCommands)
+TEST_F(FrameTest, DialogsAndACloseConfirmedInsideOne)
 {
     std::vector<UINT> dialogs;
+    bool aliveAfterClose = false;
     const auto previousDialogs = SetModalDialogHandler([&](CDialog& dialog, HWND) -> INT_PTR {
         dialogs.push_back(dialog.TemplateId());
-        return IDOK;
+        // Closed from the tray meanwhile: the window waits for the dialog's loop to return.
+        m_boxes.answers = {IDYES, IDYES};
+        Command(ID_TRAY_CLOSE);
+        PumpUntil([] { return false; }, 50, m_hWnd);
+        aliveAfterClose = IsWindow(m_hWnd) != FALSE;
+        return IDCANCEL;
     });
     int fontDialogs = 0;
     const auto previousFonts = SetFontDialogHandler([&](CHOOSEFONTW&) { return ++fontDialogs, false; });
-    for (const UINT id : {ID_APP_ABOUT, ID_FORMAT_FONT, ID_FILE_SEND, ID_TOOLBAR_SEND, ID_TRAY_SEND}) Command(id);
+    for (const UINT id : {ID_FORMAT_FONT, ID_FILE_SEND, ID_TOOLBAR_SEND, ID_TRAY_SEND, ID_APP_ABOUT}) Command(id);
     SetModalDialogHandler(previousDialogs);
     SetFontDialogHandler(previousFonts);
-    EXPECT_EQ(dialogs, std::vector<UINT>{IDD_ABOUTBOX});
     EXPECT_EQ(fontDialogs, 1);
-    EXPECT_TRUE(m_boxes.boxes.empty());
+    EXPECT_EQ(dialogs, std::vector<UINT>{IDD_ABOUTBOX});
+    EXPECT_TRUE(aliveAfterClose);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(m_hWnd); }, 5000, m_hWnd));
 }
-
 TEST_F(FrameTest, TheIconComesBackWhenTheTaskbarIsCreatedAgain)
 {
     NOTIFYICONDATAW nid{};
