@@ -46,20 +46,13 @@ struct LifeRow {
 
 } // namespace
 
-TEST_F(TrayIconTest, StartsEmptyAndHidden)
-{
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    EXPECT_EQ(icon.NotifyData().cbSize, static_cast<DWORD>(NOTIFYICONDATAW_V1_SIZE));
-    EXPECT_EQ(Tip(icon), L"");  // menu 133 has no string of its own
-    EXPECT_FALSE(icon.IsIconShown());
-    EXPECT_FALSE(ShellHasIcon());
-    EXPECT_EQ(Tip(CNoteliaIcon(IDI_NO_MENSAJES)), L"No hay mensajes.");
-}
-
 TEST_F(TrayIconTest, StatesShowTheirTipAndIconInTheShell)
 {
+    EXPECT_EQ(Tip(CNoteliaIcon(IDI_NO_MENSAJES)), L"No hay mensajes.");  // its string, at once
     {
         CNoteliaIcon icon(IDR_TRAYMENU);
+        EXPECT_EQ(Tip(icon), L"");  // menu 133 has no string of its own
+        EXPECT_FALSE(ShellHasIcon());
         icon.SetNotifyWindow(m_window.Handle(), kCallback);
         ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
         EXPECT_TRUE(ShellHasIcon());

@@ -121,14 +121,10 @@ TEST_F(FrameTest, CreationBuildsTheContentsHiddenWithTheIconInTheNoConnectionSta
 {
     EXPECT_FALSE(IsWindowVisible(m_hWnd));
     EXPECT_EQ(Tray(), IDI_NO_CONEXION);
-    EXPECT_EQ(std::wstring(m_frame->TrayIcon().NotifyData().szTip), WidenCp1252("No hay conexi\xF3n."));
     EXPECT_TRUE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
-    EXPECT_EQ(m_frame->timerPeriods, std::vector<UINT>{100});
     EXPECT_TRUE(m_boxes.boxes.empty());  // the display font was applied
     EXPECT_EQ(Images(), (std::vector<int>{0, 0, 0, 0}));
-    EXPECT_EQ(m_frame->Selector().GetCurSel(), -1);
     EXPECT_TRUE(GetWindowLongW(m_frame->View().Handle(), GWL_STYLE) & ES_READONLY);
-    EXPECT_EQ(StatusText(), L"Listo");
 }
 
 TEST_F(FrameTest, TheTimerFetchesOnTheSecondTickThenAsTheFirstCycleFileSays)
