@@ -115,13 +115,11 @@ TEST_F(TrayIconTest, GivenTipsAreCutAndAlwaysTerminated)
     CNoteliaIcon icon(IDR_TRAYMENU);
     icon.SetNotifyWindow(m_window.Handle(), kCallback);
     const HICON shared = LoadIconW(nullptr, IDI_APPLICATION);
-    ASSERT_TRUE(icon.SetIconHandle(shared, "Peque\xF1o"));
-    EXPECT_EQ(Tip(icon), L"Peque\u00f1o");
-
-    const std::string longTip(100, 'x');
-    ASSERT_TRUE(icon.SetIconHandle(shared, longTip.c_str()));
-    EXPECT_EQ(Tip(icon), std::wstring(63, L'x'));
-
+    for (const auto& [tip, shown] : {std::pair<std::string, std::wstring>{"Peque\xF1o", L"Peque\u00f1o"},
+                                     {std::string(100, 'x'), std::wstring(63, L'x')}}) {
+        ASSERT_TRUE(icon.SetIconHandle(shared, tip.c_str()));
+        EXPECT_EQ(Tip(icon), shown);
+    }
     // Without a notification window there is no callback to ask for.
     CNoteliaIcon silent(IDI_NO_MENSAJES);
     ASSERT_TRUE(silent.SetIconHandle(shared, nullptr));
