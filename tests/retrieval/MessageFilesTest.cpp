@@ -123,18 +123,15 @@ TEST_F(MessageFilesTest, ReplacementNeverLeavesTheLocalCopyMissing)
 TEST_F(MessageFilesTest, TextsOfTheCategoryFiles)
 {
     const std::string accents = "Informaci\xF3n: ma\xF1" "ana habr\xE1 corte.\r\n";
-    WriteBytes("mensaje.txt", std::string("visible\0oculto", 14));
-    WriteBytes("comercia.txt", accents);
-    WriteBytes("vacio.txt", "");
-    std::string text;
-    ReadTextFile("mensaje.txt", text);
-    EXPECT_EQ(text, "visible");
-    ReadTextFile("comercia.txt", text);
-    EXPECT_EQ(text, accents);
-    text.clear();
-    ReadTextFile("vacio.txt", text);
-    EXPECT_EQ(text, "");
-    text = "previo";
+    const std::pair<std::string, std::string> contents[] = {
+        {std::string("visible\0oculto", 14), "visible"}, {accents, accents}, {"", ""}};
+    for (const auto& [content, text] : contents) {
+        WriteBytes("mensaje.txt", content);
+        std::string read;
+        ReadTextFile("mensaje.txt", read);
+        EXPECT_EQ(read, text);
+    }
+    std::string text = "previo";
     ReadTextFile("no-existe.txt", text);
     EXPECT_EQ(text, "");
 
@@ -146,6 +143,7 @@ TEST_F(MessageFilesTest, TextsOfTheCategoryFiles)
     EXPECT_EQ(ReadBytes("202AB123.txt"), std::string(kNoMessagesText, 44));
     files.GetOperativoText(text);
     EXPECT_EQ(text, kNoMessagesText);
+    WriteBytes("comercia.txt", accents);
     files.GetComercialText(text);
     EXPECT_EQ(text, accents);
 

@@ -49,18 +49,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
     def control(self, url):
         query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
-        length = int(self.headers.get("Content-Length", "0"))
-        body = self.rfile.read(length) if length else b""
-        if "size" in query:
-            body = b"x" * int(query["size"])
+        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        body = b"x" * int(query["size"]) if "size" in query else body
         reply = b""
         with LOCK:
             if url.path == "/_ctl/set":
                 SCRIPTS[query["path"]] = (int(query["status"]), body, query.get("mode", "plain"),
                                           int(query.get("piece", "0")), query.get("location"))
             elif url.path == "/_ctl/reset":
-                SCRIPTS.clear()
-                LOG.clear()
+                SCRIPTS.clear(), LOG.clear()
             elif url.path == "/_ctl/log":
                 reply = "".join(line + "\n" for line in LOG).encode("latin-1")
         self.send_response(200)

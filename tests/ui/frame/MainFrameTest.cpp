@@ -69,11 +69,6 @@ protected:
     {
         return PumpUntil([&] { return !m_frame->IsFetching(); }, timeoutMs, m_hWnd);
     }
-    void Tick()
-    {
-        SendMessageW(m_hWnd, WM_TIMER, 1, 0);
-        Settle();
-    }
     void Command(UINT id) { SendMessageW(m_hWnd, WM_COMMAND, id, 0); }
     void Fetch(int outcome, unsigned char mask)
     {
@@ -129,25 +124,20 @@ TEST_F(FrameTest, CreationBuildsTheContentsHiddenWithTheIconInTheNoConnectionSta
 
 TEST_F(FrameTest, TheTimerFetchesOnTheSecondTickThenAsTheFirstCycleFileSays)
 {
-    m_frame->fetch = [](CMessageFetcher& fetcher) -> unsigned char {
-        WriteBytes("notelia_param.ini", "[Timer]\r\nTimerRefresh=90\r\n");
+    m_frame->fetch = [this](CMessageFetcher& fetcher) -> unsigned char {
+        // Read once per run: the copy of a later cycle changes nothing.
+        WriteBytes("notelia_param.ini", std::string("[Timer]\r\nTimerRefresh=") + (m_frame->fetches == 1 ? "90" : "30"));
         fetcher.m_nOutcome = OUTCOME_NO_NEWS;
         return 0;
     };
-    Tick();
-    EXPECT_EQ(m_frame->fetches, 0);
-    Tick();
-    EXPECT_EQ(m_frame->fetches, 1);
-    // The file is read once per run: a later copy changes nothing.
-    WriteBytes("notelia_param.ini", "[Timer]\r\nTimerRefresh=30\r\n");
-    Tick();  // counter 1 -> 2
-    Command(ID_TOOLBAR_FETCH);  // does not reset the counter
-    Settle();
-    EXPECT_EQ(m_frame->fetches, 2);
-    Tick();  // 2 -> 3
-    EXPECT_EQ(m_frame->fetches, 2);
-    Tick();  // 3: a cycle
-    EXPECT_EQ(m_frame->fetches, 3);
+    // Five ticks, and a fetch command (which does not reset the counter) after the third.
+    const std::pair<UINT, int> steps[] = {{WM_TIMER, 0}, {WM_TIMER, 1}, {WM_TIMER, 1}, {WM_COMMAND, 2},
+                                          {WM_TIMER, 2}, {WM_TIMER, 3}};
+    for (const auto& [message, fetches] : steps) {
+        SendMessageW(m_hWnd, message, message == WM_TIMER ? 1 : ID_TOOLBAR_FETCH, 0);
+        Settle();
+        EXPECT_EQ(m_frame->fetches, fetches);
+    }
     EXPECT_EQ(m_frame->timerPeriods, (std::vector<UINT>{100, 1500, 30000}));
 }
 
