@@ -2,8 +2,6 @@
 // settings in the real registry and the files in a private current directory.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -339,8 +337,7 @@ TEST_F(FetcherTest, LocalFilesAtConstructionAndDestruction)
     EXPECT_TRUE(Exists("buffer.txt"));
 }
 
-// The program's own fetcher: port 80 and its real time-outs. Run only by the entry that
-// starts the server on port 80.
+// The program's own fetcher (port 80, real time-outs); only the entry with the server on 80.
 TEST_F(FetcherTest, Port80_TheProgramsFetcherUsesPort80)
 {
     if (CScriptedWeb::Port() != 80) GTEST_SKIP() << "server not on port 80";
@@ -355,7 +352,6 @@ TEST_F(FetcherTest, TheProbeReadsItsSettings)
     m_key.Set(L"TimeOut", L"  250ms");  // read leniently
     EXPECT_EQ(CMessageFetcher::ReadProbeWait(), 250);
     auto fetcher = MakeFetcher();
-    m_key.Set(L"RemoteHost", L"localhost");
     EXPECT_TRUE(fetcher->IsServerReachable());
     m_key.Set(L"TimeOut", std::wstring(45, L'1'));  // longer than its 40-byte buffer
     EXPECT_THROW(CMessageFetcher::ReadProbeWait(), CCodeException);

@@ -21,9 +21,7 @@ unsigned short PortFrom(const char* variable)
 std::string Exchange(const std::string& method, const std::string& target, const std::string& body = "")
 {
     const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(CScriptedWeb::Port());
+    sockaddr_in to{AF_INET, htons(CScriptedWeb::Port()), {}, {}};
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (s == INVALID_SOCKET || connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
         closesocket(s);

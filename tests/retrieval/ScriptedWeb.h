@@ -1,6 +1,5 @@
 // The test's side of the scripted web server (http_server.py) that runs beside the test
-// program: what each path answers, and the requests it received. Needs Windows Sockets
-// started (testing_support::WinsockEnvironment).
+// program. Needs Windows Sockets started (testing_support::WinsockEnvironment).
 #pragma once
 
 #include <string>
@@ -23,8 +22,7 @@ public:
     // A body of `size` bytes made by the server itself.
     static void PublishSize(const std::string& path, std::size_t size, Delivery delivery = Delivery::Plain);
     static void Reset();
-    // Request lines ("GET /zandu/mensaje.txt HTTP/1.0") and, with `agents`, a tab and the
-    // User-Agent after each.
+    // Request lines ("GET /zandu/mensaje.txt HTTP/1.0"), with `agents` a tab and the agent.
     static std::vector<std::string> RequestLines(bool agents = false);
 };
 

@@ -32,18 +32,14 @@ class CTestFrame : public CMainFrame {
 public:
     CTestFrame(unsigned short port, unsigned long timeOut) : CMainFrame(port, timeOut) {}
 
-    // The cycle, on the worker: gets the fetcher, sets its outcome, answers the change mask.
-    // Empty: the real cycle.
+    // The cycle, on the worker: sets the fetcher's outcome, answers the mask (empty: the real one).
     std::function<unsigned char(CMessageFetcher&)> fetch;
     std::atomic<int> fetches{0};
     std::vector<UINT> timerPeriods;
 
     void Script(int outcome, unsigned char mask)
     {
-        fetch = [outcome, mask](CMessageFetcher& fetcher) {
-            fetcher.m_nOutcome = outcome;
-            return mask;
-        };
+        fetch = [outcome, mask](CMessageFetcher& fetcher) { return fetcher.m_nOutcome = outcome, mask; };
     }
     CMessageFetcher& RealFetcher() { return MutableFetcher(); }
 
