@@ -479,16 +479,6 @@ bool* CMainFrame::SeenFlag(int index) noexcept
     }
 }
 
-bool CMainFrame::IsSeen(int index) const noexcept
-{
-    switch (index) {
-    case CATEGORY_OPERATIVO: return m_bSeenOperativo;
-    case CATEGORY_COMERCIAL: return m_bSeenComercial;
-    case CATEGORY_ADMINISTRATIVO: return m_bSeenAdministrativo;
-    default: return true;
-    }
-}
-
 bool CMainFrame::AllSeen() const noexcept
 {
     return m_bSeenOperativo && m_bSeenComercial && m_bSeenAdministrativo;

@@ -73,12 +73,8 @@ public:
     const CStatusBar& StatusBar() const noexcept { return m_statusBar; }
     const CToolBar& ToolBar() const noexcept { return m_toolBar; }
     HWND ReBar() const noexcept { return m_reBar.Handle(); }
-    // Seen flag of category `index`; Información General has none and answers true.
-    bool IsSeen(int index) const noexcept;
     bool IsCloseConfirmed() const noexcept { return m_bCloseConfirmed; }
     bool IsFetching() const noexcept { return m_bFetching; }
-    // The outcome of the last cycle that completed.
-    int LastOutcome() const noexcept { return m_nLastOutcome; }
 
 protected:
     // A frame whose cycles ask the server on `port` with `timeOut` (tests).
@@ -148,6 +144,7 @@ private:
     };
     std::mutex m_resultLock;
     CycleResult m_result;
+    // The last completed cycle's outcome; the fetcher's own is the worker's while a cycle runs.
     int m_nLastOutcome = OUTCOME_NO_CONNECTION;
     // The first cycle's configuration file sets the ticks per fetch once it has come.
     bool m_bReadRefresh = false;
