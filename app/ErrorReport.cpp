@@ -5,6 +5,35 @@
 #include "app/ErrorText.h"
 #include "win/MessageBox.h"
 
+namespace {
+
+thread_local CReportCollector* t_pCollector = nullptr;
+
+void Show(HWND owner, const std::string& text, const char* caption, UINT flags)
+{
+    if (t_pCollector)
+        t_pCollector->boxes.push_back({owner, text, caption, flags});
+    else
+        ShowMessageBox(owner, text, caption, flags);
+}
+
+} // namespace
+
+CReportCollector::CReportCollector() noexcept : m_pPrevious(t_pCollector)
+{
+    t_pCollector = this;
+}
+
+CReportCollector::~CReportCollector()
+{
+    t_pCollector = m_pPrevious;
+}
+
+void ShowDeferredBoxes(const std::vector<DeferredBox>& boxes)
+{
+    for (const DeferredBox& box : boxes) ShowMessageBox(box.owner, box.text, box.caption, box.flags);
+}
+
 void ReportErrorCode(HWND owner, long code)
 {
     ReportErrorText(owner, CErrorText().Text(code));
@@ -12,12 +41,12 @@ void ReportErrorCode(HWND owner, long code)
 
 void ReportErrorText(HWND owner, const std::string& text)
 {
-    ShowMessageBox(owner, text, kErrorCaption, kErrorBoxFlags);
+    Show(owner, text, kErrorCaption, kErrorBoxFlags);
 }
 
 void ReportSystemError(HWND owner, const CSystemException& error)
 {
-    ShowMessageBox(owner, error.GetErrorMessage(), kApplicationName, MB_OK | MB_ICONEXCLAMATION);
+    Show(owner, error.GetErrorMessage(), kApplicationName, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void ReportCaughtError(HWND owner)

@@ -37,6 +37,7 @@ BOOL CNoteliaApp::InitInstance()
         return FALSE;
     }
     m_hMainWnd = frame->Handle();
+    frame->SetSessionEndHandler([this] { ExitInstance(); });
     ShowWindow(m_hMainWnd, SW_HIDE);
     UpdateWindow(m_hMainWnd);
     m_nExitCode = 0;

@@ -100,7 +100,7 @@ CSendMessageDlg::~CSendMessageDlg()
 void CSendMessageDlg::Abandon()
 {
     StopSession();
-    EndDialog(IDCANCEL);
+    if (Handle()) EndDialog(IDCANCEL);
 }
 
 bool CSendMessageDlg::OnInitDialog()

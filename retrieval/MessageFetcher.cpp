@@ -1,5 +1,6 @@
 #include "retrieval/MessageFetcher.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/ErrorReport.h"
@@ -51,7 +52,8 @@ private:
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}
 
 CMessageFetcher::CMessageFetcher(unsigned short port, unsigned long timeOut, KitIdSource kitIdSource)
-    : CMessageFiles(std::move(kitIdSource)), m_nPort(port), m_dwTimeOut(timeOut)
+    : CMessageFiles(std::move(kitIdSource)), m_nPort(port), m_dwTimeOut(timeOut),
+      m_hStop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     // Copies left by an earlier run; one that cannot be deleted now is left alone.
     RemoveIfReadable(m_strComercialLocal);
@@ -75,7 +77,7 @@ unsigned char CMessageFetcher::FetchAll()
     std::unique_ptr<CServerSession> session;
     const CCycleScope cycle(m_bCycleRunning, m_pConnection, session);
 
-    session = MakeServerSession(m_nPort, m_dwTimeOut);
+    session = MakeServerSession(m_nPort, m_dwTimeOut, m_hStop.get(), m_deadline);
     m_pConnection = session->OpenConnection();
     if (!m_pConnection) {
         // Already reported; without a connection no file can be had.
@@ -121,12 +123,19 @@ unsigned char CMessageFetcher::FetchAll()
             if (file.noMessagesExtension) WriteNoMessagesFile(file.noMessagesExtension);
         } else if (changed) {
             mask |= file.bit;
+            // Installed: announced by this cycle or, if it fails, by the next good one.
+            m_nKeptMask |= file.bit;
         }
     }
-    m_nOutcome = failed ? OUTCOME_NO_CONNECTION : mask != 0 ? OUTCOME_NEWS : OUTCOME_NO_NEWS;
-
     m_pConnection.reset();
     session->CloseSession();
+    if (failed) {
+        m_nOutcome = OUTCOME_NO_CONNECTION;
+        return mask;
+    }
+    mask = m_nKeptMask;
+    m_nKeptMask = 0;
+    m_nOutcome = mask != 0 ? OUTCOME_NEWS : OUTCOME_NO_NEWS;
     return mask;
 }
 
@@ -145,24 +154,31 @@ int CMessageFetcher::FetchFile(const std::string& serverName, const std::string&
         if (status >= 300 && status <= 499) return FETCH_NOT_PUBLISHED;
         if (status >= 500 && status <= 599) return FETCH_FAILED;
 
+        // A file larger than any message file fails like a broken download, silently: the
+        // local copy stays and memory stays bounded.
+        if (const auto announced = request->ContentLength(); announced && *announced > kMaxDownload)
+            return FETCH_FAILED;
         CLocalFile download;
         if (!download.OpenWrite(kDownloadFile)) throw CCodeException(ERR_FILE_OPEN);
         char chunk[kReadChunk];
         std::uint64_t received = 0;
         while (const std::size_t got = request->Read(chunk, sizeof chunk)) {
-            download.Write(chunk, got);
             received += got;
+            if (received > kMaxDownload) return FETCH_FAILED;
+            download.Write(chunk, got);
         }
         download.Close();
         // A connection that ends before the announced length is a broken download, not the
         // file: the local copy must not be replaced by its first part.
         if (const auto announced = request->ContentLength(); announced && *announced != received)
-            throw CInternetException(ERROR_INTERNET_CONNECTION_RESET);
+            throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
 
+        const std::lock_guard lock(m_filesLock);
         if (InstallDownload(kDownloadFile, localName) == 0) changed = 1;
         return FETCH_OBTAINED;
     } catch (const CInternetException& e) {
-        ReportErrorText(nullptr, e.ErrorNumberText());
+        // A stopped cycle ends quietly: the program is closing.
+        if (!IsStopped()) ReportErrorText(nullptr, e.ErrorNumberText());
         return FETCH_FAILED;
     } catch (const CCodeException& e) {
         ReportErrorCode(nullptr, e.Code());
@@ -170,10 +186,26 @@ int CMessageFetcher::FetchFile(const std::string& serverName, const std::string&
     }
 }
 
+void CMessageFetcher::Stop() noexcept
+{
+    if (m_hStop) SetEvent(m_hStop.get());
+}
+
+void CMessageFetcher::ClearStop() noexcept
+{
+    if (m_hStop) ResetEvent(m_hStop.get());
+}
+
+bool CMessageFetcher::IsStopped() const noexcept
+{
+    return m_hStop && WaitForSingleObject(m_hStop.get(), 0) == WAIT_OBJECT_0;
+}
+
 bool CMessageFetcher::IsServerReachable()
 {
     const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
-    const long wait = ReadProbeWait();
+    const long wait = std::min(ReadProbeWait(), kMaxProbeWait);
+    if (IsStopped()) return false;
     int detail = 0;
     return PingHost(session->m_strHost.c_str(), wait, detail) == PINGO_OK;
 }

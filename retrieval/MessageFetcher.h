@@ -2,26 +2,12 @@
 // files up to date from the message server, and tells which categories changed.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "retrieval/MessageFiles.h"
 #include "retrieval/ServerSession.h"
-
-// Bits of the change mask that FetchAll answers.
-enum ChangeMaskBit : unsigned char {
-    CHANGED_GENERAL = 1,
-    CHANGED_ADMINISTRATIVO = 2,
-    CHANGED_OPERATIVO = 4,
-    CHANGED_COMERCIAL = 8,
-};
-
-// m_nOutcome values.
-enum FetchOutcome : int {
-    OUTCOME_NO_NEWS = 0,
-    OUTCOME_NEWS = 1,
-    OUTCOME_NO_CONNECTION = 2,
-};
 
 // Results of FetchFile.
 enum FetchResult : int {
@@ -42,8 +28,21 @@ public:
 
     // Runs one cycle; answers the change mask and leaves the outcome in m_nOutcome. Raises
     // CCodeException and CSystemException as the callers expect. A call while a cycle runs
-    // (a timer tick during one of its message boxes) answers 0 at once and changes nothing.
+    // answers 0 at once and changes nothing. The bits of a cycle that ends without a
+    // connection (or by an exception) are kept and answered by the next cycle that succeeds.
     unsigned char FetchAll();
+
+    // From any thread: ends the running cycle's waits at once (its download fails, nothing is
+    // reported) and every later one until ClearStop.
+    void Stop() noexcept;
+    void ClearStop() noexcept;
+    bool IsStopped() const noexcept;
+
+    // Total time a download may take from its request to its last byte (tests shorten it).
+    void SetDeadline(std::chrono::milliseconds deadline) noexcept { m_deadline = deadline; }
+
+    // The largest message or configuration file installed; a larger one fails its download.
+    static constexpr std::uint64_t kMaxDownload = 1 << 20;
 
     // Downloads "/zandu/" + `serverName` over m_pConnection and installs it as `localName`;
     // `changed` becomes 1 when the local file was created or replaced. Failures of the
@@ -51,12 +50,13 @@ public:
     // exceptions of the installation leave it.
     int FetchFile(const std::string& serverName, const std::string& localName, int& changed);
 
-    // One echo to RemoteHost, waiting TimeOut milliseconds. Code -1003 when a setting cannot
-    // be read.
+    // One echo to RemoteHost, waiting TimeOut milliseconds (at most kMaxProbeWait, so that a
+    // stop is never held longer). Code -1003 when a setting cannot be read.
     bool IsServerReachable();
 
     // TimeOut read as the probe's wait in milliseconds; code -1003 when it cannot be read.
     static long ReadProbeWait();
+    static constexpr long kMaxProbeWait = 5000;
 
     // The "MailList" section as recipient list text (at most 100 entries); false, leaving
     // `text` alone, until this run has obtained the configuration file.
@@ -71,5 +71,9 @@ public:
 private:
     unsigned short m_nPort = kServerPort;
     unsigned long m_dwTimeOut = kServerTimeOut;
+    std::chrono::milliseconds m_deadline = kDownloadDeadline;
     bool m_bCycleRunning = false;
+    // Changes not yet announced: those of cycles that ended without a connection.
+    unsigned char m_nKeptMask = 0;
+    UniqueKernelHandle m_hStop;
 };

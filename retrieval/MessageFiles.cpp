@@ -115,16 +115,20 @@ bool CMessageFiles::WorkstationFile(const char* extension, std::string& name) co
 void CMessageFiles::WriteNoMessagesFile(const char* extension)
 {
     std::string name;
-    if (WorkstationFile(extension, name)) WriteNoMessagesText(name);
+    if (!WorkstationFile(extension, name)) return;
+    const std::lock_guard lock(m_filesLock);
+    WriteNoMessagesText(name);
 }
 
 void CMessageFiles::GetGeneralText(std::string& text) const
 {
+    const std::lock_guard lock(m_filesLock);
     ReadTextFile(m_strGeneralLocal, text);
 }
 
 void CMessageFiles::GetComercialText(std::string& text) const
 {
+    const std::lock_guard lock(m_filesLock);
     ReadTextFile(m_strComercialLocal, text);
 }
 
@@ -141,8 +145,9 @@ void CMessageFiles::GetAdministrativoText(std::string& text) const
 void CMessageFiles::GetWorkstationText(const char* extension, std::string& text) const
 {
     std::string name;
-    if (WorkstationFile(extension, name))
+    if (WorkstationFile(extension, name)) {
+        const std::lock_guard lock(m_filesLock);
         ReadTextFile(name, text);
-    else
+    } else
         text = kNoMessagesText;
 }

@@ -4,7 +4,23 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
+
+// Bits of the change mask that FetchAll answers.
+enum ChangeMaskBit : unsigned char {
+    CHANGED_GENERAL = 1,
+    CHANGED_ADMINISTRATIVO = 2,
+    CHANGED_OPERATIVO = 4,
+    CHANGED_COMERCIAL = 8,
+};
+
+// m_nOutcome values.
+enum FetchOutcome : int {
+    OUTCOME_NO_NEWS = 0,
+    OUTCOME_NEWS = 1,
+    OUTCOME_NO_CONNECTION = 2,
+};
 
 inline constexpr char kDownloadFile[] = "buffer.txt";
 // Exactly 44 bytes, written without terminator or line end.
@@ -47,6 +63,8 @@ public:
     // The workstation's file with `extension`; false when there is no kit identifier.
     bool WorkstationFile(const char* extension, std::string& name) const;
 
+    // The readers and the installation of new copies take the files lock, so that a cycle on
+    // a worker and the view never open the same file at once (every open is exclusive).
     void GetGeneralText(std::string& text) const;
     void GetComercialText(std::string& text) const;
     void GetOperativoText(std::string& text) const;
@@ -61,4 +79,5 @@ protected:
     void GetWorkstationText(const char* extension, std::string& text) const;
 
     KitIdSource m_kitIdSource;
+    mutable std::mutex m_filesLock;
 };

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include "request/RecipientList.h"
@@ -23,6 +24,9 @@ std::string ProfileString(const std::wstring& key, const char* defaultValue, con
 
 bool CMessageFetcher::ReadRecipientList(std::string& text)
 {
+    // A cycle on the worker may be installing a new copy of the file meanwhile; the flag is
+    // set under the same lock.
+    const std::lock_guard lock(m_filesLock);
     if (!m_bConfigObtained) return false;
     wchar_t directory[500] = {};
     GetCurrentDirectoryW(500, directory);

@@ -10,12 +10,13 @@ constexpr std::uint32_t kRemoteHostBuffer = 100;
 constexpr unsigned long kSessionContext = 1;
 } // namespace
 
-CServerSession::CServerSession(unsigned short port, unsigned long timeOut)
-    : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_nPort(port), m_dwTimeOut(timeOut)
+CServerSession::CServerSession(unsigned short port, unsigned long timeOut, HANDLE stop,
+                               std::chrono::milliseconds deadline)
+    : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_nPort(port), m_dwTimeOut(timeOut), m_deadline(deadline)
 {
     // No proxy: the server is always reached directly. The agent is the program's name.
     m_pSession.reset(new (std::nothrow) CInternetSession(kApplicationName, kSessionContext,
-                                                         INTERNET_OPEN_TYPE_DIRECT));
+                                                         INTERNET_OPEN_TYPE_DIRECT, stop));
     if (!m_pSession) throw CCodeException(ERR_NO_MEMORY);
 }
 
@@ -25,7 +26,7 @@ std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
 {
     try {
         if (!m_pSession) return nullptr;
-        return m_pSession->GetHttpConnection(m_strHost, m_nPort, m_dwTimeOut);
+        return m_pSession->GetHttpConnection(m_strHost, m_nPort, m_dwTimeOut, m_deadline);
     } catch (const CInternetException& e) {
         ReportSystemError(nullptr, e);
         return nullptr;
@@ -37,9 +38,10 @@ void CServerSession::CloseSession() noexcept
     if (m_pSession) m_pSession->Close();
 }
 
-std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut)
+std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut, HANDLE stop,
+                                                  std::chrono::milliseconds deadline)
 {
-    std::unique_ptr<CServerSession> session(new (std::nothrow) CServerSession(port, timeOut));
+    std::unique_ptr<CServerSession> session(new (std::nothrow) CServerSession(port, timeOut, stop, deadline));
     if (!session) throw CCodeException(ERR_NO_MEMORY);
     return session;
 }

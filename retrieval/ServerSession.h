@@ -1,6 +1,7 @@
 // The message server: its host name and the internet session of one fetch cycle.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -9,13 +10,16 @@
 // The server's HTTP port and the time-out of every connect, send and receive.
 inline constexpr unsigned short kServerPort = 80;
 inline constexpr unsigned long kServerTimeOut = 30000;
+// From a request to its last byte, so that a server that drips ends as one that stalls.
+inline constexpr std::chrono::milliseconds kDownloadDeadline{60000};
 
 class CServerSession {
 public:
     // Reads RemoteHost (code -1003 when it cannot be read) and opens a direct internet
-    // session (CInternetException when the library refuses). Tests pass another port and a
-    // shorter time-out.
-    explicit CServerSession(unsigned short port = kServerPort, unsigned long timeOut = kServerTimeOut);
+    // session. Tests pass another port, time-out and deadline; `stop` (may be null) ends the
+    // session's waits when it is set.
+    explicit CServerSession(unsigned short port = kServerPort, unsigned long timeOut = kServerTimeOut,
+                            HANDLE stop = nullptr, std::chrono::milliseconds deadline = kDownloadDeadline);
     virtual ~CServerSession();
 
     // An HTTP connection to the server, owned by the caller. When the library refuses, its
@@ -29,7 +33,9 @@ public:
 private:
     unsigned short m_nPort;
     unsigned long m_dwTimeOut;
+    std::chrono::milliseconds m_deadline;
 };
 
 // A new session; code -1002 when it cannot be allocated.
-std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut);
+std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut, HANDLE stop = nullptr,
+                                                  std::chrono::milliseconds deadline = kDownloadDeadline);

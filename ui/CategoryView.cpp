@@ -12,9 +12,6 @@ const CategoryInfo kCategories[kCategoryCount] = {
     {"Operativo", RGB(0, 150, 0), CHANGED_OPERATIVO},
 };
 
-constexpr int kShownPriority[kCategoryCount] = {CATEGORY_GENERAL, CATEGORY_ADMINISTRATIVO, CATEGORY_OPERATIVO,
-                                                 CATEGORY_COMERCIAL};
-
 constexpr int kImageWidth = 16;
 constexpr COLORREF kMaskColour = RGB(255, 0, 255);
 
@@ -23,13 +20,6 @@ constexpr COLORREF kMaskColour = RGB(255, 0, 255);
 const CategoryInfo& Category(int index)
 {
     return kCategories[index];
-}
-
-int ShownCategory(unsigned char changeMask)
-{
-    for (const int index : kShownPriority)
-        if (changeMask & kCategories[index].maskBit) return index;
-    return CATEGORY_GENERAL;
 }
 
 void ReadCategoryText(const CMessageFiles& files, int index, std::string& text)

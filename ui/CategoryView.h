@@ -7,16 +7,9 @@
 
 #include <string>
 
-class CMessageFiles;
+#include "ui/FrameRules.h"
 
-// Selector index of each category.
-enum MessageCategory : int {
-    CATEGORY_ADMINISTRATIVO = 0,
-    CATEGORY_COMERCIAL = 1,
-    CATEGORY_GENERAL = 2,
-    CATEGORY_OPERATIVO = 3,
-};
-inline constexpr int kCategoryCount = 4;
+class CMessageFiles;
 
 struct CategoryInfo {
     const char* text;      // item text, Windows-1252
@@ -26,10 +19,6 @@ struct CategoryInfo {
 
 // The category at selector index `index` (0 to 3).
 const CategoryInfo& Category(int index);
-
-// The category shown after a fetch: the first changed one in the order Información General,
-// Administrativo, Operativo, Comercial; Información General when none of them changed.
-int ShownCategory(unsigned char changeMask);
 
 // The category's current text from its reader.
 void ReadCategoryText(const CMessageFiles& files, int index, std::string& text);

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/ErrorReport.h"
+#include "app/Identity.h"
 #include "app/Settings.h"
 #include "app/SettingValues.h"
 #include "res/resource.h"
@@ -21,15 +22,14 @@ namespace {
 constexpr wchar_t kFrameClass[] = L"NoteliaMainFrame";
 
 constexpr UINT_PTR kTimerId = 1;
-constexpr UINT kFirstTickMs = 100;
-constexpr UINT kSecondTickMs = 1500;
-constexpr UINT kPeriodicTickMs = 30000;
 constexpr int kDefaultTimerRefresh = 300;
 
 // The tray icon's callback message.
 constexpr UINT kTrayCallback = WM_USER;
-// Destroys the window once a cycle that was running when the close was confirmed has ended.
+// Destroys the window once a confirmed close is due.
 constexpr UINT kDestroyMessage = WM_APP + 1;
+// The worker's cycle has ended; its result waits in m_result.
+constexpr UINT kFetchDoneMessage = WM_APP + 2;
 
 constexpr char kCloseQuestion[] = "¿Está seguro que desea cerrar la aplicación?";
 constexpr char kCloseCaption[] = "Notelia";
@@ -85,9 +85,27 @@ private:
 
 CMainFrame::CMainFrame() : m_trayIcon(IDR_TRAYMENU) {}
 
+CMainFrame::CMainFrame(unsigned short port, unsigned long timeOut)
+    : m_trayIcon(IDR_TRAYMENU), m_fetcher(port, timeOut, &GetKitId)
+{
+}
+
 CMainFrame::~CMainFrame()
 {
+    StopWorker();
     if (MainWindow() == Handle() && Handle()) SetMainWindow(nullptr);
+}
+
+CMainFrame::CNestedLoop::CNestedLoop(CMainFrame& frame, std::function<void()> end)
+    : m_frame(frame), m_end(std::move(end)), m_pOuter(frame.m_pInnermostLoop)
+{
+    m_frame.m_pInnermostLoop = this;
+}
+
+CMainFrame::CNestedLoop::~CNestedLoop()
+{
+    m_frame.m_pInnermostLoop = m_pOuter;
+    m_frame.DestroyIfDue();
 }
 
 bool CMainFrame::LoadFrame(UINT resourceId, DWORD style)
@@ -238,8 +256,11 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         OnTimer();
         return Default(msg, wParam, lParam);
-    case kTrayCallback:
+    case kTrayCallback: {
+        // The menu's loop: a close confirmed from elsewhere meanwhile closes the menu first.
+        const CNestedLoop menu(*this, [] { EndMenu(); });
         return m_trayIcon.OnTrayNotification(wParam, lParam);
+    }
     case WM_CLOSE:
         OnClose();
         return 0;
@@ -261,21 +282,16 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         m_statusBar.UpdateIndicators();
         return Default(msg, wParam, lParam);
     case WM_ENDSESSION:
-        // The session ends without the close questions; the icon and the files still go.
-        if (wParam) {
-            if (m_bFetching)
-                m_bDestroyAfterFetch = true;
-            else
-                DestroyWindow(Handle());
-        }
+        if (wParam) OnEndSession();
         return 0;
     case kDestroyMessage:
-        if (m_bFetching)
-            m_bDestroyAfterFetch = true;
-        else
-            DestroyWindow(Handle());
+        if (m_bDestroyPending && !m_bFetching && !m_pInnermostLoop && !m_bSessionEnded) DestroyWindow(Handle());
+        return 0;
+    case kFetchDoneMessage:
+        OnFetchDone();
         return 0;
     case WM_DESTROY:
+        StopWorker();
         KillTimer(Handle(), kTimerId);
         m_trayIcon.SetIconFromResource(0);
         if (MainWindow() == Handle()) SetMainWindow(nullptr);
@@ -331,55 +347,124 @@ void CMainFrame::StartTimer(UINT milliseconds)
 
 void CMainFrame::OnTimer()
 {
-    // Ticks that arrive while a cycle's message box is open are dropped.
-    if (m_bFetching) return;
-    if (!m_bStarted) {
-        StartTimer(kSecondTickMs);
-        m_bStarted = true;
-        m_bPeriodic = false;
-    } else if (!m_bPeriodic) {
-        StartTimer(kPeriodicTickMs);
-        m_bPeriodic = true;
-        OnFetchNow();
-        // Read once per run, from the file that this first cycle has brought.
-        m_nTicksPerFetch = TicksPerFetch(ReadConfigInt("Timer", "TimerRefresh", kDefaultTimerRefresh));
-    } else if (m_nTickCounter % m_nTicksPerFetch != 0) {
-        ++m_nTickCounter;
-    } else {
-        OnFetchNow();
-        m_nTickCounter = 1;
-    }
+    // Ticks that come while a cycle runs are dropped.
+    if (m_bFetching || m_bSessionEnded) return;
+    const TickAction action = AdvanceTimer(m_timer);
+    if (action.period) StartTimer(action.period);
+    if (action.readRefresh) m_bReadRefresh = true;
+    if (action.fetch) OnFetchNow();
 }
 
 void CMainFrame::OnFetchNow()
 {
-    if (m_bFetching) return;
-    // A close confirmed during the cycle takes effect once it is over, however it ends.
-    struct DestroyWhenOver {
-        CMainFrame& frame;
-        ~DestroyWhenOver()
-        {
-            if (frame.m_bDestroyAfterFetch) PostMessageW(frame.Handle(), kDestroyMessage, 0, 0);
-        }
-    } destroyWhenOver{*this};
+    if (m_bFetching || m_bSessionEnded || m_bDestroyPending) return;
+    m_fetcher.ClearStop();
+    m_bFetching = true;
+    try {
+        m_worker = std::thread(&CMainFrame::RunCycle, this, Handle());
+    } catch (const std::exception&) {
+        m_bFetching = false;
+        ReportErrorCode(Handle(), ERR_NO_MEMORY);
+    }
+}
+
+void CMainFrame::RunCycle(HWND frame)
+{
+    CycleResult result;
     {
-        // The error boxes belong to the cycle: no tick may start another one meanwhile.
-        FlagScope fetching(m_bFetching);
+        // The download's boxes wait for the frame: the worker never blocks on the user.
+        CReportCollector collector;
         try {
-            const unsigned char changeMask = RunFetch();
-            switch (m_fetcher.m_nOutcome) {
-            case OUTCOME_NO_NEWS:
-                // An earlier "Hay mensajes!" stays.
-                if (m_trayIcon.TrayState() == IDI_NO_CONEXION) m_trayIcon.SetIconFromResource(IDI_NO_MENSAJES);
-                break;
-            case OUTCOME_NEWS: ShowFetchResult(changeMask); break;
-            case OUTCOME_NO_CONNECTION: m_trayIcon.SetIconFromResource(IDI_NO_CONEXION); break;
-            default: break;
-            }
+            result.mask = RunFetch();
+            result.outcome = m_fetcher.m_nOutcome;
         } catch (...) {
-            ReportCaughtError(Handle());
+            result.error = std::current_exception();
+        }
+        result.boxes = std::move(collector.boxes);
+    }
+    {
+        const std::lock_guard lock(m_resultLock);
+        m_result = std::move(result);
+    }
+    PostMessageW(frame, kFetchDoneMessage, 0, 0);
+}
+
+void CMainFrame::OnFetchDone()
+{
+    if (m_worker.joinable()) m_worker.join();
+    CycleResult result;
+    {
+        const std::lock_guard lock(m_resultLock);
+        result = std::move(m_result);
+    }
+    {
+        const CNestedLoop boxes(*this);
+        // A close confirmed meanwhile drops the rest: the program is ending.
+        for (const DeferredBox& box : result.boxes) {
+            if (m_bDestroyPending || m_bSessionEnded) break;
+            ShowMessageBox(box.owner, box.text, box.caption, box.flags);
+        }
+        if (!m_bDestroyPending && !m_bSessionEnded) {
+            try {
+                if (result.error) std::rethrow_exception(result.error);
+                m_nLastOutcome = result.outcome;
+                if (result.outcome == OUTCOME_NEWS)
+                    ShowFetchResult(result.mask);
+                else if (const int tray = TrayAfterOutcome(result.outcome, m_trayIcon.TrayState()))
+                    m_trayIcon.SetIconFromResource(static_cast<UINT>(tray));
+            } catch (...) {
+                ReportCaughtError(Handle());
+            }
         }
     }
+    m_bFetching = false;
+    if (m_bReadRefresh) {
+        // Read once per run, from the file that the first cycle has brought.
+        m_bReadRefresh = false;
+        m_timer.ticksPerFetch = TicksPerFetch(ReadConfigInt("Timer", "TimerRefresh", kDefaultTimerRefresh));
+    }
+    DestroyIfDue();
+}
+
+void CMainFrame::StopWorker() noexcept
+{
+    if (!m_worker.joinable()) return;
+    // Every wait of the cycle ends at once; the probe's wait is bounded.
+    m_fetcher.Stop();
+    m_worker.join();
+}
+
+void CMainFrame::OnEndSession()
+{
+    // The process ends with the session: no questions, and the frame, its icon and the files
+    // stay (deleting the files would show every category as news at the next log-on).
+    m_bSessionEnded = true;
+    KillTimer(Handle(), kTimerId);
+    StopWorker();
+    if (m_sessionEnd) m_sessionEnd();
+}
+
+void CMainFrame::RequestDestroy()
+{
+    if (m_bSessionEnded) return;
+    m_bDestroyPending = true;
+    if (m_bFetching) m_fetcher.Stop();
+    for (CNestedLoop* loop = m_pInnermostLoop; loop; loop = loop->m_pOuter)
+        if (loop->m_end) loop->m_end();
+    DestroyIfDue();
+}
+
+void CMainFrame::DestroyIfDue()
+{
+    // Posted: the window goes from the message loop, never under a handler still running.
+    if (m_bDestroyPending && !m_bFetching && !m_pInnermostLoop && !m_bSessionEnded)
+        PostMessageW(Handle(), kDestroyMessage, 0, 0);
+}
+
+void CMainFrame::ReportCaught()
+{
+    const CNestedLoop box(*this);
+    ReportCaughtError(Handle());
 }
 
 bool* CMainFrame::SeenFlag(int index) noexcept
@@ -389,16 +474,6 @@ bool* CMainFrame::SeenFlag(int index) noexcept
     case CATEGORY_COMERCIAL: return &m_bSeenComercial;
     case CATEGORY_ADMINISTRATIVO: return &m_bSeenAdministrativo;
     default: return nullptr;
-    }
-}
-
-bool CMainFrame::IsSeen(int index) const noexcept
-{
-    switch (index) {
-    case CATEGORY_OPERATIVO: return m_bSeenOperativo;
-    case CATEGORY_COMERCIAL: return m_bSeenComercial;
-    case CATEGORY_ADMINISTRATIVO: return m_bSeenAdministrativo;
-    default: return true;
     }
 }
 
@@ -418,12 +493,12 @@ void CMainFrame::ShowFetchResult(unsigned char changeMask)
     SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
     m_view.SetTextColour(Category(shown).colour);
     for (int index = 0; index < kCategoryCount; ++index) {
-        const bool seen = index == shown || !(changeMask & Category(index).maskBit);
+        const bool seen = SeenAfterNews(index, shown, changeMask);
         m_selector.InsertCategory(index, seen ? kImageSeen : kImageUnseen);
         if (bool* flag = SeenFlag(index)) *flag = seen;
     }
     m_selector.SetCurSel(shown);
-    m_trayIcon.SetIconFromResource(AllSeen() ? IDI_NO_MENSAJES : IDI_HAY_MENSAJES);
+    m_trayIcon.SetIconFromResource(static_cast<UINT>(TrayAfterNews(AllSeen())));
     ShowWindow(Handle(), SW_SHOW);
     SetForegroundWindow(Handle());
 }
@@ -442,10 +517,10 @@ void CMainFrame::OnCategorySelected()
             if (bool* flag = SeenFlag(index)) *flag = true;
         }
         SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
-        if (m_fetcher.m_nOutcome != OUTCOME_NO_CONNECTION && AllSeen())
-            m_trayIcon.SetIconFromResource(IDI_NO_MENSAJES);
+        if (const int tray = TrayAfterChoice(m_nLastOutcome, AllSeen()))
+            m_trayIcon.SetIconFromResource(static_cast<UINT>(tray));
     } catch (...) {
-        ReportCaughtError(Handle());
+        ReportCaught();
     }
 }
 
@@ -474,6 +549,7 @@ void CMainFrame::OnShowCommand()
 
 void CMainFrame::OnCloseCommand()
 {
+    if (m_bSessionEnded) return;
     m_bCloseConfirmed = true;
     // The window may be gone when this returns.
     SendMessageW(Handle(), WM_CLOSE, 0, 0);
@@ -489,28 +565,20 @@ void CMainFrame::OnClose()
     if (m_bAskingClose) return;
     bool confirmed = false;
     {
+        const CNestedLoop questions(*this);
         FlagScope asking(m_bAskingClose);
         confirmed = ShowMessageBox(Handle(), kCloseQuestion, kCloseCaption, kCloseQuestionFlags) == IDYES &&
+                    !m_bSessionEnded &&
                     ShowMessageBox(Handle(), kCloseWarning, kErrorCaption, kCloseWarningFlags) == IDYES;
     }
     m_bCloseConfirmed = false;
-    if (!confirmed) return;
-    // The send dialog's loop runs on this object's stack: the window goes once it has ended.
-    if (m_pSendDlg) {
-        m_bDestroyAfterSend = true;
-        m_pSendDlg->Abandon();
-        return;
-    }
-    // A cycle under one of its message boxes still uses this object.
-    if (m_bFetching) {
-        m_bDestroyAfterFetch = true;
-        return;
-    }
-    DestroyWindow(Handle());
+    // A running cycle is stopped and the window goes once it has ended.
+    if (confirmed) RequestDestroy();
 }
 
 void CMainFrame::OnSendMessage()
 {
+    // The tray menu stays usable beside the dialog, which has no owner: one dialog at a time.
     if (m_pSendDlg) {
         SetForegroundWindow(m_pSendDlg->Handle());
         return;
@@ -518,25 +586,28 @@ void CMainFrame::OnSendMessage()
     try {
         CSendMessageDlg dialog;
         if (!m_fetcher.ReadRecipientList(dialog.RecipientList)) dialog.RecipientList = BuiltInRecipientList();
+        // A confirmed close stops the session and ends the dialog; the window goes after it.
+        const CNestedLoop loop(*this, [&dialog] { dialog.Abandon(); });
         m_pSendDlg = &dialog;
         dialog.DoModal();
         m_pSendDlg = nullptr;
     } catch (...) {
         m_pSendDlg = nullptr;
-        ReportCaughtError(Handle());
+        ReportCaught();
     }
-    if (!m_bDestroyAfterSend) return;
-    if (m_bFetching) m_bDestroyAfterFetch = true;
-    else DestroyWindow(Handle());
 }
 
 void CMainFrame::OnAbout()
 {
     CAboutDlg about;
+    const CNestedLoop dialog(*this, [&about] {
+        if (about.Handle()) about.EndDialog(IDCANCEL);
+    });
     about.DoModal();
 }
 
 void CMainFrame::OnChooseFont()
 {
+    const CNestedLoop dialog(*this);
     ChooseViewFont(Handle(), m_view);
 }

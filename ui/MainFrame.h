@@ -6,10 +6,18 @@
 
 #include <windows.h>
 
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/ErrorReport.h"
 #include "request/SendMessageDlg.h"
 #include "retrieval/MessageFetcher.h"
 #include "ui/CategoryView.h"
 #include "ui/ColorEdit.h"
+#include "ui/FrameRules.h"
 #include "ui/NoteliaIcon.h"
 #include "ui/PaneWnd.h"
 #include "win/CommandBars.h"
@@ -31,8 +39,32 @@ public:
     // Accelerators of the frame and everything in it.
     bool PreTranslateMessage(MSG& msg) override;
 
-    // Runs one fetch cycle now and shows its outcome.
+    // Starts one fetch cycle on a worker thread; its outcome is shown when it ends. Does
+    // nothing while a cycle runs.
     void OnFetchNow();
+
+    // Held by every frame handler for as long as it runs a nested message loop (a modal
+    // dialog, a menu, a message box). A close confirmed meanwhile calls `end` of each loop
+    // still running (to end a dialog: EndDialog) and destroys the frame only once the
+    // outermost one has returned, so no handler ever finds its frame deleted under it.
+    class CNestedLoop {
+    public:
+        explicit CNestedLoop(CMainFrame& frame, std::function<void()> end = {});
+        ~CNestedLoop();
+        CNestedLoop(const CNestedLoop&) = delete;
+        CNestedLoop& operator=(const CNestedLoop&) = delete;
+
+    private:
+        friend class CMainFrame;
+        CMainFrame& m_frame;
+        std::function<void()> m_end;
+        CNestedLoop* m_pOuter;
+    };
+
+    // Run when the Windows session ends (the application's shut-down); the frame, its icon
+    // and its files stay, since the session's end takes the process with it.
+    void SetSessionEndHandler(std::function<void()> handler) { m_sessionEnd = std::move(handler); }
+    bool IsSessionEnded() const noexcept { return m_bSessionEnded; }
 
     // The frame's state, as its handlers leave it.
     const CNoteliaIcon& TrayIcon() const noexcept { return m_trayIcon; }
@@ -42,13 +74,15 @@ public:
     const CStatusBar& StatusBar() const noexcept { return m_statusBar; }
     const CToolBar& ToolBar() const noexcept { return m_toolBar; }
     HWND ReBar() const noexcept { return m_reBar.Handle(); }
-    // Seen flag of category `index`; Información General has none and answers true.
-    bool IsSeen(int index) const noexcept;
     bool IsCloseConfirmed() const noexcept { return m_bCloseConfirmed; }
     bool IsFetching() const noexcept { return m_bFetching; }
 
 protected:
-    // One fetch cycle: answers the change mask and leaves the outcome in the fetcher.
+    // A frame whose cycles ask the server on `port` with `timeOut` (tests).
+    CMainFrame(unsigned short port, unsigned long timeOut);
+
+    // One fetch cycle, on the worker thread: answers the change mask and leaves the outcome
+    // in the fetcher.
     virtual unsigned char RunFetch();
     // (Re)starts timer 1 with `milliseconds`.
     virtual void StartTimer(UINT milliseconds);
@@ -73,6 +107,13 @@ private:
     void OnChooseFont();
     void OnCategorySelected();
     void ShowFetchResult(unsigned char changeMask);
+    void RunCycle(HWND frame);
+    void OnFetchDone();
+    void StopWorker() noexcept;
+    void OnEndSession();
+    void RequestDestroy();
+    void DestroyIfDue();
+    void ReportCaught();
     void OnMenuSelect(UINT item, UINT flags, HMENU menu);
     void TrackFlyBy(const MSG& msg);
     bool* SeenFlag(int index) noexcept;
@@ -80,10 +121,7 @@ private:
 
     CNoteliaIcon m_trayIcon;
     CMessageFetcher m_fetcher;
-    int m_nTickCounter = 1;
-    bool m_bPeriodic = false;
-    int m_nTicksPerFetch = 1;
-    bool m_bStarted = false;
+    FrameTimer m_timer;
     bool m_bSeenOperativo = false;
     bool m_bSeenComercial = false;
     bool m_bSeenAdministrativo = false;
@@ -97,17 +135,32 @@ private:
 
     HACCEL m_hAccel = nullptr;
     UINT m_nTaskbarCreated = 0;
-    // A cycle is running; its message boxes let ticks and commands in, which must not start
-    // another one on the same fetcher.
+    // A cycle runs, or its boxes and outcome are being shown: ticks and commands start none.
     bool m_bFetching = false;
+    std::thread m_worker;
+    // What the worker leaves for the frame when its cycle ends.
+    struct CycleResult {
+        unsigned char mask = 0;
+        int outcome = OUTCOME_NO_CONNECTION;
+        std::exception_ptr error;
+        std::vector<DeferredBox> boxes;
+    };
+    std::mutex m_resultLock;
+    CycleResult m_result;
+    // The last completed cycle's outcome; the fetcher's own is the worker's while a cycle runs.
+    int m_nLastOutcome = OUTCOME_NO_CONNECTION;
+    // The first cycle's configuration file sets the ticks per fetch once it has come.
+    bool m_bReadRefresh = false;
     // The close questions are on screen.
     bool m_bAskingClose = false;
-    // The close was confirmed while a cycle was running: the window goes when it ends.
-    bool m_bDestroyAfterFetch = false;
+    // The close was confirmed: the window goes once no cycle and no nested loop runs.
+    bool m_bDestroyPending = false;
+    CNestedLoop* m_pInnermostLoop = nullptr;
+    bool m_bSessionEnded = false;
+    std::function<void()> m_sessionEnd;
     // The window that shows the current fly-by prompt (null: the idle text shows).
     HWND m_hPromptWnd = nullptr;
     bool m_bOwnedByWindow = false;
     // The send-message dialog while it runs; a close confirmed meanwhile waits for its end.
     CSendMessageDlg* m_pSendDlg = nullptr;
-    bool m_bDestroyAfterSend = false;
 };

@@ -322,6 +322,6 @@ TEST_F(SendDialog, ClosingTheProgramStopsARunningSessionFirst)
     });
     SendMessageW(hFrame, WM_COMMAND, ID_FILE_SEND, 0);
     SetModalDialogHandler(previous);
-    EXPECT_FALSE(IsWindow(hFrame));
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hFrame); }));
     EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);  // returns: the session's socket is closed
 }

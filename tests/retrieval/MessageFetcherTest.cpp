@@ -2,8 +2,7 @@
 // settings in the real registry and the files in a private current directory.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -15,102 +14,67 @@
 #include "app/Identity.h"
 #include "retrieval/IcmpProbe.h"
 #include "retrieval/MessageFetcher.h"
-#include "tests/retrieval/ScriptedServer.h"
+#include "tests/retrieval/ScriptedWeb.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WinTestSupport.h"
-#include "win/MessageBox.h"
 #include "win/TextCodec.h"
 
 using namespace testing_support;
-using Delivery = CScriptedServer::Delivery;
+using Delivery = CScriptedWeb::Delivery;
+using namespace std::chrono_literals;
 
 namespace {
 
-const wchar_t kKey[] = L"Software\\Quorvex\\Zandu\\Usuario";
 const char kNoMessages[] = "No hay mensajes para este puesto de trabajo.";
-// Workstation "202AB123".
-const wchar_t kKitId[] = L"QX2026AB12345678";
-const std::string kTxt = "202AB123.txt";
+const std::string kTxt = "202AB123.txt";  // workstation of kit QX2026AB12345678
 const std::string kAdm = "202AB123.adm";
 const std::string kConfig = "notelia_param.ini";
 const std::string kConfigText = "[Timer]\r\nTimerRefresh=300\r\n";
-const std::string kRegistryText = "No se pudo encontrar la entrada en la registry.";
-const std::string kFileText = "No se pudo abrir el archivo.";
 constexpr unsigned long kTestTimeOut = 5000;
 
-const auto* const g_winsock =
-    ::testing::AddGlobalTestEnvironment(new testing_support::WinsockEnvironment);
-
-struct Box {
-    HWND owner;
-    std::string text;
-    std::string caption;
-    UINT flags;
-};
+const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
 // A file held open with no sharing, as another program might hold it.
-class CHeldFile {
-public:
-    explicit CHeldFile(const std::string& name)
-        : m_handle(CreateFileW(WidenCp1252(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-    }
-    ~CHeldFile()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
-    }
-    bool IsHeld() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
+struct HeldFile {
+    explicit HeldFile(const std::string& name)
+        : handle(CreateFileW(WidenCp1252(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0,
+                             nullptr)) {}
+    ~HeldFile() { CloseHandle(handle); }
+    HANDLE handle;
 };
 
-std::string Path(const std::string& name)
+std::string Path(const std::string& name) { return "/zandu/" + name; }
+
+// The error code that `action` raises (0: none).
+long CodeOf(const std::function<void()>& action)
 {
-    return "/zandu/" + name;
+    try {
+        action();
+    } catch (const CCodeException& e) {
+        return e.Code();
+    }
+    return 0;
 }
 
-std::string Line(const std::string& name)
+std::vector<std::string> Lines(const std::vector<std::string>& names)
 {
-    return "GET /zandu/" + name + " HTTP/1.0";
+    std::vector<std::string> lines;
+    for (const auto& name : names) lines.push_back("GET /zandu/" + name + " HTTP/1.0");
+    return lines;
 }
 
 class FetcherTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(CScriptedServer::Port(), 0) << "run under tests/retrieval/http_server.py";
-        CScriptedServer::Reset();
-        DeleteKey();
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr),
-                  ERROR_SUCCESS);
-        Set(L"RemoteHost", L"127.0.0.1");
-        Set(L"TimeOut", L"3000");
-        Set(L"KitId", kKitId);
-        m_previous = SetMessageBoxHandler([this](HWND owner, const std::string& text, const std::string& caption,
-                                                 UINT flags) {
-            m_boxes.push_back({owner, text, caption, flags});
-            if (m_onBox) m_onBox();
-            return IDOK;
-        });
+        ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/http_server.py";
+        CScriptedWeb::Reset();
+        m_key.Set(L"RemoteHost", L"127.0.0.1");
+        m_key.Set(L"TimeOut", L"3000");
+        m_key.Set(L"KitId", L"QX2026AB12345678");
     }
-    void TearDown() override
-    {
-        SetMessageBoxHandler(m_previous);
-        if (m_key) RegCloseKey(m_key);
-        DeleteKey();
-    }
-    static void DeleteKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey), RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey); }
-    void Set(const wchar_t* name, const std::wstring& value)
-    {
-        ASSERT_EQ(RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
-    }
-    void Remove(const wchar_t* name) { RegDeleteValueW(m_key, name); }
 
-    static std::unique_ptr<CMessageFetcher> MakeFetcher(unsigned short port = CScriptedServer::Port(),
+    static std::unique_ptr<CMessageFetcher> MakeFetcher(unsigned short port = CScriptedWeb::Port(),
                                                         unsigned long timeOut = kTestTimeOut)
     {
         return std::make_unique<CMessageFetcher>(port, timeOut, &GetKitId);
@@ -119,529 +83,337 @@ protected:
     // Every file of a cycle, with contents that carry `version`.
     static void PublishAll(const std::string& version)
     {
-        CScriptedServer::Publish(Path(kConfig), 200, kConfigText);
-        CScriptedServer::Publish(Path("mensaje.txt"), 200, "General " + version);
-        CScriptedServer::Publish(Path("comercia.txt"), 200, "Comercial " + version);
-        CScriptedServer::Publish(Path(kTxt), 200, "Operativo " + version);
-        CScriptedServer::Publish(Path(kAdm), 200, "Administrativo " + version);
+        CScriptedWeb::Publish(Path(kConfig), 200, kConfigText);
+        CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General " + version);
+        CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial " + version);
+        CScriptedWeb::Publish(Path(kTxt), 200, "Operativo " + version);
+        CScriptedWeb::Publish(Path(kAdm), 200, "Administrativo " + version);
     }
 
     // FetchFile on a connection of its own.
-    int Fetch(CMessageFetcher& fetcher, const std::string& name, int& changed)
+    static int Fetch(CMessageFetcher& fetcher, const std::string& name, int& changed)
     {
-        CServerSession session(CScriptedServer::Port(), kTestTimeOut);
+        CServerSession session(CScriptedWeb::Port(), kTestTimeOut);
         fetcher.m_pConnection = session.OpenConnection();
         const int result = fetcher.FetchFile(name, name, changed);
         fetcher.m_pConnection.reset();
         return result;
     }
 
-    void ExpectOneErrorBox(const std::string& text)
+    // The one "ATENCION" box without owner that the download shows; answers its text.
+    std::string OneErrorBox()
     {
-        ASSERT_EQ(m_boxes.size(), 1u);
-        EXPECT_EQ(m_boxes[0].text, text);
-        EXPECT_EQ(m_boxes[0].caption, "ATENCION");
-        EXPECT_EQ(m_boxes[0].flags, 16u);
-        EXPECT_EQ(m_boxes[0].owner, nullptr);
+        EXPECT_EQ(m_boxes.boxes.size(), 1u);
+        if (m_boxes.boxes.empty()) return "";
+        const auto& box = m_boxes.boxes[0];
+        EXPECT_TRUE(box.caption == "ATENCION" && box.flags == 16u && !box.owner) << box.caption << box.flags;
+        return box.text;
     }
 
-    // The "(N) - text" box of a failure of the internet library; answers N.
-    unsigned long ExpectOneInternetErrorBox()
+    // The "(N) - text" box of an internet failure; answers N. Windows describes every one.
+    unsigned long OneInternetErrorBox()
     {
-        EXPECT_EQ(m_boxes.size(), 1u);
-        if (m_boxes.empty()) return 0;
-        EXPECT_EQ(m_boxes[0].caption, "ATENCION");
-        EXPECT_EQ(m_boxes[0].flags, 16u);
-        EXPECT_EQ(m_boxes[0].owner, nullptr);
+        const std::string text = OneErrorBox();
         std::smatch match;
-        EXPECT_TRUE(std::regex_match(m_boxes[0].text, match, std::regex(R"(\((\d+)\) - (.*))")))
-            << m_boxes[0].text;
-        if (match.empty()) return 0;
-        EXPECT_LE(match[2].length(), 99);
-        return std::stoul(match[1]);
+        EXPECT_TRUE(std::regex_match(text, match, std::regex(R"(\((\d+)\) - (.+))"))) << text;
+        EXPECT_EQ(text.find("no documentado"), std::string::npos) << text;
+        return match.empty() ? 0 : std::stoul(match[1]);
     }
 
     ScopedWorkDir m_dir;
-    HKEY m_key = nullptr;
-    std::vector<Box> m_boxes;
-    std::function<void()> m_onBox;
-    MessageBoxHandler m_previous;
+    ScopedSettingsKey m_key;
+    ScriptedBoxes m_boxes;
+};
+
+// One cycle shape: what the server and the settings say, and what the cycle leaves.
+struct CycleShape {
+    const char* name;
+    std::function<void(ScopedSettingsKey&)> setUp;
+    unsigned char mask;
+    int outcome;
+    std::vector<std::string> requested;
+    std::vector<std::pair<std::string, const char*>> files;  // content, or null for none
+    const char* box;                                          // the one box shown, if any
 };
 
 } // namespace
 
-// ---- the cycle ----
-
-TEST_F(FetcherTest, FirstCycleBringsEveryFileInOrder)
+TEST_F(FetcherTest, CycleShapes)
 {
-    PublishAll("1");
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 15);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    EXPECT_EQ(fetcher->m_bConfigObtained, 1);
-    EXPECT_EQ(fetcher->m_pConnection, nullptr);
-    EXPECT_TRUE(m_boxes.empty());
-
-    const auto log = CScriptedServer::Log();
-    const std::vector<std::string> expected = {Line(kConfig), Line("mensaje.txt"), Line("comercia.txt"), Line(kTxt),
-                                               Line(kAdm)};
-    ASSERT_EQ(CScriptedServer::RequestLines(), expected);
-    for (const auto& request : log) EXPECT_EQ(request.userAgent, "Notelia 2.5");
-
-    EXPECT_EQ(ReadBytes(kConfig), kConfigText);
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 1");
-    EXPECT_EQ(ReadBytes("comercia.txt"), "Comercial 1");
-    EXPECT_EQ(ReadBytes(kTxt), "Operativo 1");
-    EXPECT_EQ(ReadBytes(kAdm), "Administrativo 1");
-    EXPECT_FALSE(Exists("buffer.txt"));
-
-    std::string text;
-    fetcher->GetAdministrativoText(text);
-    EXPECT_EQ(text, "Administrativo 1");
+    const std::vector<std::string> all = {kConfig, "mensaje.txt", "comercia.txt", kTxt, kAdm};
+    const CycleShape shapes[] = {
+        {"first cycle", [](auto&) {}, 15, 1, all,
+         {{kConfig, kConfigText.c_str()}, {"mensaje.txt", "General 1"}, {kAdm, "Administrativo 1"}, {"buffer.txt", nullptr}},
+         nullptr},
+        {"configuration not published", [](auto&) { CScriptedWeb::Publish(Path(kConfig), 404, ""); }, 0, 2, {kConfig},
+         {{kConfig, nullptr}, {"mensaje.txt", nullptr}}, nullptr},
+        {"workstation files not published",
+         [](auto&) {
+             CScriptedWeb::Publish(Path(kTxt), 404, "");
+             CScriptedWeb::Publish(Path(kAdm), 302, "", Delivery::Plain, 0, Path("mensaje.txt"));
+         },
+         1 | 8, 1, all, {{kTxt, kNoMessages}, {kAdm, kNoMessages}}, nullptr},
+        {"common file not published", [](auto&) { CScriptedWeb::Publish(Path("mensaje.txt"), 404, ""); }, 2 | 4 | 8, 1,
+         all, {{"mensaje.txt", nullptr}}, nullptr},
+        {"server error", [](auto&) { CScriptedWeb::Publish(Path("comercia.txt"), 500, "Internal"); }, 1, 2,
+         {kConfig, "mensaje.txt", "comercia.txt"}, {{"comercia.txt", nullptr}, {kTxt, nullptr}}, nullptr},
+        {"no kit identifier", [](auto& key) { key.Delete(L"KitId"); }, 1 | 8, 1, {kConfig, "mensaje.txt", "comercia.txt"},
+         {{kTxt, nullptr}, {kAdm, nullptr}}, nullptr},
+        {"no echo reply", [](auto& key) { key.Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid"); }, 0, 2, {}, {},
+         nullptr},
+        {"no time-out setting", [](auto& key) { key.Delete(L"TimeOut"); }, 0, 2, {}, {},
+         "No se pudo encontrar la entrada en la registry."},
+        // Without raw-socket rights the system's echo service answers; when it refuses too,
+        // there is no connection.
+        {"echo by the service", [](auto&) { SetProbeFaults(WSAEACCES, 0); }, 15, 1, all, {}, nullptr},
+        {"no echo allowed", [](auto&) { SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED); }, 0, 2, {}, {}, nullptr},
+    };
+    for (const CycleShape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        ScopedWorkDir dir;
+        SetUp();
+        m_boxes.boxes.clear();
+        PublishAll("1");
+        shape.setUp(m_key);
+        auto fetcher = MakeFetcher();
+        const unsigned char mask = fetcher->FetchAll();
+        SetProbeFaults(0, 0);
+        EXPECT_EQ(mask, shape.mask);
+        EXPECT_EQ(fetcher->m_nOutcome, shape.outcome);
+        EXPECT_EQ(fetcher->m_pConnection, nullptr);
+        EXPECT_EQ(CScriptedWeb::RequestLines(), Lines(shape.requested));
+        for (const auto& [name, content] : shape.files)
+            EXPECT_EQ(Exists(name) ? ReadBytes(name) : "(none)", content ? content : "(none)") << name;
+        EXPECT_EQ(shape.box ? OneErrorBox() : "", shape.box ? shape.box : "");
+        EXPECT_EQ(m_boxes.boxes.size(), shape.box ? 1u : 0u);
+    }
 }
 
-TEST_F(FetcherTest, NextCycleSkipsTheConfigurationAndReportsOnlyChanges)
+TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
 {
     PublishAll("1");
     auto fetcher = MakeFetcher();
     ASSERT_EQ(fetcher->FetchAll(), 15);
-    CScriptedServer::Reset();
+    for (const auto& line : CScriptedWeb::RequestLines(true)) EXPECT_TRUE(line.ends_with("\tNotelia 2.5")) << line;
+    CScriptedWeb::Reset();
     PublishAll("1");
-
     EXPECT_EQ(fetcher->FetchAll(), 0);
     EXPECT_EQ(fetcher->m_nOutcome, 0);
-    const std::vector<std::string> expected = {Line("mensaje.txt"), Line("comercia.txt"), Line(kTxt), Line(kAdm)};
-    EXPECT_EQ(CScriptedServer::RequestLines(), expected);
+    EXPECT_EQ(CScriptedWeb::RequestLines(), Lines({"mensaje.txt", "comercia.txt", kTxt, kAdm}));
 
-    CScriptedServer::Publish(Path("comercia.txt"), 200, "Comercial 2");
+    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial 2");
     EXPECT_EQ(fetcher->FetchAll(), 8);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
     EXPECT_EQ(ReadBytes("comercia.txt"), "Comercial 2");
-    EXPECT_TRUE(m_boxes.empty());
+
+    // An identical configuration copy that appeared meanwhile is requested again next time.
+    auto second = MakeFetcher();
+    WriteBytes(kConfig, kConfigText);
+    second->FetchAll();
+    EXPECT_EQ(second->m_bConfigObtained, 0);
+    CScriptedWeb::Reset();
+    second->FetchAll();
+    EXPECT_EQ(CScriptedWeb::RequestLines().front(), Lines({kConfig}).front());
 }
 
-TEST_F(FetcherTest, IdenticalConfigurationIsRequestedAgainNextCycle)
-{
-    PublishAll("1");
-    auto fetcher = MakeFetcher();
-    WriteBytes(kConfig, kConfigText);  // appeared after the start, same as the server's
-    fetcher->FetchAll();
-    EXPECT_EQ(fetcher->m_bConfigObtained, 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    CScriptedServer::Reset();
-    PublishAll("1");
-    fetcher->FetchAll();
-    ASSERT_FALSE(CScriptedServer::RequestLines().empty());
-    EXPECT_EQ(CScriptedServer::RequestLines()[0], Line(kConfig));
-}
-
-TEST_F(FetcherTest, UnpublishedConfigurationEndsTheCycleWithoutConnection)
-{
-    PublishAll("1");
-    CScriptedServer::Publish(Path(kConfig), 404, "");
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    EXPECT_EQ(fetcher->m_bConfigObtained, 0);
-    EXPECT_EQ(CScriptedServer::RequestLines(), std::vector<std::string>{Line(kConfig)});
-    EXPECT_FALSE(Exists(kConfig));
-    EXPECT_FALSE(Exists("mensaje.txt"));
-    EXPECT_TRUE(m_boxes.empty());
-}
-
-TEST_F(FetcherTest, UnpublishedWorkstationFilesGetTheNoMessagesText)
-{
-    PublishAll("1");
-    CScriptedServer::Publish(Path(kTxt), 404, "");
-    CScriptedServer::Publish(Path(kAdm), 302, "", Delivery::Plain, 0, Path("mensaje.txt"));
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 1 | 8);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    EXPECT_EQ(ReadBytes(kTxt), std::string(kNoMessages));
-    EXPECT_EQ(ReadBytes(kTxt).size(), 44u);
-    EXPECT_EQ(ReadBytes(kAdm), std::string(kNoMessages));
-    // The redirection is not followed.
-    EXPECT_EQ(CScriptedServer::RequestLines().size(), 5u);
-
-    // Published later, the real content replaces the text.
-    CScriptedServer::Publish(Path(kTxt), 200, "Operativo 2");
-    EXPECT_EQ(fetcher->FetchAll(), 4);
-    EXPECT_EQ(ReadBytes(kTxt), "Operativo 2");
-}
-
-TEST_F(FetcherTest, UnpublishedCommonFileIsNotCreated)
-{
-    PublishAll("1");
-    CScriptedServer::Publish(Path("mensaje.txt"), 404, "");
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 2 | 4 | 8);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    EXPECT_FALSE(Exists("mensaje.txt"));
-    std::string text = "x";
-    fetcher->GetGeneralText(text);
-    EXPECT_EQ(text, "");
-}
-
-TEST_F(FetcherTest, ServerErrorStopsTheCycleKeepingEarlierBits)
-{
-    PublishAll("1");
-    CScriptedServer::Publish(Path("comercia.txt"), 500, "Internal");
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 1);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    const std::vector<std::string> expected = {Line(kConfig), Line("mensaje.txt"), Line("comercia.txt")};
-    EXPECT_EQ(CScriptedServer::RequestLines(), expected);
-    EXPECT_FALSE(Exists("comercia.txt"));
-    EXPECT_FALSE(Exists(kTxt));
-    EXPECT_TRUE(m_boxes.empty());
-}
-
-TEST_F(FetcherTest, WithoutKitIdentifierTheWorkstationFilesAreLeftOut)
-{
-    PublishAll("1");
-    CScriptedServer::Publish(Path(kTxt), 404, "");
-    Remove(L"KitId");
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 1 | 8);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    const std::vector<std::string> expected = {Line(kConfig), Line("mensaje.txt"), Line("comercia.txt")};
-    EXPECT_EQ(CScriptedServer::RequestLines(), expected);
-    EXPECT_FALSE(Exists(kTxt));
-    EXPECT_FALSE(Exists(kAdm));
-    std::string text;
-    fetcher->GetOperativoText(text);
-    EXPECT_EQ(text, kNoMessages);
-}
-
-TEST_F(FetcherTest, NoEchoReplyFailsTheFirstFileSilently)
-{
-    PublishAll("1");
-    // A name that fails before any query: the probe finds no host.
-    Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid");
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_TRUE(CScriptedServer::RequestLines().empty());
-}
-
-TEST_F(FetcherTest, ServerDownIsReportedWithTheLibraryErrorAndNoConnection)
-{
-    auto fetcher = MakeFetcher(CScriptedServer::DownPort());
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    EXPECT_EQ(ExpectOneInternetErrorBox(), 12029u);  // cannot connect
-    EXPECT_FALSE(Exists(kConfig));
-}
-
-TEST_F(FetcherTest, StalledServerEndsInATimeOut)
-{
-    auto fetcher = MakeFetcher(CScriptedServer::StallPort(), 1500);
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    const unsigned long error = ExpectOneInternetErrorBox();
-    // 12002 on Windows, 12030 under Wine.
-    EXPECT_TRUE(error == 12002u || error == 12030u) << error;
-}
-
-TEST_F(FetcherTest, MissingTimeOutIsShownAndFailsTheFile)
-{
-    PublishAll("1");
-    Remove(L"TimeOut");
-    auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    ExpectOneErrorBox(kRegistryText);
-    // The probe comes before the request is sent.
-    EXPECT_TRUE(CScriptedServer::RequestLines().empty());
-}
-
-TEST_F(FetcherTest, MissingRemoteHostLeavesTheCycleAndTheOutcome)
+TEST_F(FetcherTest, NewsOfACycleWithoutConnectionIsAnnouncedByTheNextGoodOne)
 {
     PublishAll("1");
     auto fetcher = MakeFetcher();
     ASSERT_EQ(fetcher->FetchAll(), 15);
-    Remove(L"RemoteHost");
-    CScriptedServer::Publish(Path("mensaje.txt"), 200, "General 2");
-    try {
-        fetcher->FetchAll();
-        ADD_FAILURE() << "no error code";
-    } catch (const CCodeException& e) {
-        EXPECT_EQ(e.Code(), -1003);
-    }
+    // "mensaje.txt" changes and is installed, then "comercia.txt" fails.
+    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General 2");
+    CScriptedWeb::Publish(Path("comercia.txt"), 503, "");
+    EXPECT_EQ(fetcher->FetchAll(), 1);
+    EXPECT_EQ(fetcher->m_nOutcome, 2);
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 2");
+
+    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial 1");
+    EXPECT_EQ(fetcher->FetchAll(), 1);
     EXPECT_EQ(fetcher->m_nOutcome, 1);
-    EXPECT_EQ(fetcher->m_pConnection, nullptr);
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 1");
-    EXPECT_TRUE(m_boxes.empty());
+    // Announced once only.
+    EXPECT_EQ(fetcher->FetchAll(), 0);
+    EXPECT_EQ(fetcher->m_nOutcome, 0);
 }
 
-TEST_F(FetcherTest, ConnectionThatCannotBeCreatedIsReportedAndEndsTheCycle)
+TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
 {
-    Set(L"RemoteHost", L"");
+    struct Row {
+        const char* name;
+        unsigned short port;
+        Delivery delivery;
+        unsigned long error;
+    };
+    const Row rows[] = {
+        {"nothing listens", CScriptedWeb::DownPort(), Delivery::Plain, 12029},
+        {"no answer", CScriptedWeb::Port(), Delivery::Silent, 12002},
+        {"stall after the head", CScriptedWeb::Port(), Delivery::Stall, 12002},
+        // One byte every 400 ms never lets a read time out; the deadline ends it.
+        {"drip", CScriptedWeb::Port(), Delivery::Drip, 12002},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_boxes.boxes.clear();
+        CScriptedWeb::Publish(Path(kConfig), 200, std::string(100, 'd'), row.delivery, 400);
+        auto fetcher = MakeFetcher(row.port, 1500);
+        fetcher->SetDeadline(3s);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(fetcher->FetchAll(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+        EXPECT_EQ(fetcher->m_nOutcome, 2);
+        EXPECT_EQ(OneInternetErrorBox(), row.error);
+        EXPECT_FALSE(Exists(kConfig));
+    }
+}
+
+TEST_F(FetcherTest, ErrorsThatLeaveTheCycle)
+{
+    PublishAll("1");
     auto fetcher = MakeFetcher();
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    ASSERT_EQ(m_boxes.size(), 1u);
-    // The standard error report of the library's failure.
-    EXPECT_EQ(m_boxes[0].caption, "Notelia 2.5");
-    EXPECT_TRUE(CScriptedServer::RequestLines().empty());
+    ASSERT_EQ(fetcher->FetchAll(), 15);
+    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General 2");
+    {
+        // A local file that cannot be replaced: file exception, the outcome stays.
+        HeldFile held("mensaje.txt");
+        EXPECT_THROW(fetcher->FetchAll(), CFileException);
+        EXPECT_EQ(fetcher->m_nOutcome, 1);
+        EXPECT_EQ(fetcher->m_pConnection, nullptr);
+    }
+    m_key.Delete(L"RemoteHost");
+    EXPECT_EQ(CodeOf([&] { fetcher->FetchAll(); }), -1003);
+    EXPECT_EQ(fetcher->m_nOutcome, 1);
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 1");
+
+    // The workstation file cannot take the no-messages text.
+    m_key.Set(L"RemoteHost", L"127.0.0.1");
+    CScriptedWeb::Publish(Path(kTxt), 404, "");
+    HeldFile held(kTxt);
+    EXPECT_EQ(CodeOf([&] { fetcher->FetchAll(); }), -1000);
+    EXPECT_TRUE(m_boxes.boxes.empty());
+
+    // A connection that cannot be made is reported by the standard report and ends the cycle.
+    m_key.Set(L"RemoteHost", L"");
+    EXPECT_EQ(MakeFetcher()->FetchAll(), 0);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].caption, "Notelia 2.5");
 }
 
 TEST_F(FetcherTest, ACallDuringARunningCycleChangesNothing)
 {
     PublishAll("1");
-    Remove(L"TimeOut");
+    m_key.Delete(L"TimeOut");
     auto fetcher = MakeFetcher();
-    int nested = -1;
-    int outcomeInside = -1;
-    m_onBox = [&] {
-        // A timer tick while the cycle's message box is open.
-        Set(L"TimeOut", L"3000");
-        nested = fetcher->FetchAll();
-        outcomeInside = fetcher->m_nOutcome;
+    m_boxes.onBox = [&] {
+        m_key.Set(L"TimeOut", L"3000");
+        EXPECT_EQ(fetcher->FetchAll(), 0);  // as a tick under the cycle's box would
     };
     EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(nested, 0);
-    EXPECT_EQ(outcomeInside, 2);  // still the initial value
-    EXPECT_EQ(m_boxes.size(), 1u);
-    EXPECT_TRUE(CScriptedServer::RequestLines().empty());
-    EXPECT_FALSE(Exists(kConfig));
-
-    // Once it has ended, a cycle runs again.
-    m_onBox = nullptr;
+    EXPECT_TRUE(CScriptedWeb::RequestLines().empty());
+    m_boxes.onBox = nullptr;
     EXPECT_EQ(fetcher->FetchAll(), 15);
 }
-
-TEST_F(FetcherTest, WorkstationFileThatCannotBeWrittenLeavesTheCycle)
-{
-    PublishAll("1");
-    CScriptedServer::Publish(Path(kTxt), 404, "");
-    auto fetcher = MakeFetcher();
-    CHeldFile held(kTxt);
-    ASSERT_TRUE(held.IsHeld());
-    try {
-        fetcher->FetchAll();
-        ADD_FAILURE() << "no error code";
-    } catch (const CCodeException& e) {
-        EXPECT_EQ(e.Code(), -1000);
-    }
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    EXPECT_EQ(fetcher->m_pConnection, nullptr);
-}
-
-TEST_F(FetcherTest, LocalFileThatCannotBeReplacedLeavesTheCycleAsFileException)
-{
-    PublishAll("1");
-    auto fetcher = MakeFetcher();
-    ASSERT_EQ(fetcher->FetchAll(), 15);
-    CScriptedServer::Publish(Path("mensaje.txt"), 200, "General 2");
-    CHeldFile held("mensaje.txt");
-    EXPECT_THROW(fetcher->FetchAll(), CFileException);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    EXPECT_EQ(fetcher->m_pConnection, nullptr);
-    EXPECT_TRUE(m_boxes.empty());
-}
-
-TEST_F(FetcherTest, DestroyedFetcherLeavesOnlyABrokenDownload)
-{
-    PublishAll("1");
-    {
-        auto fetcher = MakeFetcher();
-        ASSERT_EQ(fetcher->FetchAll(), 15);
-        CScriptedServer::Publish(Path("mensaje.txt"), 200, std::string(4000, 'g'), Delivery::Cut);
-        fetcher->FetchAll();
-        ASSERT_TRUE(Exists("buffer.txt"));
-    }
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
-        left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"buffer.txt"});
-}
-
-TEST_F(FetcherTest, ConstructionRemovesStaleCommonFilesOnly)
+TEST_F(FetcherTest, LocalFilesAtConstructionAndDestruction)
 {
     for (const auto& name : {kConfig, std::string("mensaje.txt"), std::string("comercia.txt"), kTxt, kAdm})
         WriteBytes(name, "stale");
     {
-        CHeldFile held("comercia.txt");
+        HeldFile held("comercia.txt");
         auto fetcher = MakeFetcher();  // a file held by another program stays, silently
         EXPECT_TRUE(Exists("comercia.txt"));
     }
-    WriteBytes("comercia.txt", "stale");
-    WriteBytes(kTxt, "stale");
-    WriteBytes(kAdm, "stale");
-    auto fetcher = MakeFetcher();
-    EXPECT_FALSE(Exists(kConfig));
-    EXPECT_FALSE(Exists("mensaje.txt"));
-    EXPECT_FALSE(Exists("comercia.txt"));
-    EXPECT_EQ(ReadBytes(kTxt), "stale");
-    EXPECT_EQ(ReadBytes(kAdm), "stale");
-
-    // A left-over workstation copy counts as changed only when the download differs.
-    PublishAll("1");
-    CScriptedServer::Publish(Path(kAdm), 200, "stale");
-    EXPECT_EQ(fetcher->FetchAll(), 1 | 4 | 8);
+    for (const auto& name : {std::string("comercia.txt"), kTxt, kAdm}) WriteBytes(name, "stale");
+    {
+        auto fetcher = MakeFetcher();
+        EXPECT_FALSE(Exists(kConfig) || Exists("mensaje.txt") || Exists("comercia.txt"));
+        EXPECT_EQ(ReadBytes(kTxt), "stale");
+        // A left-over workstation copy counts as changed only when the download differs.
+        PublishAll("1");
+        CScriptedWeb::Publish(Path(kAdm), 200, "stale");
+        EXPECT_EQ(fetcher->FetchAll(), 1 | 4 | 8);
+        CScriptedWeb::Publish(Path("mensaje.txt"), 200, std::string(4000, 'g'), Delivery::Cut);
+        fetcher->FetchAll();
+    }
+    const auto left = std::filesystem::directory_iterator(m_dir.Path());
+    EXPECT_EQ(std::vector<std::filesystem::directory_entry>(begin(left), end(left)).size(), 1u);
+    EXPECT_TRUE(Exists("buffer.txt"));
 }
 
-TEST_F(FetcherTest, WithoutRawSocketRightsTheCycleRunsOverTheIcmpService)
-{
-    PublishAll("1");
-    auto fetcher = MakeFetcher();
-    SetProbeFaults(WSAEACCES, 0);
-    const unsigned char mask = fetcher->FetchAll();
-    SetProbeFaults(0, 0);
-    EXPECT_EQ(mask, 15);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    EXPECT_TRUE(m_boxes.empty());
-}
-
-TEST_F(FetcherTest, WhenNoEchoIsAllowedTheCycleReportsNoConnectionSilently)
-{
-    PublishAll("1");
-    auto fetcher = MakeFetcher();
-    SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED);
-    const unsigned char mask = fetcher->FetchAll();
-    SetProbeFaults(0, 0);
-    EXPECT_EQ(mask, 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_TRUE(CScriptedServer::RequestLines().empty());
-}
-
-// The program's own fetcher: port 80 and its real time-outs. Run only by the entry that
-// starts the server on port 80.
+// The program's own fetcher (port 80, real time-outs); only the entry with the server on 80.
 TEST_F(FetcherTest, Port80_TheProgramsFetcherUsesPort80)
 {
-    if (CScriptedServer::Port() != 80) GTEST_SKIP() << "server not on port 80";
+    if (CScriptedWeb::Port() != 80) GTEST_SKIP() << "server not on port 80";
     PublishAll("1");
     CMessageFetcher fetcher;
     EXPECT_EQ(fetcher.FetchAll(), 15);
-    EXPECT_EQ(fetcher.m_nOutcome, 1);
-    EXPECT_EQ(CScriptedServer::RequestLines().size(), 5u);
+    EXPECT_EQ(CScriptedWeb::RequestLines().size(), 5u);
 }
 
-// ---- one download ----
+TEST_F(FetcherTest, TheProbeReadsItsSettings)
+{
+    m_key.Set(L"TimeOut", L"  250ms");  // read leniently
+    EXPECT_EQ(CMessageFetcher::ReadProbeWait(), 250);
+    auto fetcher = MakeFetcher();
+    EXPECT_TRUE(fetcher->IsServerReachable());
+    m_key.Set(L"TimeOut", std::wstring(45, L'1'));  // longer than its 40-byte buffer
+    EXPECT_THROW(CMessageFetcher::ReadProbeWait(), CCodeException);
+    m_key.Delete(L"TimeOut");
+    EXPECT_THROW(fetcher->IsServerReachable(), CCodeException);
+}
 
-TEST_F(FetcherTest, BodyInSmallPiecesArrivesByteForByte)
+TEST_F(FetcherTest, DownloadShapes)
 {
     std::string body;
     for (int i = 0; i < 2500; ++i) body += static_cast<char>((i * 7 + i / 256) & 0xFF);
-    CScriptedServer::Publish(Path("mensaje.txt"), 200, body, Delivery::Pieces, 100);
+    struct Row {
+        int status;
+        std::string body;  // empty with a size: the server makes `size` bytes
+        Delivery delivery;
+        int result;
+        std::size_t size;      // of the local file afterwards ("anterior" when not replaced)
+        unsigned long box;     // the error number of the one box shown, 0 for none
+    };
+    const Row rows[] = {
+        {200, body, Delivery::Pieces, FETCH_OBTAINED, 2500, 0},
+        {200, body + "+", Delivery::NoLength, FETCH_OBTAINED, 2501, 0},
+        {200, "", Delivery::Plain, FETCH_OBTAINED, 0, 0},
+        {204, "", Delivery::Plain, FETCH_OBTAINED, 0, 0},
+        {600, "seiscientos", Delivery::Plain, FETCH_OBTAINED, 11, 0},
+        {302, "", Delivery::Plain, FETCH_NOT_PUBLISHED, 8, 0},
+        {404, "no", Delivery::Plain, FETCH_NOT_PUBLISHED, 8, 0},
+        {503, "no", Delivery::Plain, FETCH_FAILED, 8, 0},
+        {200, std::string(4000, 'c'), Delivery::Cut, FETCH_FAILED, 8, 12030},
+        // Larger than any message file, announced or not: never installed, and no box.
+        {200, "", Delivery::Plain, FETCH_FAILED, 8, 0},
+        {200, "", Delivery::NoLength, FETCH_FAILED, 8, 0},
+    };
     auto fetcher = MakeFetcher();
-    int changed = -1;
-    EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_OBTAINED);
-    EXPECT_EQ(changed, 1);
-    EXPECT_EQ(ReadBytes("mensaje.txt"), body);
-    EXPECT_FALSE(Exists("buffer.txt"));
-
-    // The same again: nothing changes.
-    EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_OBTAINED);
-    EXPECT_EQ(changed, 0);
-    EXPECT_TRUE(m_boxes.empty());
-}
-
-TEST_F(FetcherTest, BodyWithoutAnnouncedLengthIsTheWholeAnswer)
-{
-    CScriptedServer::Publish(Path("mensaje.txt"), 200, std::string(3000, 'n'), Delivery::NoLength);
-    auto fetcher = MakeFetcher();
-    int changed = -1;
-    EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_OBTAINED);
-    EXPECT_EQ(ReadBytes("mensaje.txt"), std::string(3000, 'n'));
-}
-
-TEST_F(FetcherTest, StatusClasses)
-{
-    auto fetcher = MakeFetcher();
-    int changed = -1;
-
-    CScriptedServer::Publish(Path("a.txt"), 204, "");
-    EXPECT_EQ(Fetch(*fetcher, "a.txt", changed), FETCH_OBTAINED);
-    EXPECT_EQ(changed, 1);
-    EXPECT_EQ(ReadBytes("a.txt"), "");
-
-    CScriptedServer::Publish(Path("b.txt"), 200, "");
-    EXPECT_EQ(Fetch(*fetcher, "b.txt", changed), FETCH_OBTAINED);
-    EXPECT_EQ(changed, 1);
-    EXPECT_EQ(ReadBytes("b.txt"), "");
-
-    CScriptedServer::Publish(Path("c.txt"), 600, "seiscientos");
-    EXPECT_EQ(Fetch(*fetcher, "c.txt", changed), FETCH_OBTAINED);
-    EXPECT_EQ(ReadBytes("c.txt"), "seiscientos");
-
-    WriteBytes("d.txt", "local");
-    CScriptedServer::Publish(Path("d.txt"), 302, "moved", Delivery::Plain, 0, Path("c.txt"));
-    EXPECT_EQ(Fetch(*fetcher, "d.txt", changed), FETCH_NOT_PUBLISHED);
-    EXPECT_EQ(changed, 0);
-    EXPECT_EQ(ReadBytes("d.txt"), "local");
-
-    CScriptedServer::Publish(Path("d.txt"), 404, "missing");
-    EXPECT_EQ(Fetch(*fetcher, "d.txt", changed), FETCH_NOT_PUBLISHED);
-    EXPECT_EQ(ReadBytes("d.txt"), "local");
-
-    CScriptedServer::Publish(Path("d.txt"), 503, "busy");
-    EXPECT_EQ(Fetch(*fetcher, "d.txt", changed), FETCH_FAILED);
-    EXPECT_EQ(ReadBytes("d.txt"), "local");
-
-    EXPECT_TRUE(m_boxes.empty());
-    // Each file once: no redirection followed.
-    EXPECT_EQ(CScriptedServer::RequestLines().size(), 6u);
-}
-
-TEST_F(FetcherTest, CutBodyKeepsTheLocalCopyAndLeavesTheBuffer)
-{
-    const std::string body(4000, 'c');
-    CScriptedServer::Publish(Path("mensaje.txt"), 200, body, Delivery::Cut);
-    auto fetcher = MakeFetcher();
-    WriteBytes("mensaje.txt", "anterior");
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(i);
+        m_boxes.boxes.clear();
+        WriteBytes("mensaje.txt", "anterior");
+        if (i >= 9)
+            CScriptedWeb::PublishSize(Path("mensaje.txt"), (1 << 20) + 1, row.delivery);
+        else
+            CScriptedWeb::Publish(Path("mensaje.txt"), row.status, row.body, row.delivery, 100, Path("c.txt"));
+        int changed = -1;
+        EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), row.result);
+        EXPECT_EQ(changed, row.result == FETCH_OBTAINED ? 1 : 0);
+        EXPECT_EQ(ReadBytes("mensaje.txt"), row.result == FETCH_OBTAINED ? row.body : "anterior");
+        EXPECT_EQ(ReadBytes("mensaje.txt").size(), row.size);
+        EXPECT_EQ(row.box ? OneInternetErrorBox() : 0ul, row.box);
+        EXPECT_EQ(m_boxes.boxes.size(), row.box ? 1u : 0u);
+    }
+    // Exactly the limit is a message file; the same again changes nothing.
+    for (const int expected : {1, 0}) {
+        CScriptedWeb::PublishSize(Path("mensaje.txt"), 1 << 20);
+        int changed = -1;
+        EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_OBTAINED);
+        EXPECT_EQ(changed, expected);
+    }
+    // No redirection was followed; "buffer.txt" that cannot be created is told.
+    EXPECT_EQ(CScriptedWeb::RequestLines().size(), std::size(rows) + 2);
+    HeldFile held("buffer.txt");
     int changed = -1;
     EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_FAILED);
-    EXPECT_EQ(changed, 0);
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "anterior");
-    ASSERT_TRUE(Exists("buffer.txt"));
-    EXPECT_EQ(ReadBytes("buffer.txt"), body.substr(0, body.size() / 2));
-    // The connection ended before the announced length.
-    const unsigned long error = ExpectOneInternetErrorBox();
-    EXPECT_TRUE(error == 12030u || error == 12031u) << error;
-    EXPECT_FALSE(m_boxes.empty() || m_boxes[0].text.ends_with(" - ")) << "a text for every error number";
-}
-
-TEST_F(FetcherTest, BufferThatCannotBeCreatedIsShownAndFailsTheFile)
-{
-    CScriptedServer::Publish(Path("mensaje.txt"), 200, "General");
-    auto fetcher = MakeFetcher();
-    CHeldFile held("buffer.txt");
-    int changed = -1;
-    EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_FAILED);
-    ExpectOneErrorBox(kFileText);
-    EXPECT_FALSE(Exists("mensaje.txt"));
-}
-
-// ---- the probe's settings ----
-
-TEST_F(FetcherTest, ProbeWaitIsTimeOutReadLeniently)
-{
-    Set(L"TimeOut", L"1500");
-    EXPECT_EQ(CMessageFetcher::ReadProbeWait(), 1500);
-    Set(L"TimeOut", L"0");
-    EXPECT_EQ(CMessageFetcher::ReadProbeWait(), 0);
-    Set(L"TimeOut", L"ninguno");
-    EXPECT_EQ(CMessageFetcher::ReadProbeWait(), 0);
-    Set(L"TimeOut", L"  250ms");
-    EXPECT_EQ(CMessageFetcher::ReadProbeWait(), 250);
-    // Longer than its 40-byte buffer.
-    Set(L"TimeOut", std::wstring(45, L'1'));
-    EXPECT_THROW(CMessageFetcher::ReadProbeWait(), CCodeException);
-}
-
-TEST_F(FetcherTest, ServerReachableOnLoopbackOnly)
-{
-    auto fetcher = MakeFetcher();
-    EXPECT_TRUE(fetcher->IsServerReachable());
-    Set(L"RemoteHost", L"localhost");
-    EXPECT_TRUE(fetcher->IsServerReachable());
-    Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid");
-    EXPECT_FALSE(fetcher->IsServerReachable());
-    Remove(L"TimeOut");
-    EXPECT_THROW(fetcher->IsServerReachable(), CCodeException);
-    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(OneErrorBox(), "No se pudo abrir el archivo.");
 }

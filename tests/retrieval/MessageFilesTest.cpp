@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -28,32 +29,35 @@ protected:
 
 } // namespace
 
-TEST_F(MessageFilesTest, IdenticalDownloadLeavesTheLocalCopyUntouched)
+TEST_F(MessageFilesTest, InstallReplacesOnlyADifferentCopy)
 {
-    WriteBytes("mensaje.txt", "Aviso de mantenimiento");
-    const auto stamp = fs::last_write_time("mensaje.txt") - std::chrono::hours(1);
-    fs::last_write_time("mensaje.txt", stamp);
-    WriteBytes("buffer.txt", "Aviso de mantenimiento");
-
-    EXPECT_EQ(InstallDownload("buffer.txt", "mensaje.txt"), 1);
-    EXPECT_FALSE(Exists("buffer.txt"));
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "Aviso de mantenimiento");
-    EXPECT_EQ(fs::last_write_time("mensaje.txt"), stamp);
-}
-
-TEST_F(MessageFilesTest, DifferentDownloadReplacesTheLocalCopy)
-{
-    // Same length, last byte different.
-    WriteBytes("comercia.txt", "Oferta A");
-    WriteBytes("buffer.txt", "Oferta B");
-    EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 0);
-    EXPECT_FALSE(Exists("buffer.txt"));
-    EXPECT_EQ(ReadBytes("comercia.txt"), "Oferta B");
-
-    // Different length.
-    WriteBytes("buffer.txt", "Oferta B ampliada");
-    EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 0);
-    EXPECT_EQ(ReadBytes("comercia.txt"), "Oferta B ampliada");
+    struct Row {
+        const char* local;  // null: no local copy
+        std::string download;
+        int result;
+    };
+    const Row rows[] = {
+        {"Aviso de mantenimiento", "Aviso de mantenimiento", 1},
+        {"Oferta A", "Oferta B", 0},  // same length, last byte different
+        {"Oferta B", "Oferta B ampliada", 0},
+        {nullptr, std::string("uno\0dos", 7), 0},
+        {"", "", 1},
+    };
+    for (const Row& row : rows) {
+        auto stamp = fs::file_time_type::min();
+        if (row.local) {
+            WriteBytes("mensaje.txt", row.local);
+            stamp = fs::last_write_time("mensaje.txt") - std::chrono::hours(1);
+            fs::last_write_time("mensaje.txt", stamp);
+        }
+        WriteBytes("buffer.txt", row.download);
+        EXPECT_EQ(InstallDownload("buffer.txt", "mensaje.txt"), row.result) << row.download;
+        EXPECT_FALSE(Exists("buffer.txt"));
+        EXPECT_EQ(ReadBytes("mensaje.txt"), row.download);
+        // An identical copy is not even touched; a new one is.
+        EXPECT_EQ(fs::last_write_time("mensaje.txt") == stamp, row.result == 1);
+        fs::remove("mensaje.txt");
+    }
 
     // Differences beyond the first comparison chunk count too.
     std::string big(3 * 1024 * 1024 + 17, 'x');
@@ -61,35 +65,12 @@ TEST_F(MessageFilesTest, DifferentDownloadReplacesTheLocalCopy)
     big[big.size() - 2] = 'y';
     WriteBytes("buffer.txt", big);
     EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 0);
-    EXPECT_EQ(ReadBytes("comercia.txt"), big);
     WriteBytes("buffer.txt", big);
     EXPECT_EQ(InstallDownload("buffer.txt", "comercia.txt"), 1);
-}
 
-TEST_F(MessageFilesTest, DownloadWithoutLocalCopyBecomesIt)
-{
-    WriteBytes("buffer.txt", std::string("uno\0dos", 7));
-    EXPECT_EQ(InstallDownload("buffer.txt", "mensaje.txt"), 0);
-    EXPECT_FALSE(Exists("buffer.txt"));
-    EXPECT_EQ(ReadBytes("mensaje.txt"), std::string("uno\0dos", 7));
-
-    // Empty download over an empty copy: identical.
-    WriteBytes("vacio.txt", "");
-    WriteBytes("buffer.txt", "");
-    EXPECT_EQ(InstallDownload("buffer.txt", "vacio.txt"), 1);
-    EXPECT_FALSE(Exists("buffer.txt"));
-}
-
-TEST_F(MessageFilesTest, MissingDownloadRaisesFileOpenCode)
-{
-    WriteBytes("mensaje.txt", "texto");
-    try {
-        InstallDownload("buffer.txt", "mensaje.txt");
-        FAIL() << "no exception";
-    } catch (const CCodeException& e) {
-        EXPECT_EQ(e.Code(), -1000);
-    }
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "texto");
+    // No download to install: code -1000, the copy stays.
+    EXPECT_THROW(InstallDownload("buffer.txt", "comercia.txt"), CCodeException);
+    EXPECT_EQ(ReadBytes("comercia.txt"), big);
 }
 
 #ifdef _WIN32
@@ -101,126 +82,78 @@ TEST_F(MessageFilesTest, LockedLocalCopyIsKeptAndReported)
     const HANDLE other = CreateFileW(L"mensaje.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     EXPECT_THROW(InstallDownload("buffer.txt", "mensaje.txt"), CFileException);
-    CloseHandle(other);
-
-    // Nothing was lost: the old copy and the download are both still there.
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "texto viejo");
-    EXPECT_EQ(ReadBytes("buffer.txt"), "texto nuevo y distinto");
-
     // A locked file gives no text either, and cannot take the no-messages text.
-    const HANDLE again = CreateFileW(L"mensaje.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     std::string text = "antes";
     ReadTextFile("mensaje.txt", text);
     EXPECT_EQ(text, "");
-    try {
-        WriteNoMessagesText("mensaje.txt");
-        FAIL() << "no exception";
-    } catch (const CCodeException& e) {
-        EXPECT_EQ(e.Code(), -1000);
-    }
-    CloseHandle(again);
+    EXPECT_THROW(WriteNoMessagesText("mensaje.txt"), CCodeException);
+    CloseHandle(other);
+    // Nothing was lost: the old copy and the download are both still there.
     EXPECT_EQ(ReadBytes("mensaje.txt"), "texto viejo");
+    EXPECT_EQ(ReadBytes("buffer.txt"), "texto nuevo y distinto");
 }
 #else
 TEST_F(MessageFilesTest, ReplacementNeverLeavesTheLocalCopyMissing)
 {
-    const std::string oldText(4096, 'a');
-    const std::string newText(8192, 'b');
-    WriteBytes("mensaje.txt", oldText);
-
+    const std::string texts[] = {std::string(4096, 'a'), std::string(8192, 'b')};
+    WriteBytes("mensaje.txt", texts[0]);
     std::atomic<bool> done{false};
-    std::atomic<int> seenMissing{0}, seenOther{0}, reads{0};
+    std::atomic<int> torn{0}, reads{0};
     std::thread reader([&] {
-        while (!done) {
+        for (; !done; ++reads) {
             std::FILE* f = std::fopen("mensaje.txt", "rb");
-            if (!f) {
-                ++seenMissing;
-                continue;
-            }
             std::string content;
             char buffer[4096];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
-            std::fclose(f);
-            if (content != oldText && content != newText) ++seenOther;
-            ++reads;
+            for (std::size_t n; f && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) content.append(buffer, n);
+            if (f) std::fclose(f);
+            if (content != texts[0] && content != texts[1]) ++torn;  // missing, or neither
         }
     });
     for (int i = 0; i < 300; ++i) {
-        WriteBytes("buffer.txt", i % 2 ? oldText : newText);
+        WriteBytes("buffer.txt", texts[(i + 1) % 2]);
         ASSERT_EQ(InstallDownload("buffer.txt", "mensaje.txt"), 0);
     }
     done = true;
     reader.join();
-    EXPECT_EQ(seenMissing, 0);
-    EXPECT_EQ(seenOther, 0);
+    EXPECT_EQ(torn, 0);
     EXPECT_GT(reads, 0);
 }
 #endif
 
-TEST_F(MessageFilesTest, ReadTextFileStopsAtNulAndKeepsTextForEmptyFiles)
+TEST_F(MessageFilesTest, TextsOfTheCategoryFiles)
 {
-    WriteBytes("mensaje.txt", std::string("visible\0oculto", 14));
-    std::string text;
-    ReadTextFile("mensaje.txt", text);
-    EXPECT_EQ(text, "visible");
-
-    WriteBytes("vacio.txt", "");
-    text.clear();
-    ReadTextFile("vacio.txt", text);
-    EXPECT_EQ(text, "");
-
-    text = "previo";
+    const std::string accents = "Informaci\xF3n: ma\xF1" "ana habr\xE1 corte.\r\n";
+    const std::pair<std::string, std::string> contents[] = {
+        {std::string("visible\0oculto", 14), "visible"}, {accents, accents}, {"", ""}};
+    for (const auto& [content, text] : contents) {
+        WriteBytes("mensaje.txt", content);
+        std::string read;
+        ReadTextFile("mensaje.txt", read);
+        EXPECT_EQ(read, text);
+    }
+    std::string text = "previo";
     ReadTextFile("no-existe.txt", text);
     EXPECT_EQ(text, "");
 
-    const std::string accents = "Informaci\xF3n: ma\xF1" "ana habr\xE1 corte.\r\n";
-    WriteBytes("acentos.txt", accents);
-    ReadTextFile("acentos.txt", text);
-    EXPECT_EQ(text, accents);
-}
-
-TEST_F(MessageFilesTest, WorkstationFilesFollowTheKitIdentifier)
-{
-    CMessageFiles files([](std::string& kitId) {
-        kitId = kKitId;
-        return true;
-    });
-    files.WriteNoMessagesFile(kOperativoExtension);
-    ASSERT_TRUE(Exists("202AB123.txt"));
-    EXPECT_EQ(ReadBytes("202AB123.txt"), "No hay mensajes para este puesto de trabajo.");
-    EXPECT_EQ(ReadBytes("202AB123.txt").size(), 44u);
-
-    std::string text;
-    files.GetOperativoText(text);
-    EXPECT_EQ(text, kNoMessagesText);
-    // Known identifier, file absent: empty text.
+    // With a kit identifier: the workstation's files, absent until written.
+    CMessageFiles files([](std::string& kitId) { return kitId = kKitId, true; });
     files.GetAdministrativoText(text);
     EXPECT_EQ(text, "");
-
-    WriteBytes("202AB123.adm", "Factura pendiente");
-    files.GetAdministrativoText(text);
-    EXPECT_EQ(text, "Factura pendiente");
-
-    WriteBytes("mensaje.txt", "General");
-    WriteBytes("comercia.txt", "Comercial");
-    files.GetGeneralText(text);
-    EXPECT_EQ(text, "General");
-    files.GetComercialText(text);
-    EXPECT_EQ(text, "Comercial");
-}
-
-TEST_F(MessageFilesTest, WithoutKitIdentifierNoWorkstationFileExists)
-{
-    CMessageFiles files([](std::string&) { return false; });
-    files.WriteNoMessagesFile(kAdministrativoExtension);
     files.WriteNoMessagesFile(kOperativoExtension);
-    EXPECT_TRUE(fs::is_empty(fs::current_path()));
-
-    std::string text;
+    EXPECT_EQ(ReadBytes("202AB123.txt"), std::string(kNoMessagesText, 44));
     files.GetOperativoText(text);
     EXPECT_EQ(text, kNoMessagesText);
-    files.GetAdministrativoText(text);
+    WriteBytes("comercia.txt", accents);
+    files.GetComercialText(text);
+    EXPECT_EQ(text, accents);
+
+    // Without one: no workstation file ever exists, both read the no-messages text.
+    fs::remove("202AB123.txt");
+    CMessageFiles none([](std::string&) { return false; });
+    none.WriteNoMessagesFile(kAdministrativoExtension);
+    none.WriteNoMessagesFile(kOperativoExtension);
+    EXPECT_FALSE(Exists("202AB123.txt") || Exists("202AB123.adm"));
+    none.GetAdministrativoText(text);
     EXPECT_EQ(text, kNoMessagesText);
 }
 

@@ -186,3 +186,51 @@ private:
 };
 
 } // namespace testing_support
+
+#include <shellapi.h>
+
+namespace testing_support {
+
+// Whether the shell holds an icon of `window` with `id`: only an existing icon can be changed.
+inline bool ShellHasIcon(HWND window, UINT id)
+{
+    NOTIFYICONDATAW probe{};
+    probe.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    probe.hWnd = window;
+    probe.uID = id;
+    return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+// Another program's icon, held for a whole suite as on a desktop: the notification area then
+// never empties, and an empty one costs Wine a two-second wait each time.
+class TrayKeeper : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        m_window = CreateWindowExW(0, L"STATIC", L"keeper", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }));
+        NOTIFYICONDATAW nid = Icon();
+        nid.uFlags = NIF_ICON;
+        nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &nid));
+    }
+    void TearDown() override
+    {
+        NOTIFYICONDATAW nid = Icon();
+        Shell_NotifyIconW(NIM_DELETE, &nid);
+        DestroyWindow(m_window);
+    }
+
+private:
+    NOTIFYICONDATAW Icon() const
+    {
+        NOTIFYICONDATAW nid{};
+        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+        nid.hWnd = m_window;
+        nid.uID = 1;
+        return nid;
+    }
+    HWND m_window = nullptr;
+};
+
+} // namespace testing_support

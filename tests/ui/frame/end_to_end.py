@@ -9,24 +9,19 @@ display that the Wine runner uses is saved as notelia-e2e-screen.png in the curr
 and "done" tells the test. The server lives in this process and ends with it.
 """
 import errno
-import functools
-import http.server
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "retrieval"))
+import http_server  # noqa: E402 - the one scripted web server of the suites
 
 PORT = 80
 BIND_WAIT_SECONDS = 120
 ARTEFACT = "notelia-e2e-screen.png"
-
-
-class Handler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, fmt, *args):
-        sys.stderr.write("server: " + (fmt % args) + "\n")
 
 
 def bind(root):
@@ -34,7 +29,7 @@ def bind(root):
     deadline = time.monotonic() + BIND_WAIT_SECONDS
     while True:
         try:
-            return http.server.ThreadingHTTPServer(("127.0.0.1", PORT), functools.partial(Handler, directory=root))
+            return http_server.make_server(PORT, root)
         except OSError as error:
             if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
                 raise
@@ -66,8 +61,6 @@ def main():
     os.makedirs(serve)
     os.makedirs(shots)
     server = bind(root)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
     env = dict(os.environ, NOTELIA_E2E_SERVE_DIR=serve, NOTELIA_E2E_SHOT_DIR=shots)
     ready = os.path.join(shots, "ready")
     done = os.path.join(shots, "done")

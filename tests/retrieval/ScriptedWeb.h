@@ -1,0 +1,29 @@
+// The test's side of the scripted web server (http_server.py) that runs beside the test
+// program. Needs Windows Sockets started (testing_support::WinsockEnvironment).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class CScriptedWeb {
+public:
+    // Ports from the wrapper's environment; 0 when not run under the wrapper.
+    static unsigned short Port();
+    static unsigned short DownPort();
+
+    // How a body is delivered (http_server.py tells each); `piece` is the piece's size, or the
+    // milliseconds between dripped bytes.
+    enum class Delivery { Plain, Pieces, Cut, NoLength, Silent, Stall, Drip };
+
+    static void Publish(const std::string& path, int status, const std::string& body,
+                        Delivery delivery = Delivery::Plain, int piece = 0, const std::string& location = "");
+    // A body of `size` bytes made by the server itself.
+    static void PublishSize(const std::string& path, std::size_t size, Delivery delivery = Delivery::Plain);
+    static void Reset();
+    // Request lines ("GET /zandu/mensaje.txt HTTP/1.0"), with `agents` a tab and the agent.
+    static std::vector<std::string> RequestLines(bool agents = false);
+};
+
+} // namespace testing_support
