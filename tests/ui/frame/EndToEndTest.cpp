@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include "app/Identity.h"
+#include "res/resource.h"
 #include "tests/support/TestFiles.h"
 #include "tests/ui/frame/FrameTestSupport.h"
 #include "tests/ui/frame/ProgramDriver.h"
@@ -120,6 +121,19 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
         const auto selected = static_cast<int>(SendMessageW(selector, CB_GETCURSEL, 0, 0));
         // Información General, as the frame's own suite names the selector's items.
         EXPECT_EQ(selected, 2);
+
+        // A help-desk request through the real dialog reaches the mail sink.
+        PostMessageW(frame, WM_COMMAND, ID_FILE_SEND, 0);
+        HWND dialog = nullptr;
+        ASSERT_TRUE(WaitFor(process, [&] { return (dialog = FindWindowW(L"#32770", L"Enviar Mensaje")) != nullptr; }, 10000));
+        SendMessageW(GetDlgItem(dialog, IDC_SEND_CONTACT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Juan P\u00E9rez"));
+        SendMessageW(GetDlgItem(dialog, IDC_SEND_TEXT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"No llegan los mensajes."));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SEND_BUTTON, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SEND_BUTTON)));
+        EXPECT_TRUE(WaitFor(process, [&] { return !IsWindow(dialog); }, 30000));
+        const std::string mail = ReadBytes(WinePath(shotDir.c_str()) + "\\mail.eml");
+        EXPECT_NE(mail.find("\r\nTo: soporte@example.com\r\n"), std::string::npos) << mail;
+        EXPECT_NE(mail.find("\r\nContacto: Juan P\xE9rez\r\n"), std::string::npos) << mail;
 
         // The wrapper photographs the screen, then tells.
         WriteBytes(WinePath(shotDir.c_str()) + "\\ready", "");

@@ -4,7 +4,8 @@
     end_to_end.py -- <emulator...> <test.exe> [args...]
 
 The server publishes the directory that the test fills (NOTELIA_E2E_SERVE_DIR, served as
-/zandu/). When the test has written "ready" into NOTELIA_E2E_SHOT_DIR, the screen of the
+/zandu/); a mail sink on 127.0.0.1:25, with the program's account, writes what it receives
+to mail.eml in NOTELIA_E2E_SHOT_DIR. When the test has written "ready" into NOTELIA_E2E_SHOT_DIR, the screen of the
 display that the Wine runner uses is saved as notelia-e2e-screen.png in the current directory,
 and "done" tells the test. The server lives in this process and ends with it.
 """
@@ -16,8 +17,11 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "retrieval"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "..", "retrieval"), os.path.join(HERE, "..", "..", "mail")]
 import http_server  # noqa: E402 - the one scripted web server of the suites
+import smtp_peer  # noqa: E402 - the real SMTP peer's account and prompts
+from aiosmtpd.controller import Controller  # noqa: E402
 
 PORT = 80
 BIND_WAIT_SECONDS = 120
@@ -34,6 +38,23 @@ def bind(root):
             if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
                 raise
             time.sleep(0.5)
+
+
+class MailSink:
+    def __init__(self, folder):
+        self.folder = folder
+
+    async def handle_DATA(self, server, session, envelope):
+        part = os.path.join(self.folder, "mail.eml.part")
+        with open(part, "wb") as f:
+            f.write(envelope.original_content or envelope.content)
+        os.replace(part, os.path.join(self.folder, "mail.eml"))
+        return "250 OK"
+
+
+class SinkController(Controller):
+    def factory(self):
+        return smtp_peer.PeerSMTP(self.handler, **self.SMTP_kwargs)
 
 
 def display_of(command):
@@ -61,6 +82,9 @@ def main():
     os.makedirs(serve)
     os.makedirs(shots)
     server = bind(root)
+    sink = SinkController(MailSink(shots), hostname="127.0.0.1", port=25, auth_require_tls=False,
+                          authenticator=smtp_peer.authenticate)
+    sink.start()
     env = dict(os.environ, NOTELIA_E2E_SERVE_DIR=serve, NOTELIA_E2E_SHOT_DIR=shots)
     ready = os.path.join(shots, "ready")
     done = os.path.join(shots, "done")
@@ -82,6 +106,7 @@ def main():
                 open(done, "w").close()
         return status
     finally:
+        sink.stop()
         server.shutdown()
         server.server_close()
         shutil.rmtree(root, ignore_errors=True)
