@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mail/Base64Coder.h"
@@ -264,6 +265,29 @@ TEST(ScriptedSmtp, ReconnectDisconnectAndDestruction)
         ASSERT_TRUE(destroyed.Connect("127.0.0.1", CMailConnection::None, "", "", polite.Port()));
     }
     EXPECT_NE(polite.Transcript().find("QUIT\r\n"), std::string::npos);
+}
+
+TEST(MailSocket, APendingConnectEndsOnItsTimeOutOrAtOnceOnShutdown)
+{
+    const testing_support::CFullListener silent;
+    const net::Address& address = silent.address;
+
+    using Clock = std::chrono::steady_clock;
+    net::CSocket pending;
+    ASSERT_TRUE(pending.OpenStream());
+    auto start = Clock::now();
+    EXPECT_FALSE(pending.Connect(address, 300));
+    EXPECT_TRUE(net::IsTimedOut(net::LastSocketError()));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+
+    // Another thread's Shutdown, before or during the wait, ends it long before its time-out.
+    net::CSocket stopped;
+    ASSERT_TRUE(stopped.OpenStream());
+    start = Clock::now();
+    std::thread stopper([&] { stopped.Shutdown(); });
+    EXPECT_FALSE(stopped.Connect(address, 60000));
+    stopper.join();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(MailSocket, ConnectFailures)

@@ -166,4 +166,21 @@ std::string CScriptedServer::Transcript()
     return m_Transcript;
 }
 
+CFullListener::CFullListener()
+{
+    sockaddr_in bound{};
+#ifdef _WIN32
+    int size = sizeof bound;
+#else
+    socklen_t size = sizeof bound;
+#endif
+    if (!m_listen.OpenStream() || !net::Resolve("127.0.0.1", 0, address) || !m_listen.Bind(address) ||
+        listen(Native(m_listen.Handle()), 0) != 0 ||
+        getsockname(Native(m_listen.Handle()), reinterpret_cast<sockaddr*>(&bound), &size) != 0)
+        throw std::runtime_error("full listener: cannot listen");
+    std::memcpy(address.bytes, &bound, sizeof bound);
+    if (!m_queued.OpenStream() || !m_queued.Connect(address, 5000))
+        throw std::runtime_error("full listener: cannot fill the queue");
+}
+
 } // namespace testing_support

@@ -57,4 +57,16 @@ private:
 // Bytes waiting unread on a socket.
 unsigned long PendingBytes(MailSocketHandle socket);
 
+// A listener on 127.0.0.1 whose one-place queue is full: a further connection request stays
+// unanswered for the object's lifetime, as a silent host's would.
+class CFullListener {
+public:
+    CFullListener();
+    net::Address address;
+
+private:
+    net::CSocket m_listen;
+    net::CSocket m_queued;
+};
+
 } // namespace testing_support
