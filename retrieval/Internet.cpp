@@ -1,12 +1,12 @@
 #include "retrieval/Internet.h"
 
-#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
 
 #include "app/ErrorText.h"
+#include "net/Socket.h"
 #include "win/TextCodec.h"
 
 namespace {
@@ -93,14 +93,8 @@ void CHttpFile::Wait()
 
 void CHttpFile::Connect()
 {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(m_target.host.c_str(), std::to_string(m_target.port).c_str(), &hints, &found) != 0 || !found)
-        Fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
-    const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> address(found, &freeaddrinfo);
+    net::Address address;
+    if (!net::Resolve(m_target.host.c_str(), m_target.port, address)) Fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
 
     m_socket.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!m_socket) Fail(ERROR_INTERNET_CANNOT_CONNECT);
@@ -109,7 +103,7 @@ void CHttpFile::Connect()
     // Non-blocking from here on: every wait goes through Wait.
     if (WSAEventSelect(m_socket.get(), m_hEvent, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0)
         Fail(ERROR_INTERNET_CANNOT_CONNECT);
-    if (connect(m_socket.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) return;
+    if (connect(m_socket.get(), reinterpret_cast<const sockaddr*>(address.bytes), sizeof address.bytes) == 0) return;
     if (WSAGetLastError() != WSAEWOULDBLOCK) Fail(ERROR_INTERNET_CANNOT_CONNECT);
     for (;;) {
         Wait();
