@@ -19,10 +19,16 @@ namespace {
 using Native = SOCKET;
 using Length = int;
 constexpr int kSendFlags = 0;
+constexpr int kInProgress = WSAEWOULDBLOCK;
+constexpr int kTimedOut = WSAETIMEDOUT;
+constexpr int kInterrupted = WSAEINTR;
 #else
 using Native = int;
 using Length = socklen_t;
 constexpr int kSendFlags = MSG_NOSIGNAL;
+constexpr int kInProgress = EINPROGRESS;
+constexpr int kTimedOut = ETIMEDOUT;
+constexpr int kInterrupted = EINTR;
 #endif
 
 Native N(SocketHandle h)
@@ -127,15 +133,20 @@ bool CSocket::OpenRawIcmp()
     return m_handle != kNoSocket;
 }
 
-bool CSocket::WaitReadable(std::uint32_t milliseconds, bool& readable)
+bool CSocket::Wait(bool forWriting, std::uint32_t milliseconds, bool& ready)
 {
-    fd_set read;
-    FD_ZERO(&read);
-    FD_SET(N(m_handle), &read);
+    // A failed connect shows in the exception set, not the write set.
+    fd_set wanted;
+    fd_set failed;
+    FD_ZERO(&wanted);
+    FD_ZERO(&failed);
+    FD_SET(N(m_handle), &wanted);
+    FD_SET(N(m_handle), &failed);
     timeval limit = TimeLimit(milliseconds);
-    const int ready = select(0, &read, nullptr, nullptr, &limit);
-    if (ready == SOCKET_ERROR) return false;
-    readable = ready > 0;
+    const int count = forWriting ? select(0, nullptr, &wanted, &failed, &limit)
+                                 : select(0, &wanted, nullptr, nullptr, &limit);
+    if (count == SOCKET_ERROR) return false;
+    ready = count > 0;
     return true;
 }
 
@@ -158,27 +169,6 @@ bool CSocket::SetBlocking(bool blocking)
     u_long on = blocking ? 0 : 1;
     return ioctlsocket(N(m_handle), FIONBIO, &on) == 0;
 }
-
-bool CSocket::WaitConnected(std::uint32_t milliseconds, bool& ended)
-{
-    fd_set written;
-    fd_set failed;
-    FD_ZERO(&written);
-    FD_ZERO(&failed);
-    FD_SET(N(m_handle), &written);
-    FD_SET(N(m_handle), &failed);
-    timeval limit = TimeLimit(milliseconds);
-    const int ready = select(0, nullptr, &written, &failed, &limit);
-    if (ready == SOCKET_ERROR) return false;
-    ended = ready > 0;
-    return true;
-}
-
-namespace {
-constexpr int kInProgress = WSAEWOULDBLOCK;
-constexpr int kTimedOut = WSAETIMEDOUT;
-constexpr int kInterrupted = WSAEINTR;
-} // namespace
 
 #else
 
@@ -228,17 +218,17 @@ bool CSocket::OpenRawIcmp()
     return m_handle != kNoSocket;
 }
 
-bool CSocket::WaitReadable(std::uint32_t milliseconds, bool& readable)
+bool CSocket::Wait(bool forWriting, std::uint32_t milliseconds, bool& ready)
 {
     // poll rather than select: no limit on the descriptor's number.
-    pollfd entry{m_handle, POLLIN, 0};
+    pollfd entry{m_handle, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
     const int limit = milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
-    int ready;
+    int count;
     do {
-        ready = poll(&entry, 1, limit);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return false;
-    readable = ready > 0;
+        count = poll(&entry, 1, limit);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) return false;
+    ready = count > 0;
     return true;
 }
 
@@ -259,24 +249,6 @@ bool CSocket::SetBlocking(bool blocking)
     const int flags = fcntl(m_handle, F_GETFL);
     return flags >= 0 && fcntl(m_handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
 }
-
-bool CSocket::WaitConnected(std::uint32_t milliseconds, bool& ended)
-{
-    pollfd entry{m_handle, POLLOUT, 0};
-    int ready;
-    do {
-        ready = poll(&entry, 1, static_cast<int>(milliseconds));
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return false;
-    ended = ready > 0;
-    return true;
-}
-
-namespace {
-constexpr int kInProgress = EINPROGRESS;
-constexpr int kTimedOut = ETIMEDOUT;
-constexpr int kInterrupted = EINTR;
-} // namespace
 
 #endif
 
@@ -307,7 +279,7 @@ bool CSocket::Connect(const Address& address, std::uint32_t milliseconds)
             error = kTimedOut;
             for (std::uint32_t waited = 0; waited < milliseconds && !m_bShutDown; waited += kSlice) {
                 bool ended = false;
-                if (!WaitConnected(kSlice, ended)) {
+                if (!Wait(true, kSlice, ended)) {
                     error = LastSocketError();
                     break;
                 }

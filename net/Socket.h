@@ -62,7 +62,7 @@ public:
     // The byte count of one datagram, -1 on error.
     int ReceiveFrom(void* buffer, std::size_t capacity);
     // `readable` is false when `milliseconds` passed without data.
-    bool WaitReadable(std::uint32_t milliseconds, bool& readable);
+    bool WaitReadable(std::uint32_t milliseconds, bool& readable) { return Wait(false, milliseconds, readable); }
     // The receive and then the send time-out.
     bool SetTimeOuts(std::uint32_t milliseconds);
     bool SetNonBlocking();
@@ -79,8 +79,8 @@ public:
 private:
     // Switches between blocking and non-blocking mode.
     bool SetBlocking(bool blocking);
-    // Waits until a pending connect has ended; false on time-out.
-    bool WaitConnected(std::uint32_t milliseconds, bool& ended);
+    // Until the socket can be read, or (`forWriting`) until a pending connect has ended.
+    bool Wait(bool forWriting, std::uint32_t milliseconds, bool& ready);
     // The pending error of the socket (SO_ERROR).
     int PendingError();
 
