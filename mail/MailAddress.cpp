@@ -45,3 +45,8 @@ std::string CMailAddress::FormatMailAddress(bool encode, const std::string& char
     const std::string name = encode ? EncodeHeaderText(FriendlyName, charset) : FriendlyName;
     return name + " <" + EmailAddress + ">";
 }
+
+bool IsSafeMailAddress(const std::string& address)
+{
+    return address.find_first_of(std::string("\r\n<>\0", 5)) == std::string::npos;
+}

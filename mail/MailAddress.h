@@ -20,3 +20,7 @@ public:
 };
 
 std::string TrimBlanks(const std::string& text);
+
+// Whether an address can stand in a MAIL FROM or RCPT TO command: CR or LF would end the
+// command early, NUL would cut it, angle brackets would end the path.
+bool IsSafeMailAddress(const std::string& address);

@@ -32,12 +32,6 @@ bool IsPlainHostName(const std::string& name)
     return true;
 }
 
-// CR or LF would end the command early, NUL would cut it, brackets would end the path.
-bool IsSafeAddress(const std::string& address)
-{
-    return address.find_first_of(std::string("\r\n<>\0", 5)) == std::string::npos;
-}
-
 // The code at the start of a reply line: its first three characters, all digits. A line
 // without one never counts as any expected reply.
 bool ParseCode(const char* line, std::size_t length, int& code)
@@ -86,7 +80,7 @@ void CMailConnection::Report(const char* format, int error)
     SetMailLastError(error);
 }
 
-bool CMailConnection::SendText(const std::string& text)
+bool CMailConnection::SendText(std::string_view text)
 {
     if (m_bAborted) {
         SetMailLastError(kErrorOperationAborted);
@@ -260,9 +254,9 @@ bool CMailConnection::AuthLoginPlain(const std::string& userName, const std::str
 bool CMailConnection::SendMailMessage(CMailMessage& message)
 {
     // Refused before anything is sent: such an address would smuggle text into the command.
-    bool safe = IsSafeAddress(message.From.EmailAddress);
+    bool safe = IsSafeMailAddress(message.From.EmailAddress);
     for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
-        for (const auto& address : *list) safe = safe && IsSafeAddress(address.EmailAddress);
+        for (const auto& address : *list) safe = safe && IsSafeMailAddress(address.EmailAddress);
     if (!safe) {
         // No reply text: callers show the user their own words for it.
         LastReplyText.clear();
@@ -360,7 +354,7 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
             fail("header");
             return false;
         }
-        if (!SendText(std::string(buffer, length))) {
+        if (!SendText(std::string_view(buffer, length))) {
             fail("header");
             result = false;
         }
@@ -371,7 +365,7 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
         fail("body");
         return false;
     }
-    if (length && !SendText(std::string(buffer, length))) {
+    if (length && !SendText(std::string_view(buffer, length))) {
         fail("body");
         result = false;
     }
@@ -384,7 +378,7 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
             fail("footer");
             return false;
         }
-        if (!SendText(std::string(buffer, length))) {
+        if (!SendText(std::string_view(buffer, length))) {
             fail("footer");
             result = false;
         }

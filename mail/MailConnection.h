@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "mail/MailMessage.h"
 #include "mail/MailSocket.h"
@@ -38,7 +39,6 @@ public:
     // May be called from any thread: the session running on another thread fails at its
     // next wait or send, at once (its socket is shut down). A connect under way ends first.
     void Abort();
-    bool Aborted() const { return m_bAborted; }
 
     bool Connected = false;
     std::string LastReplyText;
@@ -68,7 +68,7 @@ protected:
     std::size_t ReplyBufferCapacity() const { return m_nReplyCapacity; }
 
 private:
-    bool SendText(const std::string& text);
+    bool SendText(std::string_view text);
     void DisconnectKeepingReply();
     // NotifyError with `format` (which may hold one %d for `error`); the thread's last error
     // is `error` afterwards, whatever the hook did.

@@ -4,6 +4,7 @@
 
 #include "app/ErrorReport.h"
 #include "app/Settings.h"
+#include "mail/MailAddress.h"
 #include "mail/MailConnection.h"
 #include "mail/MailPlatform.h"
 #include "res/resource.h"
@@ -30,12 +31,6 @@ constexpr char kBadRecipient[] = "La dirección del destinatario no es válida."
 // The fields a session runs with; the user may not change them meanwhile.
 constexpr int kInputs[] = {IDC_SEND_RECIPIENT, IDC_SEND_CONTACT, IDC_SEND_PHONES, IDC_SEND_EMAIL,
                            IDC_SEND_SUBJECT,   IDC_SEND_TEXT,    IDC_SEND_BUTTON};
-
-// What the mail layer refuses in an address (it would end or cut the command).
-bool IsUsableAddress(const std::string& address)
-{
-    return address.find_first_of(std::string("\r\n<>\0", 5)) == std::string::npos;
-}
 
 } // namespace
 
@@ -155,7 +150,7 @@ void CSendMessageDlg::OnSend()
         return;
     }
     std::string email = ControlText(IDC_SEND_EMAIL);
-    if (!IsUsableAddress(email)) {
+    if (!IsSafeMailAddress(email)) {
         ShowMessageBox(Handle(), kBadSender, kErrorCaption, kInfoBoxFlags);
         return;
     }
@@ -164,7 +159,7 @@ void CSendMessageDlg::OnSend()
     if (!m_bIdentityObtained && GetInstallationIdentity(m_identity)) m_bIdentityObtained = true;
     const std::string server = ReadSetting("MailServer", 100);
     const std::string& recipient = m_entries[static_cast<std::size_t>(selected)].address;
-    if (!IsUsableAddress(recipient)) {
+    if (!IsSafeMailAddress(recipient)) {
         ReportErrorText(Handle(), kBadRecipient);
         return;
     }
