@@ -76,17 +76,28 @@ void WriteSetting(const char* valueName, const std::string& text, bool withTermi
         throw CCodeException(ERR_REGISTRY_WRITE);
 }
 
-std::string ConfigFilePath()
+namespace {
+
+// Wide all the way: the working folder lies in the user's profile, whose name need not fit
+// in Windows-1252.
+std::wstring ConfigFilePathW()
 {
     wchar_t directory[500] = {};
     GetCurrentDirectoryW(500, directory);
-    return NarrowCp1252(directory) + "\\" + kConfigFileName;
+    return std::wstring(directory) + L"\\" + WidenCp1252(kConfigFileName);
+}
+
+} // namespace
+
+std::string ConfigFilePath()
+{
+    return NarrowCp1252(ConfigFilePathW());
 }
 
 int ReadConfigInt(const char* section, const char* key, int defaultValue)
 {
     return static_cast<int>(GetPrivateProfileIntW(WidenCp1252(section).c_str(), WidenCp1252(key).c_str(),
-                                                  defaultValue, WidenCp1252(ConfigFilePath()).c_str()));
+                                                  defaultValue, ConfigFilePathW().c_str()));
 }
 
 std::string ReadConfigString(const char* section, const char* key, const char* defaultValue,
@@ -95,6 +106,6 @@ std::string ReadConfigString(const char* section, const char* key, const char* d
     std::vector<wchar_t> buffer(bufferSize, L'\0');
     const DWORD n = GetPrivateProfileStringW(WidenCp1252(section).c_str(), WidenCp1252(key).c_str(),
                                              WidenCp1252(defaultValue).c_str(), buffer.data(), bufferSize,
-                                             WidenCp1252(ConfigFilePath()).c_str());
+                                             ConfigFilePathW().c_str());
     return NarrowCp1252(std::wstring_view(buffer.data(), n));
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/Settings.h"
 #include "retrieval/MessageFiles.h"
 #include "retrieval/ServerSession.h"
 
@@ -63,7 +64,7 @@ public:
     bool ReadRecipientList(std::string& text);
 
     int m_nOutcome = OUTCOME_NO_CONNECTION;
-    std::string m_strConfigFile = "notelia_param.ini";
+    std::string m_strConfigFile = kConfigFileName;
     int m_bConfigObtained = 0;
     // The connection of the running cycle; null between cycles.
     std::unique_ptr<CHttpConnection> m_pConnection;

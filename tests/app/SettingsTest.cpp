@@ -135,4 +135,13 @@ TEST(ConfigFile, IsReadFromTheCurrentDirectoryWithDefaults)
     EXPECT_EQ(ReadConfigInt("Timer", "TimerRefresh", 300), 60);
     EXPECT_EQ(ReadConfigString("MailList", "Name1", "Zandu", 100), "Soporte T\xE9" "cnico");
     EXPECT_EQ(ReadConfigString("MailList", "Name2", "Zandu", 100), "Zandu");
+
+    // A folder whose name Windows-1252 cannot hold, as a user's profile may have.
+    const auto cyrillic = dir.Path() / L"\u0414\u043C\u0438\u0442\u0440\u0438\u0439";
+    std::filesystem::create_directory(cyrillic);
+    std::filesystem::current_path(cyrillic);
+    testing_support::WriteBytes("notelia_param.ini", "[Timer]\r\nTimerRefresh=90\r\n[MailList]\r\nName1=Ventas\r\n");
+    EXPECT_EQ(ReadConfigInt("Timer", "TimerRefresh", 300), 90);
+    EXPECT_EQ(ReadConfigString("MailList", "Name1", "Zandu", 100), "Ventas");
+    std::filesystem::current_path(dir.Path());
 }
