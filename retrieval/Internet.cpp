@@ -7,7 +7,6 @@
 
 #include "app/ErrorText.h"
 #include "net/Socket.h"
-#include "win/TextCodec.h"
 
 namespace {
 
@@ -16,27 +15,16 @@ constexpr std::size_t kMaxErrorText = 99;
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kReceiveChunk = 4096;
 
-std::wstring FormatFrom(DWORD flags, HMODULE module, unsigned long error)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module,
-                                   error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n != 0 && buffer ? std::wstring(buffer, n) : std::wstring();
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-    return text;
-}
-
 // The internet library keeps its texts in its own message table; the system's describes the
 // socket and system errors. Only when neither knows the number, the program's own text.
 std::string InternetErrorText(unsigned long error)
 {
     static const HMODULE library = LoadLibraryExW(L"wininet.dll", nullptr, 0);
-    std::wstring text = library ? FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, library, error) : std::wstring();
-    if (text.empty()) text = FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error);
-    std::string narrow = text.empty() ? CErrorText().Text(0) : NarrowCp1252(text);
-    if (narrow.size() > kMaxErrorText) narrow.resize(kMaxErrorText);
-    return narrow;
+    std::string text = library ? ModuleErrorText(library, error) : std::string();
+    if (text.empty()) text = SystemErrorText(error);
+    if (text.empty()) text = CErrorText().Text(0);
+    if (text.size() > kMaxErrorText) text.resize(kMaxErrorText);
+    return text;
 }
 
 [[noreturn]] void Fail(unsigned long error)
