@@ -29,11 +29,6 @@ CReportCollector::~CReportCollector()
     t_pCollector = m_pPrevious;
 }
 
-void ShowDeferredBoxes(const std::vector<DeferredBox>& boxes)
-{
-    for (const DeferredBox& box : boxes) ShowMessageBox(box.owner, box.text, box.caption, box.flags);
-}
-
 void ReportErrorCode(HWND owner, long code)
 {
     ReportErrorText(owner, CErrorText().Text(code));

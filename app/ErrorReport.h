@@ -48,6 +48,3 @@ public:
 private:
     CReportCollector* m_pPrevious;
 };
-
-// Shows kept boxes in order, on the calling thread.
-void ShowDeferredBoxes(const std::vector<DeferredBox>& boxes);

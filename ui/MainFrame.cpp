@@ -285,7 +285,8 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         if (wParam) OnEndSession();
         return 0;
     case kDestroyMessage:
-        if (m_bDestroyPending && !m_bFetching && !m_pInnermostLoop && !m_bSessionEnded) DestroyWindow(Handle());
+        // Checked again: a cycle or a loop may have started since it was posted.
+        if (IsDestroyDue()) DestroyWindow(Handle());
         return 0;
     case kFetchDoneMessage:
         OnFetchDone();
@@ -454,11 +455,15 @@ void CMainFrame::RequestDestroy()
     DestroyIfDue();
 }
 
+bool CMainFrame::IsDestroyDue() const noexcept
+{
+    return m_bDestroyPending && !m_bFetching && !m_pInnermostLoop && !m_bSessionEnded;
+}
+
 void CMainFrame::DestroyIfDue()
 {
     // Posted: the window goes from the message loop, never under a handler still running.
-    if (m_bDestroyPending && !m_bFetching && !m_pInnermostLoop && !m_bSessionEnded)
-        PostMessageW(Handle(), kDestroyMessage, 0, 0);
+    if (IsDestroyDue()) PostMessageW(Handle(), kDestroyMessage, 0, 0);
 }
 
 void CMainFrame::ReportCaught()

@@ -112,6 +112,7 @@ private:
     void StopWorker() noexcept;
     void OnEndSession();
     void RequestDestroy();
+    bool IsDestroyDue() const noexcept;
     void DestroyIfDue();
     void ReportCaught();
     void OnMenuSelect(UINT item, UINT flags, HMENU menu);
@@ -161,6 +162,6 @@ private:
     // The window that shows the current fly-by prompt (null: the idle text shows).
     HWND m_hPromptWnd = nullptr;
     bool m_bOwnedByWindow = false;
-    // The send-message dialog while it runs; a close confirmed meanwhile waits for its end.
+    // The send-message dialog while it runs: a second send command brings it forward.
     CSendMessageDlg* m_pSendDlg = nullptr;
 };
