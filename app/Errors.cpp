@@ -40,6 +40,11 @@ std::string SystemErrorText(unsigned long osError)
 #endif
 }
 
+std::string NumberedErrorText(unsigned long number, const std::string& text)
+{
+    return "(" + std::to_string(number) + ") - " + text;
+}
+
 std::string CFileException::GetErrorMessage() const
 {
     std::string text = "Error en el archivo " + m_strFileName + ": " + SystemErrorText(m_lOsError);

@@ -79,7 +79,8 @@ struct CSendMessageDlg::Session {
     std::string FailureText() const
     {
         if (!replyText.empty()) return replyText;
-        return "(" + std::to_string(lastError) + ") - " + SystemErrorText(static_cast<unsigned long>(lastError));
+        const auto number = static_cast<unsigned long>(lastError);
+        return NumberedErrorText(number, SystemErrorText(number));
     }
 };
 

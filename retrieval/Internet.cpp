@@ -48,7 +48,7 @@ CInternetException::CInternetException(unsigned long error) : m_dwError(error), 
 
 std::string CInternetException::ErrorNumberText() const
 {
-    return "(" + std::to_string(m_dwError) + ") - " + m_strText;
+    return NumberedErrorText(m_dwError, m_strText);
 }
 
 CHttpFile::CHttpFile(const HttpTarget& target, std::string requestText)
