@@ -17,8 +17,9 @@ public:
 
     // A socket still held from an earlier attempt is closed first.
     bool Create() { return m_socket.OpenStream(); }
-    // Binds to `localAddress` first when it is given and not empty. Names that do not resolve
-    // answer false with last error 10022.
+    // Binds to `localAddress` first when it is given and not empty. A local address that does
+    // not resolve answers false with last error 10022, a server name with the resolver's error
+    // (11001 when the host is not known).
     bool Connect(const char* server, std::uint16_t port, const char* localAddress);
     bool Send(const void* data, std::size_t length) { return m_socket.Send(data, length); }
     // The byte count, 0 when the peer closed, -1 on error.

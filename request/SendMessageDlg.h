@@ -25,7 +25,8 @@ public:
     unsigned short SmtpPort = 25;
 
     bool IsSending() const noexcept { return m_worker.joinable(); }
-    // The program is closing: stops a running session and ends the dialog with IDCANCEL.
+    // The program or the Windows session is closing: stops a running session and ends the
+    // dialog with IDCANCEL. Like every stop, it waits a few seconds at most for the worker.
     void Abandon();
 
 protected:
