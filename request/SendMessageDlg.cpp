@@ -1,5 +1,6 @@
 #include "request/SendMessageDlg.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -48,9 +49,10 @@ std::string BoxReplyText(std::string_view reply)
     for (int lines = 0; lines < kBoxReplyLines && end != std::string_view::npos; ++lines)
         end = reply.find("\r\n", lines ? end + 2 : 0);
     std::string text(reply.substr(0, end));
-    if (text.size() > kBoxReplyLength) text.resize(kBoxReplyLength - (sizeof kCut - 1));
-    if (text.size() < reply.size()) text += kCut;
-    return text;
+    if (text.size() == reply.size() && text.size() <= kBoxReplyLength) return text;
+    // The mark counts in the length too.
+    text.resize(std::min(text.size(), kBoxReplyLength - (sizeof kCut - 1)));
+    return text + kCut;
 }
 
 // The fields a session runs with; the user may not change them meanwhile.
