@@ -174,12 +174,23 @@ TEST_F(SendDialog, RefusalsBeforeAnyConnection)
 // The box says what went wrong, in a length a box can show, and the dialog keeps what was typed.
 TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
 {
-    // Eight lines of 62 characters are 510: with the mark, two too many for a box.
-    const std::string line = "550-no te conozco" + std::string(45, '.');
-    std::string manyLines;
-    while (manyLines.size() < 1000000) manyLines += line + "\r\n";
-    std::string eightLines = line;
-    for (int i = 1; i < 8; ++i) eightLines += "\r\n" + line;
+    // A mebibyte of EHLO reply lines, then the close; and the box's first eight lines.
+    const auto lines = [](const std::string& line) {
+        return [line](CScriptPeer& peer) {
+            peer.Send("220 hola\r\n");
+            peer.ReadLine();
+            std::string all;
+            while (all.size() < 1000000) all += line + "\r\n";
+            peer.Send(all);
+        };
+    };
+    const auto eight = [](const std::string& line) {
+        std::string text = line;
+        for (int i = 1; i < 8; ++i) text += "\r\n" + line;
+        return text;
+    };
+    // Eight of these are 510 characters: with the mark, two too many for a box.
+    const std::string wide = "550-no te conozco" + std::string(45, '.');
     const std::string longLine = "550 " + std::string(600000, 'x');
     const auto quit = [](CScriptPeer& peer) {
         if (peer.ReadLine() == "QUIT") peer.Send("221 chau\r\n");
@@ -208,13 +219,9 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
          },
          "(10054) - ", false, "EHLO "},
         {"host not found", nullptr, "(11001) - ", false, ""},
-        {"a mebibyte of lines, then closed",
-         [&](CScriptPeer& peer) {
-             peer.Send("220 hola\r\n");
-             peer.ReadLine();
-             peer.Send(manyLines);
-         },
-         eightLines.substr(0, 509) + "...", true, "EHLO "},
+        {"a mebibyte of lines, then closed", lines("550-no te conozco"), eight("550-no te conozco") + "...", true,
+         "EHLO "},
+        {"eight lines too long for a box", lines(wide), eight(wide).substr(0, 509) + "...", true, "EHLO "},
         {"one long line",
          [&](CScriptPeer& peer) {
              AcceptLogin(peer);
