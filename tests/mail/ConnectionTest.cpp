@@ -295,17 +295,9 @@ TEST(MailSocket, APendingConnectEndsOnItsTimeOutOrAtOnceOnShutdown)
 
 TEST(MailSocket, ConnectFailures)
 {
-    // A port that was just free: nothing listens there.
-    int port;
-    {
-        CScriptedServer probe([](CScriptPeer&) {});
-        port = probe.Port();
-        CMailSocket wake;
-        wake.Create();
-        wake.Connect("127.0.0.1", static_cast<std::uint16_t>(port), nullptr);
-    }
     TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", port, "127.0.0.1"));
+    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", testing_support::ClosedPort(),
+                                    "127.0.0.1"));
     EXPECT_EQ(connection.Notified, 1);
     EXPECT_NE(MailLastError(), 0);
     EXPECT_FALSE(connection.Connected);
