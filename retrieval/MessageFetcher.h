@@ -89,8 +89,6 @@ public:
     // Total time a download may take from its request to its last byte (tests shorten it).
     void SetDeadline(std::chrono::milliseconds deadline) noexcept { m_deadline = deadline; }
 
-    static constexpr std::uint64_t kMaxDownload = ::kMaxDownload;
-
     bool IsServerReachable() { return NewCycle()->IsServerReachable(); }
 
     // TimeOut read as the probe's wait in milliseconds, at most kMaxProbeWait (the probe is
