@@ -155,7 +155,7 @@ private:
     std::thread m_worker;
     // Set by the running worker when it ends.
     std::shared_ptr<WorkerEnd> m_pWorkerEnd;
-    // The last completed cycle's outcome; the fetcher's own is the worker's while a cycle runs.
+    // The last completed cycle's outcome, as its result brought it.
     int m_nLastOutcome = OUTCOME_NO_CONNECTION;
     // The first cycle's configuration file sets the ticks per fetch once it has come.
     bool m_bReadRefresh = false;
