@@ -7,34 +7,19 @@
 #include <cstring>
 #endif
 
-#ifdef _WIN32
-namespace {
-
-// The message's text without its line end.
-std::string FormattedText(DWORD source, HMODULE module, unsigned long osError)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(source | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module,
-                                   osError, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n != 0 && buffer ? std::wstring(buffer, n) : std::wstring();
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-        text.pop_back();
-    return NarrowCp1252(text);
-}
-
-} // namespace
-
-std::string ModuleErrorText(void* module, unsigned long osError)
-{
-    return FormattedText(FORMAT_MESSAGE_FROM_HMODULE, static_cast<HMODULE>(module), osError);
-}
-#endif
-
 std::string SystemErrorText(unsigned long osError)
 {
 #ifdef _WIN32
-    return FormattedText(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, osError);
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, osError, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = n != 0 && buffer ? std::wstring(buffer, n) : std::wstring();
+    if (buffer) LocalFree(buffer);
+    // Without its line end.
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return NarrowCp1252(text);
 #else
     return std::strerror(static_cast<int>(osError));
 #endif

@@ -53,8 +53,3 @@ private:
 std::string SystemErrorText(unsigned long osError);
 // An error number with its text as the user's boxes show it: "(N) - text".
 std::string NumberedErrorText(unsigned long number, const std::string& text);
-#ifdef _WIN32
-// The text of `osError` in the message table of `module` (an HMODULE), as SystemErrorText
-// gives the system's; empty when the table has none.
-std::string ModuleErrorText(void* module, unsigned long osError);
-#endif

@@ -181,8 +181,7 @@ bool CFetchCycle::IsServerReachable()
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}
 
 CMessageFetcher::CMessageFetcher(unsigned short port, unsigned long timeOut, CMessageFiles::KitIdSource kitIdSource)
-    : m_pStore(std::make_shared<CMessageStore>(std::move(kitIdSource))), m_nPort(port), m_dwTimeOut(timeOut),
-      m_filesLock(m_pStore->Lock()), m_bConfigObtained(m_pStore->m_bConfigObtained)
+    : m_pStore(std::make_shared<CMessageStore>(std::move(kitIdSource))), m_nPort(port), m_dwTimeOut(timeOut)
 {
     // Copies left by an earlier run; one that cannot be deleted now is left alone.
     RemoveIfReadable(m_pStore->m_strComercialLocal);
@@ -194,7 +193,7 @@ CMessageFetcher::~CMessageFetcher()
 {
     // A worker that is still running can change nothing any more.
     m_pStore->Close();
-    const std::lock_guard lock(m_filesLock);
+    const std::lock_guard lock(m_pStore->Lock());
     std::string name;
     if (m_pStore->WorkstationFile(kOperativoExtension, name)) RemoveIfReadable(name);
     if (m_pStore->WorkstationFile(kAdministrativoExtension, name)) RemoveIfReadable(name);

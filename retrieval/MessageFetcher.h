@@ -96,10 +96,6 @@ public:
     static long ReadProbeWait();
     static constexpr long kMaxProbeWait = 5000;
 
-    // The "MailList" section as recipient list text (at most 100 entries); false, leaving
-    // `text` alone, until this run has obtained the configuration file.
-    bool ReadRecipientList(std::string& text);
-
     // The files and their readers, shared with the cycles.
     const CMessageStore& Files() const noexcept { return *m_pStore; }
     // Nothing is written any more, whatever cycle still runs.
@@ -115,9 +111,4 @@ private:
     unsigned long m_dwTimeOut = kServerTimeOut;
     std::chrono::milliseconds m_deadline = kDownloadDeadline;
     bool m_bCycleRunning = false;
-
-public:
-    // The store's lock and flag, under the names the recipient list's reader uses.
-    std::mutex& m_filesLock;
-    int& m_bConfigObtained;
 };

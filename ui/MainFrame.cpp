@@ -13,6 +13,7 @@
 #include "app/Identity.h"
 #include "app/Settings.h"
 #include "app/SettingValues.h"
+#include "request/RecipientSource.h"
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
 #include "ui/DisplayFont.h"
@@ -661,7 +662,7 @@ void CMainFrame::OnSendMessage()
     }
     try {
         CSendMessageDlg dialog;
-        if (!m_fetcher.ReadRecipientList(dialog.RecipientList)) dialog.RecipientList = BuiltInRecipientList();
+        if (!ReadRecipientList(m_fetcher.Files(), dialog.RecipientList)) dialog.RecipientList = BuiltInRecipientList();
         // A confirmed close stops the session and ends the dialog; the window goes after it.
         const CNestedLoop loop(*this, [&dialog] { dialog.Abandon(); });
         m_pSendDlg = &dialog;

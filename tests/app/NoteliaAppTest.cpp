@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "app/NoteliaApp.h"
+#include "program/NoteliaApp.h"
 #include "app/WorkingFolder.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WinTestSupport.h"

@@ -13,6 +13,7 @@
 #include "app/ErrorText.h"
 #include "res/resource.h"
 #include "request/RecipientList.h"
+#include "request/RecipientSource.h"
 #include "request/SendMessageDlg.h"
 #include "retrieval/MessageFetcher.h"
 #include "ui/MainFrame.h"
@@ -27,9 +28,9 @@ using namespace testing_support;
 TEST(RecipientList, ReadFromTheConfigurationFile)
 {
     ScopedWorkDir dir;
-    CMessageFetcher fetcher;
+    CMessageStore files([](std::string&) { return false; });
     std::string text = "untouched";
-    EXPECT_FALSE(fetcher.ReadRecipientList(text));
+    EXPECT_FALSE(ReadRecipientList(files, text));
     EXPECT_EQ(text, "untouched");
 
     const std::string helpDesk = BuiltInRecipientList();
@@ -47,10 +48,10 @@ TEST(RecipientList, ReadFromTheConfigurationFile)
         {"[MailList]\nMailListCount=1\nName1=Soporte\nAddress1=\n", "Soporte = "},
         {"[MailList]\nMailListCount=2147483647\n", hundred},
     };
-    fetcher.m_bConfigObtained = 1;
+    files.SetConfigObtained();
     for (const auto& row : rows) {
-        WriteBytes(fetcher.m_strConfigFile, row.file);
-        ASSERT_TRUE(fetcher.ReadRecipientList(text));
+        WriteBytes(kConfigFileName, row.file);
+        ASSERT_TRUE(ReadRecipientList(files, text));
         EXPECT_EQ(text, row.list) << row.file;
     }
 }

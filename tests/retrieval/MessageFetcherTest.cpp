@@ -210,7 +210,7 @@ TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
     auto second = MakeFetcher();
     WriteBytes(kConfig, kConfigText);
     second->FetchAll();
-    EXPECT_EQ(second->m_bConfigObtained, 0);
+    EXPECT_FALSE(second->Files().ConfigObtained());
     CScriptedWeb::Reset();
     second->FetchAll();
     EXPECT_EQ(CScriptedWeb::RequestLines().front(), Lines({kConfig}).front());

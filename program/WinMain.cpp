@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/NoteliaApp.h"
+#include "program/NoteliaApp.h"
 
 // The one application object of the process.
 static CNoteliaApp theApp;

@@ -1,5 +1,4 @@
-// The recipient list from the "MailList" section of the downloaded configuration file.
-#include "retrieval/MessageFetcher.h"
+#include "request/RecipientSource.h"
 
 #include <algorithm>
 #include <mutex>
@@ -7,12 +6,12 @@
 #include "app/Settings.h"
 #include "request/RecipientList.h"
 
-bool CMessageFetcher::ReadRecipientList(std::string& text)
+bool ReadRecipientList(const CMessageStore& files, std::string& text)
 {
     // A cycle on the worker may be installing a new copy of the file meanwhile; the flag is
     // set under the same lock.
-    const std::lock_guard lock(m_filesLock);
-    if (!m_bConfigObtained) return false;
+    const std::lock_guard lock(files.Lock());
+    if (!files.m_bConfigObtained) return false;
     const int count = std::min(ReadConfigInt("MailList", "MailListCount", 1), kMaxRecipients);
     std::string list;
     for (int i = 1; i <= count; ++i) {

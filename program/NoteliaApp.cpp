@@ -1,4 +1,4 @@
-#include "app/NoteliaApp.h"
+#include "program/NoteliaApp.h"
 
 #include <objbase.h>
 
