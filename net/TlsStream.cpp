@@ -377,7 +377,8 @@ int CTlsStream::Receive(void* buffer, std::size_t capacity)
 
 bool CTlsStream::WaitReadable(std::uint32_t milliseconds, bool& readable)
 {
-    if (m->plainAt < m->plain.size() || m->incomingLength > 0 || m->peerClosed) {
+    // Without a session Receive fails at once: nothing to wait for.
+    if (!m->established || m->plainAt < m->plain.size() || m->incomingLength > 0 || m->peerClosed) {
         readable = true;
         return true;
     }

@@ -5,6 +5,7 @@
 #include "app/ErrorReport.h"
 #include "app/Settings.h"
 #include "mail/MailAddress.h"
+#include "mail/MailCoders.h"
 #include "mail/MailConnection.h"
 #include "mail/MailPlatform.h"
 #include "res/resource.h"
@@ -28,6 +29,32 @@ constexpr char kNoContact[] = "El campo 'Contacto' está vacío.\nDebe especific
 constexpr char kBadSender[] = "La dirección de correo electrónico no es válida.";
 constexpr char kBadRecipient[] = "La dirección del destinatario no es válida.";
 
+// "MailSecurity" as provisioned; none means STARTTLS when offered. A value not understood
+// sends nothing in clear.
+int ReadMailSecurity()
+{
+    std::string text;
+    if (!TryReadSetting("MailSecurity", 20, text) || EqualsNoCase(text, "starttls"))
+        return CMailConnection::StartTlsWhenOffered;
+    if (EqualsNoCase(text, "tls")) return CMailConnection::ImplicitTls;
+    return CMailConnection::StartTlsRequired;
+}
+
+// "MailPort", else (missing or empty) the usual port of the security's kind; a value that is
+// no port raises -1003.
+unsigned short ReadMailPort(int security)
+{
+    std::string text;
+    if (!TryReadSetting("MailPort", 10, text) || text.empty()) return security == CMailConnection::ImplicitTls ? 465 : 25;
+    unsigned long port = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || port > 65535) throw CCodeException(-1003);
+        port = port * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (port == 0 || port > 65535) throw CCodeException(-1003);
+    return static_cast<unsigned short>(port);
+}
+
 // The fields a session runs with; the user may not change them meanwhile.
 constexpr int kInputs[] = {IDC_SEND_RECIPIENT, IDC_SEND_CONTACT, IDC_SEND_PHONES, IDC_SEND_EMAIL,
                            IDC_SEND_SUBJECT,   IDC_SEND_TEXT,    IDC_SEND_BUTTON};
@@ -39,6 +66,7 @@ constexpr int kInputs[] = {IDC_SEND_RECIPIENT, IDC_SEND_CONTACT, IDC_SEND_PHONES
 struct CSendMessageDlg::Session {
     std::string server;
     unsigned short port = 25;
+    int security = CMailConnection::StartTlsWhenOffered;
     std::string sender;
     std::string recipient;
     std::string subject;
@@ -48,10 +76,12 @@ struct CSendMessageDlg::Session {
     bool connected = false;
     bool sent = false;
     std::string replyText;
+    std::string securityText;
     int lastError = 0;
 
     void Run()
     {
+        connection.Security = security;
         if (!connection.Connect(server, CMailConnection::Login, kSmtpUser, kSmtpPassword, port)) {
             Fail();
             return;
@@ -73,11 +103,14 @@ struct CSendMessageDlg::Session {
     {
         lastError = MailLastError();
         replyText = connection.GetLastReplyText();
+        securityText = connection.GetSecurityFailureText();
     }
 
-    // The server's words, or the system's for a failure that came before any reply.
+    // Why no secure session came about; else the server's words, or the system's for a
+    // failure that came before any reply.
     std::string FailureText() const
     {
+        if (!securityText.empty()) return securityText;
         if (!replyText.empty()) return replyText;
         const auto number = static_cast<unsigned long>(lastError);
         return NumberedErrorText(number, SystemErrorText(number));
@@ -165,9 +198,13 @@ void CSendMessageDlg::OnSend()
         return;
     }
 
+    const int security = ReadMailSecurity();
+    const unsigned short port = ReadMailPort(security);
+
     auto session = std::make_shared<Session>();
     session->server = server;
-    session->port = SmtpPort;
+    session->port = port;
+    session->security = security;
     session->sender = email;
     session->recipient = recipient;
     session->subject = ControlText(IDC_SEND_SUBJECT);

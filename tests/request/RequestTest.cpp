@@ -177,7 +177,7 @@ TEST_F(SendDialog, ARejectedSenderKeepsTheDialogAndItsText)
         if (peer.ReadLine() == "QUIT") peer.Send("221 chau\r\n");
         peer.WaitClose();
     });
-    dialog.SmtpPort = static_cast<unsigned short>(server.Port());
+    key.Set(L"MailPort", std::to_wstring(server.Port()));
     EXPECT_EQ(Run([&](HWND hWnd) {
                   Fill(hWnd);
                   ASSERT_TRUE(Send(hWnd));
@@ -199,7 +199,7 @@ TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
         asked = !peer.ReadLine().empty();
         peer.WaitClose();  // never answers EHLO
     });
-    dialog.SmtpPort = static_cast<unsigned short>(server.Port());
+    key.Set(L"MailPort", std::to_wstring(server.Port()));
     EXPECT_EQ(Run([&](HWND hWnd) {
                   Fill(hWnd);
                   Click(hWnd, IDC_SEND_BUTTON);
@@ -239,12 +239,12 @@ TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
         wake.Create();
         wake.Connect("127.0.0.1", static_cast<std::uint16_t>(closed), nullptr);
     }
-    dialog.SmtpPort = static_cast<unsigned short>(closed);
+    key.Set(L"MailPort", std::to_wstring(closed));
     EXPECT_EQ(Run([&](HWND hWnd) {
                   Fill(hWnd);
                   ASSERT_TRUE(Send(hWnd));
                   ASSERT_EQ(boxes.boxes.size(), 1u);
-                  dialog.SmtpPort = static_cast<unsigned short>(port);
+                  key.Set(L"MailPort", std::to_wstring(port));
                   ASSERT_TRUE(Send(hWnd));
               }),
               IDOK);
@@ -283,7 +283,7 @@ TEST_F(SendDialog, ClosingTheProgramStopsARunningSessionFirst)
     ASSERT_TRUE(frame->LoadFrame(IDR_MAINFRAME, CMainFrame::kFrameStyle));
     const HWND hFrame = frame->Handle();
     const auto previous = SetModalDialogHandler([&](CDialog& opened, HWND parent) {
-        static_cast<CSendMessageDlg&>(opened).SmtpPort = static_cast<unsigned short>(server.Port());
+        key.Set(L"MailPort", std::to_wstring(server.Port()));
         return opened.RunModalWithScript(parent, [&](HWND hWnd) {
             Fill(hWnd);
             Click(hWnd, IDC_SEND_BUTTON);
