@@ -144,8 +144,7 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
     }
     Connected = true;
 
-    if (Security == ImplicitTls && !m_Socket.StartTls(server, ReplyTimeout)) {
-        FailSecurity(m_Socket.TlsFailureText());
+    if (Security == ImplicitTls && !SecureSocket()) {
         NotifyError("CMailConnection::Connect, The TLS handshake with the SMTP server failed");
         DisconnectKeepingReply();
         return false;
@@ -223,9 +222,7 @@ bool CMailConnection::StartTls(const std::string& name)
     }
     // Whatever came with or after the 220 ends with that reply's buffer: nothing read in clear
     // is taken as a reply inside TLS.
-    if (!m_Socket.StartTls(m_strServer, ReplyTimeout) || m_bAborted) {
-        if (!m_bAborted) FailSecurity(m_Socket.TlsFailureText());
-        else SetMailLastError(kErrorOperationAborted);
+    if (!SecureSocket()) {
         NotifyError("CMailConnection::StartTls, The TLS handshake with the SMTP server failed");
         return false;
     }
@@ -238,6 +235,14 @@ bool CMailConnection::StartTls(const std::string& name)
         return false;
     }
     return true;
+}
+
+bool CMailConnection::SecureSocket()
+{
+    if (m_Socket.StartTls(m_strServer, ReplyTimeout) && !m_bAborted) return true;
+    if (m_bAborted) SetMailLastError(kErrorOperationAborted);
+    else FailSecurity(m_Socket.TlsFailureText());
+    return false;
 }
 
 bool CMailConnection::FailSecurity(const std::string& text)

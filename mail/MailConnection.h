@@ -86,6 +86,8 @@ private:
     bool CreateSocket();
     void CloseSocket();
 
+    // The handshake for the server given to Connect.
+    bool SecureSocket();
     bool FailSecurity(const std::string& text);
 
     CMailSocket m_Socket;

@@ -3,6 +3,7 @@ localhost (also as a DNS name: Wine's name check compares only those), "expired"
 by a second CA that nothing trusts. make(folder) writes them once and answers their paths;
 context(folder, kind) is a server-side ssl context with that certificate.
 """
+import fcntl
 import os
 import ssl
 import subprocess
@@ -54,10 +55,13 @@ def make(folder):
     """Writes the CAs and every kind of server certificate into folder (once); answers the
     trusted CA's path."""
     os.makedirs(folder, exist_ok=True)
-    _make_ca(folder, "ca")
-    _make_ca(folder, "other")
-    for kind in KINDS:
-        _make_server(folder, kind)
+    # Suites that run side by side share the folder: one makes it, the others wait.
+    with open(os.path.join(folder, ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        _make_ca(folder, "ca")
+        _make_ca(folder, "other")
+        for kind in KINDS:
+            _make_server(folder, kind)
     return os.path.join(folder, "ca.pem")
 
 
