@@ -266,6 +266,58 @@ TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
                                 "\r\n\r\nNo llegan los mensajes.\r\n.punto inicial\r\nfin\r\n");
 }
 
+TEST_F(SendDialog, TheSecuritySettingsChooseTheChannelAndTheBoxSaysWhyNoneCameAbout)
+{
+    CScriptedServer noStartTls([](CScriptPeer& peer) {
+        peer.Send("220 hola\r\n");
+        peer.ReadLine();
+        peer.Send("250-hola\r\n250 AUTH LOGIN\r\n");
+        if (peer.ReadLine() == "QUIT") peer.Send("221 chau\r\n");
+        peer.WaitClose();
+    });
+    const struct {
+        const char* peer;  // NOTELIA_SMTP_<peer>, or none: the scripted server above
+        const wchar_t* security;
+        const wchar_t* port;  // instead of the peer's
+        INT_PTR result;
+        std::string box;
+    } rows[] = {
+        {nullptr, L"required", nullptr, IDABORT,
+         "El servidor de correo no ofrece una conexión segura (STARTTLS); no se envió el mensaje."},
+        {"NOTELIA_SMTP_UNTRUSTED", nullptr, nullptr, IDABORT,
+         "No se pudo verificar el certificado del servidor: no lo emitió una autoridad de confianza (error "
+         "0x800B010A)."},
+        {"NOTELIA_SMTP_STARTTLS", L"Required", nullptr, IDOK, ""},
+        {"NOTELIA_SMTP_IMPLICIT", L"tls", nullptr, IDOK, ""},
+        {"NOTELIA_SMTP_IMPLICIT", L"tls", L"25x", 0, CErrorText().Text(-1003)},
+    };
+    for (const auto& row : rows) {
+        const int port = row.peer ? EnvPort(row.peer) : noStartTls.Port();
+        ASSERT_NE(port, 0) << row.peer;
+        key.Set(L"MailPort", row.port ? row.port : std::to_wstring(port));
+        if (row.security) key.Set(L"MailSecurity", row.security);
+        else key.Delete(L"MailSecurity");
+        boxes.boxes.clear();
+        CSendMessageDlg fresh;
+        fresh.RecipientList = "Zandu = mesadeayuda@zandu.com.ar";
+        const INT_PTR result = fresh.RunModalWithScript(nullptr, [&](HWND hWnd) {
+            Fill(hWnd);
+            Click(hWnd, IDC_SEND_BUTTON);
+            EXPECT_TRUE(PumpUntil([&] { return !fresh.IsSending(); }, 30000));
+        });
+        EXPECT_EQ(result, row.result) << row.box;
+        ASSERT_EQ(boxes.boxes.size(), row.box.empty() ? 0u : 1u) << row.box;
+        if (!row.box.empty()) { EXPECT_EQ(boxes.boxes[0].text, row.box); }
+        if (row.result != IDOK) continue;
+        COracle oracle;
+        auto last = oracle.Last();
+        EXPECT_EQ(last["auth_tls"], "1");
+        EXPECT_EQ(last["tls"], "1");
+        EXPECT_EQ(last["rcpt_tos"], "mesadeayuda@zandu.com.ar");
+    }
+    EXPECT_EQ(noStartTls.Transcript().substr(noStartTls.Transcript().find("\r\n") + 2), "QUIT\r\n");
+}
+
 TEST_F(SendDialog, ClosingTheProgramStopsARunningSessionFirst)
 {
     for (const auto& [name, value] : {std::pair{L"Font", L"Arial"}, {L"FontSize", L"100"}, {L"IsBold", L"No"},
