@@ -18,10 +18,11 @@ constexpr int kFailedStartExitCode = 1;
 BOOL CNoteliaApp::InitInstance()
 {
     m_bComStarted = false;
+    m_bExited = false;
     m_nExitCode = kFailedStartExitCode;
 
     // Before anything touches a file.
-    if (!CWorkingFolder::Enter()) return FALSE;
+    if (!m_folder.Enter()) return FALSE;
 
     if (s_pfnSocketStartup(MAKEWORD(2, 0), &m_wsaData) != 0) {
         ReportErrorText(nullptr, LoadResourceString(IDS_SOCKETS_INIT_FAILED));
@@ -37,7 +38,8 @@ BOOL CNoteliaApp::InitInstance()
         return FALSE;
     }
     m_hMainWnd = frame->Handle();
-    frame->SetSessionEndHandler([this] { ExitInstance(); });
+    // The process ends with the session: its shut-down runs there, and never again.
+    frame->SetSessionEndHandler([this] { Exit(); });
     ShowWindow(m_hMainWnd, SW_HIDE);
     UpdateWindow(m_hMainWnd);
     m_nExitCode = 0;
@@ -51,6 +53,14 @@ int CNoteliaApp::ExitInstance()
         CoUninitialize();
         m_bComStarted = false;
     }
+    return m_nExitCode;
+}
+
+int CNoteliaApp::Exit()
+{
+    if (m_bExited) return m_nExitCode;
+    m_bExited = true;
+    m_nExitCode = ExitInstance();
     return m_nExitCode;
 }
 
@@ -72,5 +82,5 @@ int CNoteliaApp::RunMessageLoop()
 int CNoteliaApp::Run()
 {
     if (InitInstance()) RunMessageLoop();
-    return ExitInstance();
+    return Exit();
 }

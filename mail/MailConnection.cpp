@@ -522,7 +522,8 @@ bool CMailConnection::ReadResponse(char* buffer, std::size_t capacity, const cha
         }
         const int got = m_Socket.Receive(current + received, capacity - received - 1);
         if (got <= 0 || m_bAborted) {
-            const int error = m_bAborted ? kErrorOperationAborted : MailLastError();
+            // A peer that closed leaves no error of its own: it must not read as success.
+            const int error = m_bAborted ? kErrorOperationAborted : got == 0 ? kErrorConnectionReset : MailLastError();
             LastReplyText.assign(current, received);
             SetMailLastError(error);
             return false;

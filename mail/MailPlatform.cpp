@@ -49,6 +49,12 @@ std::tm LocalTimeNow()
     return local;
 }
 
+int NameLookupError()
+{
+    const int error = WSAGetLastError();
+    return error != 0 ? error : kErrorHostNotFound;
+}
+
 std::FILE* OpenFileDenyWrite(const std::string& path)
 {
     const int count = MultiByteToWideChar(1252, 0, path.c_str(), -1, nullptr, 0);
@@ -86,6 +92,12 @@ std::tm LocalTimeNow()
     std::tm local{};
     localtime_r(&now, &local);
     return local;
+}
+
+int NameLookupError()
+{
+    // The resolver's codes are not errno values.
+    return kErrorHostNotFound;
 }
 
 std::FILE* OpenFileDenyWrite(const std::string& path)

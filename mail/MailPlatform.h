@@ -14,7 +14,9 @@ inline constexpr int kErrorBadCommand = 22;          // ERROR_BAD_COMMAND
 inline constexpr int kErrorInvalidParameter = 87;    // ERROR_INVALID_PARAMETER
 inline constexpr int kErrorInvalidArgument = 10022;  // WSAEINVAL
 inline constexpr int kErrorProtocol = 10043;         // WSAEPROTONOSUPPORT
+inline constexpr int kErrorConnectionReset = 10054;  // WSAECONNRESET
 inline constexpr int kErrorTimedOut = 10060;         // WSAETIMEDOUT
+inline constexpr int kErrorHostNotFound = 11001;     // WSAHOST_NOT_FOUND
 
 // The calling thread's last-error value (GetLastError on Windows, errno elsewhere).
 inline int MailLastError()
@@ -25,6 +27,10 @@ inline void SetMailLastError(int error)
 {
     net::SetLastSystemError(error);
 }
+
+// Right after a failed name lookup: the resolver's own error (Windows reports it as the
+// thread's last error), else host not found.
+int NameLookupError();
 
 using net::AdviseLargeBlock;
 using net::AllocateZeroedBlock;

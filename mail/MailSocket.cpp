@@ -12,8 +12,10 @@ bool CMailSocket::Connect(const char* server, std::uint16_t port, const char* lo
         }
         if (!m_socket.Bind(address)) return false;
     }
+    // Cleared first, so that only the lookup's own error can be left in it.
+    SetMailLastError(0);
     if (!net::Resolve(server ? server : "", port, address)) {
-        SetMailLastError(kErrorInvalidArgument);
+        SetMailLastError(NameLookupError());
         return false;
     }
     return m_socket.Connect(address);

@@ -24,8 +24,9 @@ public:
         m_tls.reset();
         return m_socket.OpenStream();
     }
-    // Binds to `localAddress` first when it is given and not empty. Names that do not resolve
-    // answer false with last error 10022.
+    // Binds to `localAddress` first when it is given and not empty. A local address that does
+    // not resolve answers false with last error 10022, a server name with the resolver's error
+    // (11001 when the host is not known).
     bool Connect(const char* server, std::uint16_t port, const char* localAddress);
     // The TLS handshake and the check of the server's certificate for `host`; from then on
     // everything goes through TLS. After a failed one nothing more is sent or received.

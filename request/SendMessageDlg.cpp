@@ -1,6 +1,11 @@
 #include "request/SendMessageDlg.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <string_view>
 
 #include "app/ErrorReport.h"
 #include "app/Settings.h"
@@ -55,6 +60,28 @@ unsigned short ReadMailPort(int security)
     return static_cast<unsigned short>(port);
 }
 
+// A stopped session normally ends at once; only a name lookup cannot be interrupted, and the
+// user-interface thread never waits longer than this for it.
+constexpr auto kStopLimit = std::chrono::seconds(3);
+
+// What a box can show of a server's reply: its first lines, cut with "..." to this length.
+constexpr std::size_t kBoxReplyLength = 512;
+constexpr int kBoxReplyLines = 8;
+constexpr char kCut[] = "...";
+
+std::string BoxReplyText(std::string_view reply)
+{
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.remove_suffix(1);
+    std::size_t end = 0;
+    for (int lines = 0; lines < kBoxReplyLines && end != std::string_view::npos; ++lines)
+        end = reply.find("\r\n", lines ? end + 2 : 0);
+    std::string text(reply.substr(0, end));
+    if (text.size() == reply.size() && text.size() <= kBoxReplyLength) return text;
+    // The mark counts in the length too.
+    text.resize(std::min(text.size(), kBoxReplyLength - (sizeof kCut - 1)));
+    return text + kCut;
+}
+
 // The fields a session runs with; the user may not change them meanwhile.
 constexpr int kInputs[] = {IDC_SEND_RECIPIENT, IDC_SEND_CONTACT, IDC_SEND_PHONES, IDC_SEND_EMAIL,
                            IDC_SEND_SUBJECT,   IDC_SEND_TEXT,    IDC_SEND_BUTTON};
@@ -62,7 +89,7 @@ constexpr int kInputs[] = {IDC_SEND_RECIPIENT, IDC_SEND_CONTACT, IDC_SEND_PHONES
 } // namespace
 
 // Set up on the user-interface thread, then used by the worker alone until it posts its end;
-// only the connection's Abort crosses over.
+// only the connection's Abort and the end's signal cross over.
 struct CSendMessageDlg::Session {
     std::string server;
     unsigned short port = 25;
@@ -102,9 +129,28 @@ struct CSendMessageDlg::Session {
     void Fail()
     {
         lastError = MailLastError();
-        replyText = connection.GetLastReplyText();
+        // A reply may be up to 1 MiB: only what the box shows is kept.
+        replyText = BoxReplyText(connection.LastReplyText);
+        std::string().swap(connection.LastReplyText);
         securityText = connection.GetSecurityFailureText();
     }
+
+    void Finish()
+    {
+        const std::lock_guard lock(endLock);
+        ended = true;
+        endSignal.notify_all();
+    }
+
+    bool WaitEnd()
+    {
+        std::unique_lock lock(endLock);
+        return endSignal.wait_for(lock, kStopLimit, [this] { return ended; });
+    }
+
+    std::mutex endLock;
+    std::condition_variable endSignal;
+    bool ended = false;
 
     // Why no secure session came about; else the server's words, or the system's for a
     // failure that came before any reply.
@@ -193,7 +239,8 @@ void CSendMessageDlg::OnSend()
     if (!m_bIdentityObtained && GetInstallationIdentity(m_identity)) m_bIdentityObtained = true;
     const std::string server = ReadSetting("MailServer", 100);
     const std::string& recipient = m_entries[static_cast<std::size_t>(selected)].address;
-    if (!IsSafeMailAddress(recipient)) {
+    // An empty one would go out as "RCPT TO:<>".
+    if (recipient.empty() || !IsSafeMailAddress(recipient)) {
         ReportErrorText(Handle(), kBadRecipient);
         return;
     }
@@ -222,6 +269,7 @@ void CSendMessageDlg::OnSend()
         } catch (const std::exception&) {
             session->lastError = ERROR_NOT_ENOUGH_MEMORY;
         }
+        session->Finish();
         PostMessageW(dialog, kSessionEnded, number, 0);
     });
 }
@@ -245,7 +293,10 @@ void CSendMessageDlg::StopSession()
 {
     if (!IsSending()) return;
     m_session->connection.Abort();
-    m_worker.join();
+    // A worker still inside a name lookup is let go: it holds its own share of the session,
+    // and its aborted connection can send nothing once the lookup returns.
+    if (m_session->WaitEnd()) m_worker.join();
+    else m_worker.detach();
     m_session.reset();
     if (Handle()) SetBusy(false);
 }

@@ -23,7 +23,8 @@ public:
     std::string RecipientList;
 
     bool IsSending() const noexcept { return m_worker.joinable(); }
-    // The program is closing: stops a running session and ends the dialog with IDCANCEL.
+    // The program or the Windows session is closing: stops a running session and ends the
+    // dialog with IDCANCEL. Like every stop, it waits a few seconds at most for the worker.
     void Abandon();
 
 protected:

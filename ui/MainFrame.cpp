@@ -441,7 +441,9 @@ void CMainFrame::OnEndSession()
     // stay (deleting the files would show every category as news at the next log-on).
     m_bSessionEnded = true;
     KillTimer(Handle(), kTimerId);
+    // Every worker has ended before the handler releases Windows Sockets.
     StopWorker();
+    if (m_pSendDlg) m_pSendDlg->Abandon();
     if (m_sessionEnd) m_sessionEnd();
 }
 

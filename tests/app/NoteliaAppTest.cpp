@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "app/NoteliaApp.h"
@@ -21,12 +22,23 @@ namespace {
 
 using BoxRecorder = testing_support::ScriptedBoxes;
 
-HWND g_windowToDestroy = nullptr;
+// Counts its shut-downs.
+class CountingApp : public CNoteliaApp {
+public:
+    int exits = 0;
+    int ExitInstance() override
+    {
+        ++exits;
+        return CNoteliaApp::ExitInstance();
+    }
+};
 
-void CALLBACK DestroyMainWindow(HWND, UINT, UINT_PTR id, DWORD)
+std::function<void()> g_inLoop;
+
+void CALLBACK RunInLoop(HWND, UINT, UINT_PTR id, DWORD)
 {
     KillTimer(nullptr, id);
-    DestroyWindow(g_windowToDestroy);
+    g_inLoop();
 }
 
 std::wstring CurrentDirectory()
@@ -50,27 +62,44 @@ public:
 
 } // namespace
 
-TEST(NoteliaApp, StartsHiddenInItsMadeWorkingFolderAndEndsWhenTheFrameIsDestroyed)
+// Ends by the frame's destruction, and by the end of the Windows session (whose handler shuts
+// down at once; the destruction that may follow must not do it again).
+TEST(NoteliaApp, StartsHiddenInItsOwnWorkingFolderAndShutsDownOnceOnEveryEnd)
 {
     ProvisionedKey settings;
     BoxRecorder boxes;
     const std::filesystem::path folder = program_driver::ProgramFolder();
     std::filesystem::remove_all(folder.parent_path());
-    CNoteliaApp app;
-    ASSERT_TRUE(app.InitInstance());
-    EXPECT_EQ(CurrentDirectory(), folder.wstring());
-    const HWND frame = app.MainWindow();
-    ASSERT_TRUE(IsWindow(frame));
-    EXPECT_FALSE(IsWindowVisible(frame));
-    const LONG style = GetWindowLongW(frame, GWL_STYLE);
-    EXPECT_TRUE(style & WS_THICKFRAME);
-    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
-
-    g_windowToDestroy = frame;
-    SetTimer(nullptr, 0, 10, DestroyMainWindow);
-    EXPECT_EQ(app.RunMessageLoop(), 0);
-    EXPECT_FALSE(IsWindow(frame));
-    EXPECT_EQ(app.ExitInstance(), 0);
+    for (const bool sessionEnds : {false, true}) {
+        CountingApp app;
+        HWND frame = nullptr;
+        g_inLoop = [&] {
+            EXPECT_EQ(CurrentDirectory(), folder.wstring());
+            frame = app.MainWindow();
+            ASSERT_TRUE(IsWindow(frame));
+            EXPECT_FALSE(IsWindowVisible(frame));
+            const LONG style = GetWindowLongW(frame, GWL_STYLE);
+            EXPECT_TRUE(style & WS_THICKFRAME);
+            EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+            // Another instance of the user takes the first free numbered folder, free again
+            // once that instance has gone.
+            for (int instance = 0; instance < 2; ++instance) {
+                CWorkingFolder other;
+                ASSERT_TRUE(other.Enter());
+                EXPECT_EQ(other.Path(), folder.wstring() + L"\\2");
+            }
+            SetCurrentDirectoryW(folder.c_str());
+            if (sessionEnds) {
+                SendMessageW(frame, WM_ENDSESSION, TRUE, 0);
+                EXPECT_EQ(app.exits, 1);
+            }
+            DestroyWindow(frame);
+        };
+        SetTimer(nullptr, 0, 10, RunInLoop);
+        EXPECT_EQ(app.Run(), 0);
+        EXPECT_FALSE(IsWindow(frame));
+        EXPECT_EQ(app.exits, 1) << sessionEnds;
+    }
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -114,8 +143,9 @@ TEST(NoteliaApp, FailedStartsEndWithoutAWindow)
                                                           : realStartup;
         if (row.comStarted) { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
         BoxRecorder boxes;
-        CNoteliaApp app;
-        EXPECT_FALSE(app.InitInstance());
+        CountingApp app;
+        EXPECT_EQ(app.Run(), 1);
+        EXPECT_EQ(app.exits, 1);
         EXPECT_EQ(app.MainWindow(), nullptr);
         if (row.folder) { EXPECT_EQ(CurrentDirectory(), dir.Path().wstring()); }
         ASSERT_EQ(boxes.boxes.size(), row.box.empty() ? 0u : 1u);
@@ -126,7 +156,6 @@ TEST(NoteliaApp, FailedStartsEndWithoutAWindow)
             EXPECT_EQ(boxes.boxes[0].flags, 16u);
             EXPECT_EQ(boxes.boxes[0].owner, nullptr);
         }
-        EXPECT_EQ(app.ExitInstance(), 1);
         if (row.comStarted) CoUninitialize();
     }
     CWorkingFolder::s_pfnKnownFolderPath = realLookup;

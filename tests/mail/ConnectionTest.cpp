@@ -107,8 +107,11 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
          "535 5.7.8 credenciales", 0, B64("clave") + "\r\nQUIT", ""},
         {"prompt not username", {kLogin[0], kLogin[1], "334 " + B64("User Name") + "\r\n"}, 2, false, false, "", 0,
          "AUTH LOGIN\r\nQUIT", B64("usuario")},
+        // A peer that closes gives a real error, never 0.
         {"closed within a reply", {"220 hola\r\n", "250-a medias\r\n250 "}, 2, false, false, "250-a medias\r\n250 ",
-         0, "EHLO", "", false},
+         10054, "EHLO", "", false},
+        {"accepts and closes", {}, 2, false, false, "", 10054, "", "EHLO", false},
+        {"closes after EHLO", {"220 hola\r\n", ""}, 2, false, false, "", 10054, "EHLO", "AUTH", false},
         {"two-line 220 awaited as 250", {"220-uno\r\n220 dos\r\n", "220-tres\r\n220 cuatro\r\n"}, 0, false, false,
          "220 cuatro", 10043, "QUIT", ""},
         {"method 1", {"220 hola\r\n", "250-x\r\n250 AUTH LOGIN\r\n"}, 1, false, false, "250-x", 0,
@@ -305,17 +308,9 @@ TEST(MailSocket, APendingConnectEndsOnItsTimeOutOrAtOnceOnShutdown)
 
 TEST(MailSocket, ConnectFailures)
 {
-    // A port that was just free: nothing listens there.
-    int port;
-    {
-        CScriptedServer probe([](CScriptPeer&) {});
-        port = probe.Port();
-        CMailSocket wake;
-        wake.Create();
-        wake.Connect("127.0.0.1", static_cast<std::uint16_t>(port), nullptr);
-    }
     TestConnection connection;
-    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", port, "127.0.0.1"));
+    EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", testing_support::ClosedPort(),
+                                    "127.0.0.1"));
     EXPECT_EQ(connection.Notified, 1);
     EXPECT_NE(MailLastError(), 0);
     EXPECT_FALSE(connection.Connected);
@@ -325,7 +320,7 @@ TEST(MailSocket, ConnectFailures)
     CMailSocket socket;
     ASSERT_TRUE(socket.Create());
     EXPECT_FALSE(socket.Connect(unresolvable.c_str(), 25, nullptr));
-    EXPECT_EQ(MailLastError(), 10022);
+    EXPECT_EQ(MailLastError(), 11001);
     EXPECT_EQ(socket.Close(), 0);
     EXPECT_EQ(socket.Close(), -1);
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,7 @@ TEST(RecipientList, ReadFromTheConfigurationFile)
          "Soporte = soporte@arnet.com.ar\nVentas = v@z.ar.com"},
         {"[MailList]\nMailListCount=2\nName1=Soporte\nAddress1=s@a.ar\n", "Soporte = s@a.ar\n" + helpDesk},
         {"[MailList]\nMailListCount=0\n", ""},
+        {"[MailList]\nMailListCount=1\nName1=Soporte\nAddress1=\n", "Soporte = "},
         {"[MailList]\nMailListCount=2147483647\n", hundred},
     };
     fetcher.m_bConfigObtained = 1;
@@ -147,6 +149,7 @@ TEST_F(SendDialog, RefusalsBeforeAnyConnection)
         {"A = a@x.ar", L" ", L"Juan <juan@dominio.com.ar>", true, "La dirección de correo electrónico no es válida.",
          64, IDABORT},
         {"A = Soporte <s@x.ar>", L"Juan", L"", true, "La dirección del destinatario no es válida.", 16, IDABORT},
+        {"A = ", L"Juan", L"", true, "La dirección del destinatario no es válida.", 16, IDABORT},
         {"A = a@x.ar", L"Juan", L"", false, CErrorText().Text(-1003), 16, 0},
     };
     for (const auto& row : rows) {
@@ -168,27 +171,81 @@ TEST_F(SendDialog, RefusalsBeforeAnyConnection)
     }
 }
 
-TEST_F(SendDialog, ARejectedSenderKeepsTheDialogAndItsText)
+// The box says what went wrong, in a length a box can show, and the dialog keeps what was typed.
+TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
 {
-    CScriptedServer server([](CScriptPeer& peer) {
-        AcceptLogin(peer);
-        peer.ReadLine();
-        peer.Send("550 Sender rejected\r\n");
-        if (peer.ReadLine() == "QUIT") peer.Send("221 chau\r\n");
-        peer.WaitClose();
-    });
-    key.Set(L"MailPort", std::to_wstring(server.Port()));
-    EXPECT_EQ(Run([&](HWND hWnd) {
-                  Fill(hWnd);
-                  ASSERT_TRUE(Send(hWnd));
-                  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_BUTTON)));
-                  EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_TEXT)), L"No llegan los mensajes.\r\n.punto inicial\r\nfin");
-              }),
-              IDABORT);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "550 Sender rejected");
-    EXPECT_EQ(boxes.boxes[0].flags, 16u);
-    EXPECT_NE(server.Transcript().find("MAIL FROM:<usuario@quorvexnet.com.ar>\r\nQUIT\r\n"), std::string::npos);
+    // A mebibyte of EHLO reply lines, then the close; and the box's first eight lines.
+    const auto lines = [](const std::string& line) {
+        return [line](CScriptPeer& peer) {
+            peer.Send("220 hola\r\n");
+            peer.ReadLine();
+            std::string all;
+            while (all.size() < 1000000) all += line + "\r\n";
+            peer.Send(all);
+        };
+    };
+    const auto eight = [](const std::string& line) {
+        std::string text = line;
+        for (int i = 1; i < 8; ++i) text += "\r\n" + line;
+        return text;
+    };
+    // Eight of these are 510 characters: with the mark, two too many for a box.
+    const std::string wide = "550-no te conozco" + std::string(45, '.');
+    const struct {
+        const char* name;
+        CScriptedServer::Script script;  // null: no server
+        std::string box;
+        bool exact;  // else the box's start, the system's text following
+        std::string sent;
+    } rows[] = {
+        {"sender rejected",
+         [&](CScriptPeer& peer) {
+             AcceptLogin(peer);
+             peer.ReadLine();
+             peer.Send("550 Sender rejected\r\n");
+             if (peer.ReadLine() == "QUIT") peer.Send("221 chau\r\n");
+             peer.WaitClose();
+         },
+         "550 Sender rejected", true, "MAIL FROM:<usuario@quorvexnet.com.ar>\r\nQUIT\r\n"},
+        {"accepts and closes", [](CScriptPeer&) {}, "(10054) - ", false, ""},
+        {"closes after EHLO",
+         [](CScriptPeer& peer) {
+             peer.Send("220 hola\r\n");
+             peer.ReadLine();
+         },
+         "(10054) - ", false, "EHLO "},
+        {"host not found", nullptr, "(11001) - ", false, ""},
+        {"a mebibyte of lines, then closed", lines("550-no te conozco"), eight("550-no te conozco") + "...", true,
+         "EHLO "},
+        {"eight lines too long for a box", lines(wide), eight(wide).substr(0, 509) + "...", true, "EHLO "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::unique_ptr<CScriptedServer> server;
+        if (row.script) server = std::make_unique<CScriptedServer>(row.script);
+        // A label longer than 63 characters fails before any query is sent.
+        key.Set(L"MailServer", row.script ? L"127.0.0.1" : std::wstring(70, L'n') + L".invalid");
+        boxes.boxes.clear();
+        CSendMessageDlg fresh;
+        fresh.RecipientList = dialog.RecipientList;
+        key.Set(L"MailPort", std::to_wstring(server ? server->Port() : 25));
+        const auto typed = [&](HWND hWnd) {
+            Fill(hWnd);
+            Click(hWnd, IDC_SEND_BUTTON);
+            ASSERT_TRUE(PumpUntil([&] { return !fresh.IsSending(); }, 30000));
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_BUTTON)));
+            EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_TEXT)), L"No llegan los mensajes.\r\n.punto inicial\r\nfin");
+        };
+        EXPECT_EQ(fresh.RunModalWithScript(nullptr, typed), IDABORT);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        const std::string& text = boxes.boxes[0].text;
+        EXPECT_LE(text.size(), 512u);
+        if (row.exact) EXPECT_EQ(text, row.box);
+        else EXPECT_TRUE(text.rfind(row.box, 0) == 0 && text.size() > row.box.size() + 2) << text;
+        EXPECT_EQ(boxes.boxes[0].caption, "ATENCION");
+        EXPECT_EQ(boxes.boxes[0].flags, 16u);
+        if (server) { EXPECT_NE(server->Transcript().find(row.sent), std::string::npos); }
+    }
 }
 
 TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
@@ -231,15 +288,7 @@ TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
 {
     const int port = EnvPort("NOTELIA_SMTP_PORT");
     ASSERT_NE(port, 0) << "run through smtp_peer.py";
-    int closed;
-    {
-        CScriptedServer probe([](CScriptPeer&) {});
-        closed = probe.Port();
-        CMailSocket wake;
-        wake.Create();
-        wake.Connect("127.0.0.1", static_cast<std::uint16_t>(closed), nullptr);
-    }
-    key.Set(L"MailPort", std::to_wstring(closed));
+    key.Set(L"MailPort", std::to_wstring(ClosedPort()));
     EXPECT_EQ(Run([&](HWND hWnd) {
                   Fill(hWnd);
                   ASSERT_TRUE(Send(hWnd));
@@ -318,34 +367,49 @@ TEST_F(SendDialog, TheSecuritySettingsChooseTheChannelAndTheBoxSaysWhyNoneCameAb
     EXPECT_EQ(noStartTls.Transcript().substr(noStartTls.Transcript().find("\r\n") + 2), "QUIT\r\n");
 }
 
-TEST_F(SendDialog, ClosingTheProgramStopsARunningSessionFirst)
+// The close command, and the end of the Windows session (whose handler then releases Windows
+// Sockets), stop the dialog's session first.
+TEST_F(SendDialog, ClosingTheProgramOrTheSessionStopsARunningSessionFirst)
 {
     for (const auto& [name, value] : {std::pair{L"Font", L"Arial"}, {L"FontSize", L"100"}, {L"IsBold", L"No"},
                                       {L"IsItalic", L"No"}})
         key.Set(name, value);
-    std::atomic<bool> asked{false};
-    CScriptedServer server([&](CScriptPeer& peer) {
-        peer.Send("220 hola\r\n");
-        asked = !peer.ReadLine().empty();
-        peer.WaitClose();
-    });
     ScopedWorkDir dir;
     ScriptedBoxes yes({}, IDYES);  // both close questions, and the fetch's box without "RemoteHost"
-    auto* frame = new CMainFrame;
-    ASSERT_TRUE(frame->LoadFrame(IDR_MAINFRAME, CMainFrame::kFrameStyle));
-    const HWND hFrame = frame->Handle();
-    const auto previous = SetModalDialogHandler([&](CDialog& opened, HWND parent) {
-        key.Set(L"MailPort", std::to_wstring(server.Port()));
-        return opened.RunModalWithScript(parent, [&](HWND hWnd) {
-            Fill(hWnd);
-            Click(hWnd, IDC_SEND_BUTTON);
-            ASSERT_TRUE(PumpUntil([&] { return asked.load(); }));
-            SendMessageW(hFrame, WM_COMMAND, ID_APP_EXIT, 0);
-            EXPECT_TRUE(IsWindow(hFrame));  // not while the dialog's loop runs on the frame's stack
+    for (const bool sessionEnds : {false, true}) {
+        std::atomic<bool> asked{false};
+        CScriptedServer server([&](CScriptPeer& peer) {
+            peer.Send("220 hola\r\n");
+            asked = !peer.ReadLine().empty();
+            peer.WaitClose();
         });
-    });
-    SendMessageW(hFrame, WM_COMMAND, ID_FILE_SEND, 0);
-    SetModalDialogHandler(previous);
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hFrame); }));
-    EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);  // returns: the session's socket is closed
+        auto* frame = new CMainFrame;
+        ASSERT_TRUE(frame->LoadFrame(IDR_MAINFRAME, CMainFrame::kFrameStyle));
+        const HWND hFrame = frame->Handle();
+        CSendMessageDlg* running = nullptr;
+        bool sendingAtRelease = true;
+        frame->SetSessionEndHandler([&] { sendingAtRelease = running->IsSending(); });
+        const auto previous = SetModalDialogHandler([&](CDialog& opened, HWND parent) {
+            running = &static_cast<CSendMessageDlg&>(opened);
+            key.Set(L"MailPort", std::to_wstring(server.Port()));
+            return opened.RunModalWithScript(parent, [&](HWND hWnd) {
+                Fill(hWnd);
+                Click(hWnd, IDC_SEND_BUTTON);
+                ASSERT_TRUE(PumpUntil([&] { return asked.load(); }));
+                if (sessionEnds) {
+                    SendMessageW(hFrame, WM_ENDSESSION, TRUE, 0);
+                    EXPECT_FALSE(sendingAtRelease);
+                } else {
+                    SendMessageW(hFrame, WM_COMMAND, ID_APP_EXIT, 0);
+                    EXPECT_TRUE(IsWindow(hFrame));  // not while the dialog's loop runs on the frame's stack
+                }
+            });
+        });
+        SendMessageW(hFrame, WM_COMMAND, ID_FILE_SEND, 0);
+        SetModalDialogHandler(previous);
+        // After the session's end the frame stays until the system ends the process.
+        if (sessionEnds) DestroyWindow(hFrame);
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hFrame); }));
+        EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);  // returns: the session's socket is closed
+    }
 }

@@ -166,6 +166,16 @@ std::string CScriptedServer::Transcript()
     return m_Transcript;
 }
 
+int ClosedPort()
+{
+    CScriptedServer probe([](CScriptPeer&) {});
+    // Its thread waits for one connection: this one lets it end at once.
+    CMailSocket wake;
+    wake.Create();
+    wake.Connect("127.0.0.1", static_cast<std::uint16_t>(probe.Port()), nullptr);
+    return probe.Port();
+}
+
 CFullListener::CFullListener()
 {
     sockaddr_in bound{};

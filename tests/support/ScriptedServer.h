@@ -56,6 +56,9 @@ private:
     std::thread m_Thread;
 };
 
+// A port on 127.0.0.1 that was just free: nothing listens there.
+int ClosedPort();
+
 // Bytes waiting unread on a socket.
 unsigned long PendingBytes(MailSocketHandle socket);
 

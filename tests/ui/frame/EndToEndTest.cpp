@@ -2,7 +2,8 @@
 // all five files (run by end_to_end.py, which also takes the screenshot): started hidden from
 // an empty folder, its first cycle brings the files into its own per-user folder, never the
 // folder it was started from, and pops the window up with Información General in the view;
-// the caption's close only hides it, and it ends through its two questions.
+// the caption's close only hides it, and it ends through its two questions. Later instances of
+// the same user run beside it in folders of their own.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -37,6 +38,11 @@ std::string WinePath(const char* unixPath)
     for (char& c : path)
         if (c == '/') c = '\\';
     return path;
+}
+
+bool Holds(const std::string& file, const std::string& content)
+{
+    return Exists(file) && ReadBytes(file) == content;
 }
 
 std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
@@ -108,10 +114,7 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
     EXPECT_TRUE(shown);
 
     if (shown) {
-        for (const auto& [name, content] : published) {
-            ASSERT_TRUE(Exists(folder + name)) << name;
-            EXPECT_EQ(ReadBytes(folder + name), content) << name;
-        }
+        for (const auto& [name, content] : published) EXPECT_TRUE(Holds(folder + name, content)) << name;
         EXPECT_TRUE(std::filesystem::is_empty(startFolder.Path()));
         const HWND view = FindChild(frame, L"Edit", 500);
         ASSERT_NE(view, nullptr);
@@ -139,6 +142,35 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
         WriteBytes(WinePath(shotDir.c_str()) + "\\ready", "");
         EXPECT_TRUE(WaitFor(
             process, [&] { return Exists(WinePath(shotDir.c_str()) + "\\done"); }, 30000));
+
+        // More instances of the same user, each with its own folder, pop-up and icon: one is
+        // killed, and the next start takes its folder again and is closed.
+        const std::string second = folder + "2\\";
+        for (const auto& entry : published) DeleteFileW(WidenCp1252(second + entry.first).c_str());
+        for (const bool killed : {true, false}) {
+            SCOPED_TRACE(killed ? "killed" : "closed");
+            RunningProgram other;
+            ASSERT_TRUE(StartProgram(program, other));
+            EXPECT_TRUE(WaitFor(other.process.hProcess, [&] { return IsWindowVisible(other.frame) != FALSE; }, 30000));
+            EXPECT_TRUE(IsWindowVisible(frame));
+            EXPECT_TRUE(frame_test::ShellHasIcon(frame, IDR_TRAYMENU) && frame_test::ShellHasIcon(other.frame, IDR_TRAYMENU));
+            for (const auto& [name, content] : published) EXPECT_TRUE(Holds(second + name, content)) << name;
+            EXPECT_FALSE(Exists(folder + "3"));
+            if (killed) {
+                TerminateProcess(other.process.hProcess, 1);
+                EXPECT_EQ(WaitForSingleObject(other.process.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+                continue;
+            }
+            const ProgramEnd end = EndProgram(other);
+            EXPECT_EQ(end.failure, L"");
+            EXPECT_EQ(end.exitCode, 0u);
+            for (const auto& entry : published) EXPECT_FALSE(Exists(second + entry.first)) << entry.first;
+        }
+        // The first one's files are untouched, and its view still reads them.
+        for (const auto& [name, content] : published) EXPECT_TRUE(Holds(folder + name, content)) << name;
+        SendMessageW(selector, CB_SETCURSEL, 1, 0);  // Comercial
+        SendMessageW(frame, WM_COMMAND, MAKEWPARAM(IDC_CATEGORY, CBN_SELENDOK), reinterpret_cast<LPARAM>(selector));
+        EXPECT_EQ(ControlText(view), WidenCp1252(published.at("comercia.txt")));
 
         // The caption's close only hides: the close command that follows still finds it.
         PostMessageW(frame, WM_CLOSE, 0, 0);
