@@ -46,6 +46,11 @@ def secure(server):
     return server.transport.get_extra_info("ssl_object") is not None
 
 
+def authenticate(server, session, envelope, mechanism, auth_data):
+    ok = isinstance(auth_data, LoginPassword) and ACCOUNTS.get(auth_data.login) == auth_data.password
+    return AuthResult(success=ok, handled=False)
+
+
 class Store:
     def __init__(self):
         self.last = None
@@ -55,8 +60,7 @@ class Store:
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         self.auths += 1
         self.auth_tls = secure(server)
-        ok = isinstance(auth_data, LoginPassword) and ACCOUNTS.get(auth_data.login) == auth_data.password
-        return AuthResult(success=ok, handled=False)
+        return authenticate(server, session, envelope, mechanism, auth_data)
 
     async def handle_DATA(self, server, session, envelope):
         self.last = envelope
