@@ -17,6 +17,10 @@ inline constexpr std::size_t kMaxHolderLength = 59;
 // A kit identifier is usable only when it has exactly 16 characters.
 bool IsValidKitId(std::string_view kitId);
 
+// A usable kit identifier whose workstation characters (below) are ASCII letters or digits;
+// any other names no workstation files.
+bool NamesWorkstationFiles(std::string_view kitId);
+
 // The 8 characters of the kit identifier that name this workstation's files: the 3rd to
 // 5th and the 7th to 11th.
 std::string WorkstationId(std::string_view kitId);

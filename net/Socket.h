@@ -1,6 +1,6 @@
-// The one socket layer of the mail transport and the echo probe: Winsock on Windows, BSD
-// sockets elsewhere. No system header comes with it. A failing operation leaves its error
-// in LastSocketError (WSAGetLastError, errno).
+// The one socket layer of the mail transport, the download and the echo probe: Winsock on
+// Windows, BSD sockets elsewhere. No system header comes with it. A failing operation leaves
+// its error in LastSocketError (WSAGetLastError, errno).
 #pragma once
 
 #include <atomic>

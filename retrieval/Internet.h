@@ -1,12 +1,8 @@
 // The download's HTTP client: a session, an HTTP connection, a request, and the exception
-// that carries a failure with the internet library's error number and text. Requests run
-// over our own sockets, so that every wait is bounded by the time-out, by the request's total
-// deadline and by a stop event that another thread may set at any moment.
+// that carries a failure with its error number and text. Requests run on the socket layer,
+// so every wait is bounded by the time-out and by the request's total deadline, and a stop
+// signal set from another thread ends any of them at once.
 #pragma once
-
-#include <winsock2.h>
-#include <windows.h>
-#include <wininet.h>
 
 #include <chrono>
 #include <cstddef>
@@ -16,14 +12,28 @@
 #include <string>
 
 #include "app/Errors.h"
-#include "win/Handles.h"
+#include "net/Socket.h"
+#include "net/StopSignal.h"
 
-// A failure of the internet client: its error number and text.
+// The download's error numbers, as the boxes show them.
+enum InternetError : unsigned long {
+    kInternetTimeout = 12002,
+    kInternetInvalidUrl = 12005,
+    kInternetNameNotResolved = 12007,
+    kInternetCancelled = 12017,
+    kInternetIncorrectHandleState = 12019,
+    kInternetCannotConnect = 12029,
+    kInternetConnectionAborted = 12030,
+    kInternetInvalidResponse = 12152,
+};
+
+// A failure of the HTTP client: its error number and text.
 class CInternetException : public CSystemException {
 public:
     explicit CInternetException(unsigned long error);
     unsigned long ErrorNumber() const noexcept override { return m_dwError; }
-    // The library's text for the error number, else the system's; at most 99 characters.
+    // The download's own text for its numbers, the system's for any other; at most 99
+    // characters.
     std::string GetErrorMessage() const override { return m_strText; }
     // "(N) - text", as the download reports a failure.
     std::string ErrorNumberText() const;
@@ -38,24 +48,24 @@ struct HttpTarget {
     std::string host;
     unsigned short port = 80;
     std::string agent;
-    unsigned long timeOut = 0;                     // each connect, send and receive
-    std::chrono::milliseconds deadline{60000};      // request to last byte
-    HANDLE stop = nullptr;                          // set: every wait ends at once
+    unsigned long timeOut = 0;                 // each connect, send and receive
+    std::chrono::milliseconds deadline{60000};  // request to last byte
+    std::uint64_t maxLength = 1 << 20;          // a longer announced length is told as maxLength + 1
+    net::CStopSignal* stop = nullptr;           // stopped: the request ends at once
 };
 
 class CHttpFile {
 public:
     CHttpFile(const HttpTarget& target, std::string requestText);
-    ~CHttpFile();
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
 
     // Connects, sends the request and reads the answer's head. A failure raises
     // CInternetException.
     bool SendRequest();
-    // False when the answer carried no numeric status.
+    // False when the answer carried no valid status line.
     bool QueryInfoStatusCode(unsigned long& status);
-    // The length the server announced, if any.
+    // The length the server announced, if any (over the target's maxLength: maxLength + 1).
     std::optional<std::uint64_t> ContentLength();
     // Up to `size` body bytes; 0 at the end. A failure raises CInternetException.
     std::size_t Read(void* buffer, std::size_t size);
@@ -66,13 +76,16 @@ private:
     void ReadHead();
     // Receives into `m_received`; false at the end of the stream.
     bool Receive();
-    // Waits for the socket's next event; raises on time-out, deadline, stop or a failed connect.
-    void Wait();
+    // What is left of the time-out and the deadline; raises once the deadline has passed.
+    std::uint32_t WaitLimit() const;
+    // A failure, or the stop when it came meanwhile.
+    [[noreturn]] void Fail(unsigned long error) const;
 
     HttpTarget m_target;
     std::string m_strRequest;
-    UniqueSocket m_socket;
-    WSAEVENT m_hEvent = WSA_INVALID_EVENT;
+    net::CSocket m_socket;
+    // After the socket: unregistered before the socket closes.
+    std::unique_ptr<net::CStopScope> m_pStopScope;
     std::chrono::steady_clock::time_point m_deadline;
     std::string m_received;  // bytes read and not yet handed out
     bool m_bEnd = false;
@@ -86,8 +99,7 @@ public:
     explicit CHttpConnection(HttpTarget target) : m_target(std::move(target)) {}
 
     // A request for `path` (nothing is sent yet).
-    std::unique_ptr<CHttpFile> OpenRequest(const char* verb, const std::string& path, unsigned long context,
-                                           const char* version, unsigned long flags);
+    std::unique_ptr<CHttpFile> OpenRequest(const char* verb, const std::string& path, const char* version);
 
 private:
     HttpTarget m_target;
@@ -95,18 +107,19 @@ private:
 
 class CInternetSession {
 public:
-    // `stop` (may be null) ends every wait of this session's requests when it is set.
-    CInternetSession(const char* agent, unsigned long context, unsigned long accessType, HANDLE stop = nullptr);
+    // `stop` (may be null) ends every request of this session when it is stopped.
+    explicit CInternetSession(const char* agent, net::CStopSignal* stop = nullptr);
 
     // A connection whose connect, send and receive time-outs are `timeOut` milliseconds and
     // whose requests end `deadline` after they are sent; raises CInternetException for a
     // server without a name.
     std::unique_ptr<CHttpConnection> GetHttpConnection(const std::string& server, unsigned short port,
-                                                       unsigned long timeOut, std::chrono::milliseconds deadline);
+                                                       unsigned long timeOut, std::chrono::milliseconds deadline,
+                                                       std::uint64_t maxLength);
     void Close() noexcept { m_bOpen = false; }
 
 private:
     std::string m_strAgent;
-    HANDLE m_hStop;
+    net::CStopSignal* m_pStop;
     bool m_bOpen = true;
 };

@@ -13,83 +13,70 @@
 namespace {
 
 constexpr char kRequestPathPrefix[] = "/zandu/";
+// The request asks for no cached copy, and a redirection is never followed: a 3xx answer
+// means the file is not published, as any other status from 300 to 499.
 constexpr char kHttpVersion[] = "HTTP/1.0";
-constexpr unsigned long kRequestContext = 1;
-// The response is never kept in the system's cache nor taken from it (another program may
-// have cached the same address), and a redirection is not followed: a 3xx answer means the
-// file is not published, as any other status from 300 to 499.
-constexpr unsigned long kRequestFlags =
-    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
 constexpr std::size_t kReadChunk = 1024;
 constexpr std::uint32_t kTimeOutBuffer = 40;
 
-// Marks the cycle as running and, however it ends, deletes its connection before its session.
+// Marks the cycle as running for as long as it runs, however it ends.
 class CCycleScope {
 public:
-    CCycleScope(bool& running, std::unique_ptr<CHttpConnection>& connection,
-                std::unique_ptr<CServerSession>& session)
-        : m_running(running), m_connection(connection), m_session(session)
-    {
-        m_running = true;
-    }
-    ~CCycleScope()
-    {
-        m_connection.reset();
-        m_session.reset();
-        m_running = false;
-    }
+    explicit CCycleScope(bool& running) : m_running(running) { m_running = true; }
+    ~CCycleScope() { m_running = false; }
     CCycleScope(const CCycleScope&) = delete;
     CCycleScope& operator=(const CCycleScope&) = delete;
 
 private:
     bool& m_running;
-    std::unique_ptr<CHttpConnection>& m_connection;
-    std::unique_ptr<CServerSession>& m_session;
 };
 
 } // namespace
 
-CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}
-
-CMessageFetcher::CMessageFetcher(unsigned short port, unsigned long timeOut, KitIdSource kitIdSource)
-    : CMessageFiles(std::move(kitIdSource)), m_nPort(port), m_dwTimeOut(timeOut),
-      m_hStop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+CFetchCycle::CFetchCycle(std::shared_ptr<CMessageStore> store, std::shared_ptr<net::CStopSignal> stop,
+                         unsigned short port, unsigned long timeOut, std::chrono::milliseconds deadline,
+                         std::string configFile)
+    : m_pStore(std::move(store)), m_pStop(std::move(stop)), m_nPort(port), m_dwTimeOut(timeOut),
+      m_deadline(deadline), m_strConfigFile(std::move(configFile))
 {
-    // Copies left by an earlier run; one that cannot be deleted now is left alone.
-    RemoveIfReadable(m_strComercialLocal);
-    RemoveIfReadable(m_strGeneralLocal);
-    RemoveIfReadable(m_strConfigFile);
 }
 
-CMessageFetcher::~CMessageFetcher()
+bool CFetchCycle::Connect()
 {
-    std::string name;
-    if (WorkstationFile(kOperativoExtension, name)) RemoveIfReadable(name);
-    if (WorkstationFile(kAdministrativoExtension, name)) RemoveIfReadable(name);
-    RemoveIfReadable(m_strComercialLocal);
-    RemoveIfReadable(m_strGeneralLocal);
-    RemoveIfReadable(m_strConfigFile);
+    Disconnect();
+    m_pSession = MakeServerSession(m_nPort, m_dwTimeOut, m_pStop.get(), m_deadline);
+    m_pConnection = m_pSession->OpenConnection();
+    return m_pConnection != nullptr;
 }
 
-unsigned char CMessageFetcher::FetchAll()
+void CFetchCycle::Disconnect() noexcept
 {
-    if (m_bCycleRunning) return 0;
-    std::unique_ptr<CServerSession> session;
-    const CCycleScope cycle(m_bCycleRunning, m_pConnection, session);
+    // The connection goes before its session.
+    m_pConnection.reset();
+    if (m_pSession) m_pSession->CloseSession();
+    m_pSession.reset();
+}
 
-    session = MakeServerSession(m_nPort, m_dwTimeOut, m_hStop.get(), m_deadline);
-    m_pConnection = session->OpenConnection();
-    if (!m_pConnection) {
+unsigned char CFetchCycle::FetchAll()
+{
+    struct DisconnectScope {
+        CFetchCycle& cycle;
+        ~DisconnectScope() { cycle.Disconnect(); }
+    } disconnect{*this};
+
+    if (!Connect()) {
         // Already reported; without a connection no file can be had.
         m_nOutcome = OUTCOME_NO_CONNECTION;
         return 0;
     }
 
-    if (!m_bConfigObtained) {
-        if (FetchFile(m_strConfigFile, m_strConfigFile, m_bConfigObtained) != FETCH_OBTAINED) {
+    if (!m_pStore->ConfigObtained()) {
+        int changed = 0;
+        if (FetchFile(m_strConfigFile, m_strConfigFile, changed) != FETCH_OBTAINED) {
             m_nOutcome = OUTCOME_NO_CONNECTION;
             return 0;
         }
+        if (changed) m_pStore->SetConfigObtained();
     }
 
     struct CategoryFile {
@@ -99,15 +86,15 @@ unsigned char CMessageFetcher::FetchAll()
         unsigned char bit;
     };
     std::vector<CategoryFile> files = {
-        {m_strGeneralRemote, m_strGeneralLocal, nullptr, CHANGED_GENERAL},
-        {m_strComercialRemote, m_strComercialLocal, nullptr, CHANGED_COMERCIAL},
+        {m_pStore->m_strGeneralRemote, m_pStore->m_strGeneralLocal, nullptr, CHANGED_GENERAL},
+        {m_pStore->m_strComercialRemote, m_pStore->m_strComercialLocal, nullptr, CHANGED_COMERCIAL},
     };
     // Without a kit identifier the workstation's files are not requested and count as
     // obtained and unchanged.
     std::string name;
-    if (WorkstationFile(kOperativoExtension, name))
+    if (m_pStore->WorkstationFile(kOperativoExtension, name))
         files.push_back({name, name, kOperativoExtension, CHANGED_OPERATIVO});
-    if (WorkstationFile(kAdministrativoExtension, name))
+    if (m_pStore->WorkstationFile(kAdministrativoExtension, name))
         files.push_back({name, name, kAdministrativoExtension, CHANGED_ADMINISTRATIVO});
 
     unsigned char mask = 0;
@@ -120,33 +107,30 @@ unsigned char CMessageFetcher::FetchAll()
             break;
         }
         if (result == FETCH_NOT_PUBLISHED) {
-            if (file.noMessagesExtension) WriteNoMessagesFile(file.noMessagesExtension);
+            if (file.noMessagesExtension) m_pStore->WriteNoMessagesFile(file.noMessagesExtension);
         } else if (changed) {
             mask |= file.bit;
             // Installed: announced by this cycle or, if it fails, by the next good one.
-            m_nKeptMask |= file.bit;
+            m_pStore->KeepChanges(file.bit);
         }
     }
-    m_pConnection.reset();
-    session->CloseSession();
+    Disconnect();
     if (failed) {
         m_nOutcome = OUTCOME_NO_CONNECTION;
         return mask;
     }
-    mask = m_nKeptMask;
-    m_nKeptMask = 0;
+    mask = m_pStore->TakeKeptChanges();
     m_nOutcome = mask != 0 ? OUTCOME_NEWS : OUTCOME_NO_NEWS;
     return mask;
 }
 
-int CMessageFetcher::FetchFile(const std::string& serverName, const std::string& localName, int& changed)
+int CFetchCycle::FetchFile(const std::string& serverName, const std::string& localName, int& changed)
 {
     changed = 0;
     if (!m_pConnection) return FETCH_FAILED;
     const std::string path = kRequestPathPrefix + serverName;
     try {
-        const std::unique_ptr<CHttpFile> request =
-            m_pConnection->OpenRequest("GET", path, kRequestContext, kHttpVersion, kRequestFlags);
+        const std::unique_ptr<CHttpFile> request = m_pConnection->OpenRequest("GET", path, kHttpVersion);
         if (!IsServerReachable()) return FETCH_FAILED;
         if (!request->SendRequest()) return FETCH_FAILED;
         unsigned long status = 0;
@@ -154,8 +138,8 @@ int CMessageFetcher::FetchFile(const std::string& serverName, const std::string&
         if (status >= 300 && status <= 499) return FETCH_NOT_PUBLISHED;
         if (status >= 500 && status <= 599) return FETCH_FAILED;
 
-        // A file larger than any message file fails like a broken download, silently: the
-        // local copy stays and memory stays bounded.
+        // A file larger than any message file (however large the number announced) fails like
+        // a broken download, silently: the local copy stays and memory stays bounded.
         if (const auto announced = request->ContentLength(); announced && *announced > kMaxDownload)
             return FETCH_FAILED;
         CLocalFile download;
@@ -171,10 +155,9 @@ int CMessageFetcher::FetchFile(const std::string& serverName, const std::string&
         // A connection that ends before the announced length is a broken download, not the
         // file: the local copy must not be replaced by its first part.
         if (const auto announced = request->ContentLength(); announced && *announced != received)
-            throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
+            throw CInternetException(kInternetConnectionAborted);
 
-        const std::lock_guard lock(m_filesLock);
-        if (InstallDownload(kDownloadFile, localName) == 0) changed = 1;
+        if (m_pStore->Install(kDownloadFile, localName) == 0) changed = 1;
         return FETCH_OBTAINED;
     } catch (const CInternetException& e) {
         // A stopped cycle ends quietly: the program is closing.
@@ -186,31 +169,57 @@ int CMessageFetcher::FetchFile(const std::string& serverName, const std::string&
     }
 }
 
-void CMessageFetcher::Stop() noexcept
-{
-    if (m_hStop) SetEvent(m_hStop.get());
-}
-
-void CMessageFetcher::ClearStop() noexcept
-{
-    if (m_hStop) ResetEvent(m_hStop.get());
-}
-
-bool CMessageFetcher::IsStopped() const noexcept
-{
-    return m_hStop && WaitForSingleObject(m_hStop.get(), 0) == WAIT_OBJECT_0;
-}
-
-bool CMessageFetcher::IsServerReachable()
+bool CFetchCycle::IsServerReachable()
 {
     const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
-    const long wait = std::min(ReadProbeWait(), kMaxProbeWait);
+    const long wait = CMessageFetcher::ReadProbeWait();
     if (IsStopped()) return false;
     int detail = 0;
     return PingHost(session->m_strHost.c_str(), wait, detail) == PINGO_OK;
 }
 
+CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}
+
+CMessageFetcher::CMessageFetcher(unsigned short port, unsigned long timeOut, CMessageFiles::KitIdSource kitIdSource)
+    : m_pStore(std::make_shared<CMessageStore>(std::move(kitIdSource))), m_nPort(port), m_dwTimeOut(timeOut),
+      m_filesLock(m_pStore->Lock()), m_bConfigObtained(m_pStore->m_bConfigObtained)
+{
+    // Copies left by an earlier run; one that cannot be deleted now is left alone.
+    RemoveIfReadable(m_pStore->m_strComercialLocal);
+    RemoveIfReadable(m_pStore->m_strGeneralLocal);
+    RemoveIfReadable(m_strConfigFile);
+}
+
+CMessageFetcher::~CMessageFetcher()
+{
+    // A worker that is still running can change nothing any more.
+    m_pStore->Close();
+    const std::lock_guard lock(m_filesLock);
+    std::string name;
+    if (m_pStore->WorkstationFile(kOperativoExtension, name)) RemoveIfReadable(name);
+    if (m_pStore->WorkstationFile(kAdministrativoExtension, name)) RemoveIfReadable(name);
+    RemoveIfReadable(m_pStore->m_strComercialLocal);
+    RemoveIfReadable(m_pStore->m_strGeneralLocal);
+    RemoveIfReadable(m_strConfigFile);
+}
+
+std::unique_ptr<CFetchCycle> CMessageFetcher::NewCycle() const
+{
+    return std::make_unique<CFetchCycle>(m_pStore, m_pStop, m_nPort, m_dwTimeOut, m_deadline, m_strConfigFile);
+}
+
+unsigned char CMessageFetcher::FetchAll()
+{
+    if (m_bCycleRunning) return 0;
+    const CCycleScope running(m_bCycleRunning);
+    const std::unique_ptr<CFetchCycle> cycle = NewCycle();
+    // The outcome stays as it was when the cycle leaves by an exception.
+    const unsigned char mask = cycle->FetchAll();
+    m_nOutcome = cycle->Outcome();
+    return mask;
+}
+
 long CMessageFetcher::ReadProbeWait()
 {
-    return ParseLenientLong(ReadSetting("TimeOut", kTimeOutBuffer));
+    return std::min(ParseLenientLong(ReadSetting("TimeOut", kTimeOutBuffer)), kMaxProbeWait);
 }

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/Settings.h"
-#include "retrieval/MessageFiles.h"
+#include "net/StopSignal.h"
+#include "retrieval/MessageStore.h"
 #include "retrieval/ServerSession.h"
 
 // Results of FetchFile.
@@ -17,45 +19,80 @@ enum FetchResult : int {
     FETCH_FAILED = 2,
 };
 
-class CMessageFetcher : public CMessageFiles {
+// One cycle, owned by the thread that runs it: it shares only the store and the stop signal,
+// so a worker may outlive the fetcher that made it.
+class CFetchCycle {
+public:
+    CFetchCycle(std::shared_ptr<CMessageStore> store, std::shared_ptr<net::CStopSignal> stop, unsigned short port,
+                unsigned long timeOut, std::chrono::milliseconds deadline, std::string configFile);
+
+    // Runs the cycle; answers the change mask and leaves the outcome in Outcome(). Raises
+    // CCodeException and CSystemException as the callers expect. The bits of a cycle that ends
+    // without a connection (or by an exception) are kept in the store and answered by the
+    // next cycle that succeeds.
+    unsigned char FetchAll();
+    int Outcome() const noexcept { return m_nOutcome; }
+
+    // Opens the cycle's connection; false (already reported) when it cannot be had.
+    bool Connect();
+    // Downloads "/zandu/" + `serverName` over the cycle's connection and installs it as
+    // `localName`; `changed` becomes 1 when the local file was created or replaced. Failures
+    // of the download and error codes are shown in the "ATENCION" box and answer FETCH_FAILED;
+    // file exceptions of the installation leave it.
+    int FetchFile(const std::string& serverName, const std::string& localName, int& changed);
+    void Disconnect() noexcept;
+
+    // One echo to RemoteHost, waiting CMessageFetcher::ReadProbeWait milliseconds. Code -1003
+    // when a setting cannot be read.
+    bool IsServerReachable();
+
+private:
+    bool IsStopped() const noexcept { return m_pStop->IsStopped(); }
+
+    std::shared_ptr<CMessageStore> m_pStore;
+    std::shared_ptr<net::CStopSignal> m_pStop;
+    unsigned short m_nPort;
+    unsigned long m_dwTimeOut;
+    std::chrono::milliseconds m_deadline;
+    std::string m_strConfigFile;
+    int m_nOutcome = OUTCOME_NO_CONNECTION;
+    std::unique_ptr<CServerSession> m_pSession;
+    std::unique_ptr<CHttpConnection> m_pConnection;
+};
+
+// The fetcher of the user-interface thread: it owns the local files for the program's run
+// and makes the cycles, which run here (FetchAll) or on a worker (NewCycle).
+class CMessageFetcher {
 public:
     // Removes stale copies of "comercia.txt", "mensaje.txt" and the configuration file.
     CMessageFetcher();
     // As above, with the server on another port and another time-out (tests), and another
     // kit identifier source.
-    CMessageFetcher(unsigned short port, unsigned long timeOut, KitIdSource kitIdSource);
-    // Removes every local file of the program.
-    ~CMessageFetcher() override;
+    CMessageFetcher(unsigned short port, unsigned long timeOut, CMessageFiles::KitIdSource kitIdSource);
+    // Closes the files and removes every local file of the program.
+    virtual ~CMessageFetcher();
+    CMessageFetcher(const CMessageFetcher&) = delete;
+    CMessageFetcher& operator=(const CMessageFetcher&) = delete;
 
-    // Runs one cycle; answers the change mask and leaves the outcome in m_nOutcome. Raises
-    // CCodeException and CSystemException as the callers expect. A call while a cycle runs
-    // answers 0 at once and changes nothing. The bits of a cycle that ends without a
-    // connection (or by an exception) are kept and answered by the next cycle that succeeds.
+    // Runs one cycle on this thread; answers the change mask and leaves the outcome in
+    // m_nOutcome. A call while a cycle runs answers 0 at once and changes nothing.
     unsigned char FetchAll();
+    // A cycle for a worker thread.
+    std::unique_ptr<CFetchCycle> NewCycle() const;
 
-    // From any thread: ends the running cycle's waits at once (its download fails, nothing is
-    // reported) and every later one until ClearStop.
-    void Stop() noexcept;
-    void ClearStop() noexcept;
-    bool IsStopped() const noexcept;
+    // From any thread: ends the running cycle's network waits at once (its download fails,
+    // nothing is reported) and every later one until ClearStop.
+    void Stop() noexcept { m_pStop->Stop(); }
+    void ClearStop() noexcept { m_pStop->Clear(); }
+    bool IsStopped() const noexcept { return m_pStop->IsStopped(); }
 
     // Total time a download may take from its request to its last byte (tests shorten it).
     void SetDeadline(std::chrono::milliseconds deadline) noexcept { m_deadline = deadline; }
 
-    // The largest message or configuration file installed; a larger one fails its download.
-    static constexpr std::uint64_t kMaxDownload = 1 << 20;
+    bool IsServerReachable() { return NewCycle()->IsServerReachable(); }
 
-    // Downloads "/zandu/" + `serverName` over m_pConnection and installs it as `localName`;
-    // `changed` becomes 1 when the local file was created or replaced. Failures of the
-    // library and error codes are shown in the "ATENCION" box and answer FETCH_FAILED; file
-    // exceptions of the installation leave it.
-    int FetchFile(const std::string& serverName, const std::string& localName, int& changed);
-
-    // One echo to RemoteHost, waiting TimeOut milliseconds (at most kMaxProbeWait, so that a
-    // stop is never held longer). Code -1003 when a setting cannot be read.
-    bool IsServerReachable();
-
-    // TimeOut read as the probe's wait in milliseconds; code -1003 when it cannot be read.
+    // TimeOut read as the probe's wait in milliseconds, at most kMaxProbeWait (the probe is
+    // the one wait a stop does not end); code -1003 when it cannot be read.
     static long ReadProbeWait();
     static constexpr long kMaxProbeWait = 5000;
 
@@ -63,18 +100,24 @@ public:
     // `text` alone, until this run has obtained the configuration file.
     bool ReadRecipientList(std::string& text);
 
+    // The files and their readers, shared with the cycles.
+    const CMessageStore& Files() const noexcept { return *m_pStore; }
+    // Nothing is written any more, whatever cycle still runs.
+    void CloseFiles() { m_pStore->Close(); }
+
     int m_nOutcome = OUTCOME_NO_CONNECTION;
     std::string m_strConfigFile = kConfigFileName;
-    int m_bConfigObtained = 0;
-    // The connection of the running cycle; null between cycles.
-    std::unique_ptr<CHttpConnection> m_pConnection;
 
 private:
+    std::shared_ptr<CMessageStore> m_pStore;
+    std::shared_ptr<net::CStopSignal> m_pStop = std::make_shared<net::CStopSignal>();
     unsigned short m_nPort = kServerPort;
     unsigned long m_dwTimeOut = kServerTimeOut;
     std::chrono::milliseconds m_deadline = kDownloadDeadline;
     bool m_bCycleRunning = false;
-    // Changes not yet announced: those of cycles that ended without a connection.
-    unsigned char m_nKeptMask = 0;
-    UniqueKernelHandle m_hStop;
+
+public:
+    // The store's lock and flag, under the names the recipient list's reader uses.
+    std::mutex& m_filesLock;
+    int& m_bConfigObtained;
 };

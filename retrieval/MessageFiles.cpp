@@ -107,7 +107,7 @@ CMessageFiles::CMessageFiles(KitIdSource kitIdSource) : m_kitIdSource(std::move(
 bool CMessageFiles::WorkstationFile(const char* extension, std::string& name) const
 {
     std::string kitId;
-    if (!m_kitIdSource || !m_kitIdSource(kitId)) return false;
+    if (!m_kitIdSource || !m_kitIdSource(kitId) || !NamesWorkstationFiles(kitId)) return false;
     name = WorkstationFileName(kitId, extension);
     return true;
 }
@@ -117,7 +117,7 @@ void CMessageFiles::WriteNoMessagesFile(const char* extension)
     std::string name;
     if (!WorkstationFile(extension, name)) return;
     const std::lock_guard lock(m_filesLock);
-    WriteNoMessagesText(name);
+    if (!m_bClosed) WriteNoMessagesText(name);
 }
 
 void CMessageFiles::GetGeneralText(std::string& text) const

@@ -57,10 +57,11 @@ public:
     virtual ~CMessageFiles() = default;
 
     // Puts the no-messages text into the workstation's file with `extension`; nothing when
-    // there is no kit identifier.
+    // there is no kit identifier or the files are closed.
     void WriteNoMessagesFile(const char* extension);
 
-    // The workstation's file with `extension`; false when there is no kit identifier.
+    // The workstation's file with `extension`; false when there is no kit identifier or one
+    // that names no workstation files.
     bool WorkstationFile(const char* extension, std::string& name) const;
 
     // The readers and the installation of new copies take the files lock, so that a cycle on
@@ -80,4 +81,6 @@ protected:
 
     KitIdSource m_kitIdSource;
     mutable std::mutex m_filesLock;
+    // Under the lock: no file is written any more.
+    bool m_bClosed = false;
 };

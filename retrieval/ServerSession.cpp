@@ -7,16 +7,14 @@
 
 namespace {
 constexpr std::uint32_t kRemoteHostBuffer = 100;
-constexpr unsigned long kSessionContext = 1;
 } // namespace
 
-CServerSession::CServerSession(unsigned short port, unsigned long timeOut, HANDLE stop,
+CServerSession::CServerSession(unsigned short port, unsigned long timeOut, net::CStopSignal* stop,
                                std::chrono::milliseconds deadline)
     : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_nPort(port), m_dwTimeOut(timeOut), m_deadline(deadline)
 {
     // No proxy: the server is always reached directly. The agent is the program's name.
-    m_pSession.reset(new (std::nothrow) CInternetSession(kApplicationName, kSessionContext,
-                                                         INTERNET_OPEN_TYPE_DIRECT, stop));
+    m_pSession.reset(new (std::nothrow) CInternetSession(kApplicationName, stop));
     if (!m_pSession) throw CCodeException(ERR_NO_MEMORY);
 }
 
@@ -26,7 +24,7 @@ std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
 {
     try {
         if (!m_pSession) return nullptr;
-        return m_pSession->GetHttpConnection(m_strHost, m_nPort, m_dwTimeOut, m_deadline);
+        return m_pSession->GetHttpConnection(m_strHost, m_nPort, m_dwTimeOut, m_deadline, kMaxDownload);
     } catch (const CInternetException& e) {
         ReportSystemError(nullptr, e);
         return nullptr;
@@ -38,7 +36,7 @@ void CServerSession::CloseSession() noexcept
     if (m_pSession) m_pSession->Close();
 }
 
-std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut, HANDLE stop,
+std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut, net::CStopSignal* stop,
                                                   std::chrono::milliseconds deadline)
 {
     std::unique_ptr<CServerSession> session(new (std::nothrow) CServerSession(port, timeOut, stop, deadline));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,18 +13,20 @@ inline constexpr unsigned short kServerPort = 80;
 inline constexpr unsigned long kServerTimeOut = 30000;
 // From a request to its last byte, so that a server that drips ends as one that stalls.
 inline constexpr std::chrono::milliseconds kDownloadDeadline{60000};
+// The largest message or configuration file installed; a larger one fails its download.
+inline constexpr std::uint64_t kMaxDownload = 1 << 20;
 
 class CServerSession {
 public:
     // Reads RemoteHost (code -1003 when it cannot be read) and opens a direct internet
     // session. Tests pass another port, time-out and deadline; `stop` (may be null) ends the
-    // session's waits when it is set.
+    // session's requests when it is stopped.
     explicit CServerSession(unsigned short port = kServerPort, unsigned long timeOut = kServerTimeOut,
-                            HANDLE stop = nullptr, std::chrono::milliseconds deadline = kDownloadDeadline);
+                            net::CStopSignal* stop = nullptr, std::chrono::milliseconds deadline = kDownloadDeadline);
     virtual ~CServerSession();
 
-    // An HTTP connection to the server, owned by the caller. When the library refuses, its
-    // standard error report is shown and the answer is null.
+    // An HTTP connection to the server, owned by the caller. When it is refused, the standard
+    // error report is shown and the answer is null.
     std::unique_ptr<CHttpConnection> OpenConnection();
     void CloseSession() noexcept;
 
@@ -37,5 +40,6 @@ private:
 };
 
 // A new session; code -1002 when it cannot be allocated.
-std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut, HANDLE stop = nullptr,
+std::unique_ptr<CServerSession> MakeServerSession(unsigned short port, unsigned long timeOut,
+                                                  net::CStopSignal* stop = nullptr,
                                                   std::chrono::milliseconds deadline = kDownloadDeadline);

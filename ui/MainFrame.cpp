@@ -4,7 +4,10 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <new>
+#include <vector>
 
 #include "app/ErrorReport.h"
 #include "app/Identity.h"
@@ -13,6 +16,7 @@
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
 #include "ui/DisplayFont.h"
+#include "win/Handles.h"
 #include "win/MessageBox.h"
 #include "win/Resources.h"
 #include "win/TextCodec.h"
@@ -28,8 +32,14 @@ constexpr int kDefaultTimerRefresh = 300;
 constexpr UINT kTrayCallback = WM_USER;
 // Destroys the window once a confirmed close is due.
 constexpr UINT kDestroyMessage = WM_APP + 1;
-// The worker's cycle has ended; its result waits in m_result.
+// The worker's cycle has ended; the lParam is its result, owned by the message.
 constexpr UINT kFetchDoneMessage = WM_APP + 2;
+// While a cycle runs: a worker that could not post its result is found ended.
+constexpr UINT_PTR kWorkerWatchTimerId = 2;
+constexpr UINT kWorkerWatchPeriod = 500;
+// How long the frame's end waits for a stopped worker: every wait of a cycle but a name
+// lookup ends at once on the stop.
+constexpr DWORD kWorkerStopWait = 2000;
 
 constexpr char kCloseQuestion[] = "¿Está seguro que desea cerrar la aplicación?";
 constexpr char kCloseCaption[] = "Notelia";
@@ -254,6 +264,10 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
     case WM_TIMER:
+        if (wParam == kWorkerWatchTimerId) {
+            OnWorkerWatch();
+            return 0;
+        }
         OnTimer();
         return Default(msg, wParam, lParam);
     case kTrayCallback: {
@@ -289,7 +303,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         if (IsDestroyDue()) DestroyWindow(Handle());
         return 0;
     case kFetchDoneMessage:
-        OnFetchDone();
+        if (lParam) OnFetchDone(reinterpret_cast<CycleResult*>(lParam));
         return 0;
     case WM_DESTROY:
         StopWorker();
@@ -336,9 +350,30 @@ void CMainFrame::OnCommand(UINT id, UINT notifyCode, HWND control)
     }
 }
 
-unsigned char CMainFrame::RunFetch()
+// What the worker hands to the frame, as the pointer of the message that tells its end.
+struct CMainFrame::CycleResult {
+    CycleOutcome cycle;
+    std::exception_ptr error;
+    std::vector<DeferredBox> boxes;
+};
+
+// The worker's end, as the worker tells it: `posted` says whether its result is on its way.
+struct CMainFrame::WorkerEnd {
+    UniqueKernelHandle ended{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> posted{false};
+
+    bool HasEnded(DWORD milliseconds) const { return WaitForSingleObject(ended.get(), milliseconds) == WAIT_OBJECT_0; }
+};
+
+CMainFrame::FetchJob CMainFrame::MakeFetchJob()
 {
-    return m_fetcher.FetchAll();
+    const std::shared_ptr<CFetchCycle> cycle = m_fetcher.NewCycle();
+    return [cycle] {
+        CycleOutcome result;
+        result.mask = cycle->FetchAll();
+        result.outcome = cycle->Outcome();
+        return result;
+    };
 }
 
 void CMainFrame::StartTimer(UINT milliseconds)
@@ -362,63 +397,83 @@ void CMainFrame::OnFetchNow()
     m_fetcher.ClearStop();
     m_bFetching = true;
     try {
-        m_worker = std::thread(&CMainFrame::RunCycle, this, Handle());
+        auto end = std::make_shared<WorkerEnd>();
+        if (!end->ended) throw std::bad_alloc();
+        m_worker = std::thread(&CMainFrame::RunCycle, MakeFetchJob(), Handle(), ResultPoster(), end);
+        m_pWorkerEnd = std::move(end);
+        SetTimer(Handle(), kWorkerWatchTimerId, kWorkerWatchPeriod, nullptr);
     } catch (const std::exception&) {
         m_bFetching = false;
         ReportErrorCode(Handle(), ERR_NO_MEMORY);
     }
 }
 
-void CMainFrame::RunCycle(HWND frame)
+void CMainFrame::RunCycle(FetchJob job, HWND frame, PostFunction post, std::shared_ptr<WorkerEnd> end) noexcept
 {
-    CycleResult result;
-    {
+    std::unique_ptr<CycleResult> result(new (std::nothrow) CycleResult);
+    if (result) {
         // The download's boxes wait for the frame: the worker never blocks on the user.
         CReportCollector collector;
         try {
-            result.mask = RunFetch();
-            result.outcome = m_fetcher.m_nOutcome;
+            result->cycle = job();
         } catch (...) {
-            result.error = std::current_exception();
+            result->error = std::current_exception();
         }
-        result.boxes = std::move(collector.boxes);
+        try {
+            result->boxes = std::move(collector.boxes);
+        } catch (...) {
+            // Boxes that cannot be kept are not shown.
+        }
     }
-    {
-        const std::lock_guard lock(m_resultLock);
-        m_result = std::move(result);
+    // What the cycle held goes before its end is told.
+    job = nullptr;
+    if (result && post(frame, kFetchDoneMessage, 0, reinterpret_cast<LPARAM>(result.get()))) {
+        result.release();
+        end->posted = true;
     }
-    PostMessageW(frame, kFetchDoneMessage, 0, 0);
+    SetEvent(end->ended.get());
 }
 
-void CMainFrame::OnFetchDone()
+void CMainFrame::OnFetchDone(CycleResult* posted)
 {
+    const std::unique_ptr<CycleResult> result(posted);
+    KillTimer(Handle(), kWorkerWatchTimerId);
     if (m_worker.joinable()) m_worker.join();
-    CycleResult result;
-    {
-        const std::lock_guard lock(m_resultLock);
-        result = std::move(m_result);
-    }
     {
         const CNestedLoop boxes(*this);
         // A close confirmed meanwhile drops the rest: the program is ending.
-        for (const DeferredBox& box : result.boxes) {
+        for (const DeferredBox& box : result->boxes) {
             if (m_bDestroyPending || m_bSessionEnded) break;
             ShowMessageBox(box.owner, box.text, box.caption, box.flags);
         }
         if (!m_bDestroyPending && !m_bSessionEnded) {
             try {
-                if (result.error) std::rethrow_exception(result.error);
-                m_nLastOutcome = result.outcome;
-                if (result.outcome == OUTCOME_NEWS)
-                    ShowFetchResult(result.mask);
-                else if (const int tray = TrayAfterOutcome(result.outcome, m_trayIcon.TrayState()))
+                if (result->error) std::rethrow_exception(result->error);
+                m_nLastOutcome = result->cycle.outcome;
+                if (result->cycle.outcome == OUTCOME_NEWS)
+                    ShowFetchResult(result->cycle.mask);
+                else if (const int tray = TrayAfterOutcome(result->cycle.outcome, m_trayIcon.TrayState()))
                     m_trayIcon.SetIconFromResource(static_cast<UINT>(tray));
             } catch (...) {
                 ReportCaughtError(Handle());
             }
         }
     }
+    EndCycle();
+}
+
+void CMainFrame::OnWorkerWatch()
+{
+    if (!m_bFetching || !m_pWorkerEnd || !m_pWorkerEnd->HasEnded(0) || m_pWorkerEnd->posted) return;
+    KillTimer(Handle(), kWorkerWatchTimerId);
+    if (m_worker.joinable()) m_worker.join();
+    EndCycle();
+}
+
+void CMainFrame::EndCycle()
+{
     m_bFetching = false;
+    m_pWorkerEnd.reset();
     if (m_bReadRefresh) {
         // Read once per run, from the file that the first cycle has brought.
         m_bReadRefresh = false;
@@ -430,9 +485,23 @@ void CMainFrame::OnFetchDone()
 void CMainFrame::StopWorker() noexcept
 {
     if (!m_worker.joinable()) return;
-    // Every wait of the cycle ends at once; the probe's wait is bounded.
+    // Every network wait of the cycle ends at once and the probe's is bounded; a name lookup
+    // cannot be ended, so a worker held there is left behind once the files are closed. It
+    // holds nothing of the frame.
     m_fetcher.Stop();
-    m_worker.join();
+    if (m_pWorkerEnd && m_pWorkerEnd->HasEnded(kWorkerStopWait)) {
+        m_worker.join();
+    } else {
+        m_fetcher.CloseFiles();
+        m_worker.detach();
+    }
+    KillTimer(Handle(), kWorkerWatchTimerId);
+    // A result already posted is freed with its message; none will be shown any more.
+    MSG msg;
+    while (Handle() && PeekMessageW(&msg, Handle(), kFetchDoneMessage, kFetchDoneMessage, PM_REMOVE))
+        delete reinterpret_cast<CycleResult*>(msg.lParam);
+    m_pWorkerEnd.reset();
+    m_bFetching = false;
 }
 
 void CMainFrame::OnEndSession()
@@ -494,7 +563,7 @@ void CMainFrame::ShowFetchResult(unsigned char changeMask)
     const int shown = ShownCategory(changeMask);
     // Read before anything changes: a failed read leaves the selector and view as they were.
     std::string text;
-    ReadCategoryText(m_fetcher, shown, text);
+    ReadCategoryText(m_fetcher.Files(), shown, text);
 
     m_selector.ResetContent();
     SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
@@ -516,7 +585,7 @@ void CMainFrame::OnCategorySelected()
     try {
         std::string text;
         if (index >= 0 && index < kCategoryCount) {
-            ReadCategoryText(m_fetcher, index, text);
+            ReadCategoryText(m_fetcher.Files(), index, text);
             m_view.SetTextColour(Category(index).colour);
             m_selector.DeleteItem(index);
             m_selector.InsertCategory(index, kImageSeen);

@@ -6,11 +6,9 @@
 
 #include <windows.h>
 
-#include <exception>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
-#include <vector>
 
 #include "app/ErrorReport.h"
 #include "request/SendMessageDlg.h"
@@ -77,13 +75,24 @@ public:
     bool IsCloseConfirmed() const noexcept { return m_bCloseConfirmed; }
     bool IsFetching() const noexcept { return m_bFetching; }
 
+    // What one cycle answers.
+    struct CycleOutcome {
+        unsigned char mask = 0;
+        int outcome = OUTCOME_NO_CONNECTION;
+    };
+    // One cycle as its worker runs it. It holds only what it owns or shares by shared_ptr:
+    // a worker left behind at the end of the session outlives the frame.
+    using FetchJob = std::function<CycleOutcome()>;
+    using PostFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+
 protected:
     // A frame whose cycles ask the server on `port` with `timeOut` (tests).
     CMainFrame(unsigned short port, unsigned long timeOut);
 
-    // One fetch cycle, on the worker thread: answers the change mask and leaves the outcome
-    // in the fetcher.
-    virtual unsigned char RunFetch();
+    // The next cycle, made on the user-interface thread: the fetcher's own.
+    virtual FetchJob MakeFetchJob();
+    // How the worker hands its result to the frame (tests make it fail).
+    virtual PostFunction ResultPoster() const { return &PostMessageW; }
     // (Re)starts timer 1 with `milliseconds`.
     virtual void StartTimer(UINT milliseconds);
 
@@ -107,8 +116,13 @@ private:
     void OnChooseFont();
     void OnCategorySelected();
     void ShowFetchResult(unsigned char changeMask);
-    void RunCycle(HWND frame);
-    void OnFetchDone();
+    struct CycleResult;
+    struct WorkerEnd;
+    static void RunCycle(FetchJob job, HWND frame, PostFunction post, std::shared_ptr<WorkerEnd> end) noexcept;
+    void OnFetchDone(CycleResult* posted);
+    // A worker whose result never came (its post failed) has ended: the cycle is over.
+    void OnWorkerWatch();
+    void EndCycle();
     void StopWorker() noexcept;
     void OnEndSession();
     void RequestDestroy();
@@ -139,16 +153,9 @@ private:
     // A cycle runs, or its boxes and outcome are being shown: ticks and commands start none.
     bool m_bFetching = false;
     std::thread m_worker;
-    // What the worker leaves for the frame when its cycle ends.
-    struct CycleResult {
-        unsigned char mask = 0;
-        int outcome = OUTCOME_NO_CONNECTION;
-        std::exception_ptr error;
-        std::vector<DeferredBox> boxes;
-    };
-    std::mutex m_resultLock;
-    CycleResult m_result;
-    // The last completed cycle's outcome; the fetcher's own is the worker's while a cycle runs.
+    // Set by the running worker when it ends.
+    std::shared_ptr<WorkerEnd> m_pWorkerEnd;
+    // The last completed cycle's outcome, as its result brought it.
     int m_nLastOutcome = OUTCOME_NO_CONNECTION;
     // The first cycle's configuration file sets the ticks per fetch once it has come.
     bool m_bReadRefresh = false;

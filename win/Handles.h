@@ -2,9 +2,7 @@
 // empty value.
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
-#include <wininet.h>
 
 #include <utility>
 
@@ -51,16 +49,6 @@ struct Key {
     static Handle Empty() { return nullptr; }
     static void Close(Handle h) { RegCloseKey(h); }
 };
-struct Internet {
-    using Handle = HINTERNET;
-    static Handle Empty() { return nullptr; }
-    static void Close(Handle h) { InternetCloseHandle(h); }
-};
-struct Socket {
-    using Handle = SOCKET;
-    static Handle Empty() { return INVALID_SOCKET; }
-    static void Close(Handle h) { closesocket(h); }
-};
 template <typename T>
 struct GdiObject {
     using Handle = T;
@@ -90,8 +78,6 @@ struct Kernel {
 } // namespace handle_traits
 
 using UniqueHKey = UniqueHandle<handle_traits::Key>;
-using UniqueHInternet = UniqueHandle<handle_traits::Internet>;
-using UniqueSocket = UniqueHandle<handle_traits::Socket>;
 using UniqueHFont = UniqueHandle<handle_traits::GdiObject<HFONT>>;
 using UniqueHBrush = UniqueHandle<handle_traits::GdiObject<HBRUSH>>;
 using UniqueHBitmap = UniqueHandle<handle_traits::GdiObject<HBITMAP>>;

@@ -56,5 +56,13 @@ TEST(IdentityRules, WorkstationIdTakesCharacters3To5And7To11)
     ASSERT_TRUE(IsValidKitId(kitId));
     EXPECT_EQ(WorkstationId(kitId), "CDEGHIJK");
     EXPECT_EQ(WorkstationFileName(kitId, ".txt"), "CDEGHIJK.txt");
-    for (const char* invalid : {"ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNOPQ", ""}) EXPECT_FALSE(IsValidKitId(invalid));
+    // Only the workstation's characters (3 to 5, 7 to 11) must be ASCII letters or digits.
+    const std::pair<std::string, bool> rows[] = {
+        {"ABCDEFGHIJKLMNO", false},   {"ABCDEFGHIJKLMNOPQ", false},   {"", false},
+        {"..2026AB12345678", true},   {"QX..26AB12345678", false},    {"QX2026..\\2345678", false},
+        {"QX2026AB/2345678", false},  {"QX2026AB1234\r\n78", true},   {"QX2026AB12\r\n5678", false},
+        {"QX20 6AB12345678", false},  {"QX2026AB1234\xF1" "678", true}, {"QX2026AB12\xF1" "45678", false},
+        {std::string("QX2026AB12\0" "45678", 16), false}};
+    for (const auto& [id, names] : rows) EXPECT_EQ(NamesWorkstationFiles(id), names) << id;
+    EXPECT_TRUE(IsValidKitId("AR01-2345-6789-X") && !NamesWorkstationFiles("AR01-2345-6789-X"));
 }

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Errors.h"
@@ -93,11 +95,9 @@ protected:
     // FetchFile on a connection of its own.
     static int Fetch(CMessageFetcher& fetcher, const std::string& name, int& changed)
     {
-        CServerSession session(CScriptedWeb::Port(), kTestTimeOut);
-        fetcher.m_pConnection = session.OpenConnection();
-        const int result = fetcher.FetchFile(name, name, changed);
-        fetcher.m_pConnection.reset();
-        return result;
+        const auto cycle = fetcher.NewCycle();
+        EXPECT_TRUE(cycle->Connect());
+        return cycle->FetchFile(name, name, changed);
     }
 
     // The one "ATENCION" box without owner that the download shows; answers its text.
@@ -159,6 +159,8 @@ TEST_F(FetcherTest, CycleShapes)
          {kConfig, "mensaje.txt", "comercia.txt"}, {{"comercia.txt", nullptr}, {kTxt, nullptr}}, nullptr},
         {"no kit identifier", [](auto& key) { key.Delete(L"KitId"); }, 1 | 8, 1, {kConfig, "mensaje.txt", "comercia.txt"},
          {{kTxt, nullptr}, {kAdm, nullptr}}, nullptr},
+        {"kit identifier naming no files", [](auto& key) { key.Set(L"KitId", L"QX20..AB\\2345678"); }, 1 | 8, 1,
+         {kConfig, "mensaje.txt", "comercia.txt"}, {}, nullptr},
         {"no echo reply", [](auto& key) { key.Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid"); }, 0, 2, {}, {},
          nullptr},
         {"no time-out setting", [](auto& key) { key.Delete(L"TimeOut"); }, 0, 2, {}, {},
@@ -180,7 +182,6 @@ TEST_F(FetcherTest, CycleShapes)
         SetProbeFaults(0, 0);
         EXPECT_EQ(mask, shape.mask);
         EXPECT_EQ(fetcher->m_nOutcome, shape.outcome);
-        EXPECT_EQ(fetcher->m_pConnection, nullptr);
         EXPECT_EQ(CScriptedWeb::RequestLines(), Lines(shape.requested));
         for (const auto& [name, content] : shape.files)
             EXPECT_EQ(Exists(name) ? ReadBytes(name) : "(none)", content ? content : "(none)") << name;
@@ -265,6 +266,32 @@ TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
     }
 }
 
+TEST_F(FetcherTest, AStopEndsADownloadTheServerIsAnsweringAtOnceWithoutABox)
+{
+    PublishAll("1");
+    auto fetcher = MakeFetcher(CScriptedWeb::Port(), 30000);
+    ASSERT_EQ(fetcher->FetchAll(), 15);
+    CScriptedWeb::Reset();
+    PublishAll("2");
+    CScriptedWeb::Publish(Path(kTxt), 200, "", Delivery::Silent);
+    auto cycle = std::async(std::launch::async, [&] { return fetcher->FetchAll(); });
+    const auto seen = [] {
+        const auto lines = CScriptedWeb::RequestLines();
+        return !lines.empty() && lines.back() == Lines({kTxt}).front();
+    };
+    for (const auto until = std::chrono::steady_clock::now() + 10s; !seen() && std::chrono::steady_clock::now() < until;)
+        std::this_thread::yield();
+    ASSERT_TRUE(seen());
+    fetcher->Stop();
+    // Long before the 30 s time-out.
+    ASSERT_EQ(cycle.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(cycle.get(), 1 | 8);
+    EXPECT_EQ(fetcher->m_nOutcome, 2);
+    EXPECT_TRUE(m_boxes.boxes.empty());
+    EXPECT_EQ(ReadBytes(kTxt), "Operativo 1");
+    EXPECT_FALSE(Exists("buffer.txt"));
+}
+
 TEST_F(FetcherTest, ErrorsThatLeaveTheCycle)
 {
     PublishAll("1");
@@ -276,7 +303,6 @@ TEST_F(FetcherTest, ErrorsThatLeaveTheCycle)
         HeldFile held("mensaje.txt");
         EXPECT_THROW(fetcher->FetchAll(), CFileException);
         EXPECT_EQ(fetcher->m_nOutcome, 1);
-        EXPECT_EQ(fetcher->m_pConnection, nullptr);
     }
     m_key.Delete(L"RemoteHost");
     EXPECT_EQ(CodeOf([&] { fetcher->FetchAll(); }), -1003);
@@ -349,8 +375,12 @@ TEST_F(FetcherTest, Port80_TheProgramsFetcherUsesPort80)
 
 TEST_F(FetcherTest, TheProbeReadsItsSettings)
 {
-    m_key.Set(L"TimeOut", L"  250ms");  // read leniently
-    EXPECT_EQ(CMessageFetcher::ReadProbeWait(), 250);
+    // Read leniently, and never longer than 5 s.
+    const std::pair<const wchar_t*, long> rows[] = {{L"  250ms", 250}, {L"5000", 5000}, {L"5001", 5000}, {L"600000", 5000}};
+    for (const auto& [text, wait] : rows) {
+        m_key.Set(L"TimeOut", text);
+        EXPECT_EQ(CMessageFetcher::ReadProbeWait(), wait);
+    }
     auto fetcher = MakeFetcher();
     EXPECT_TRUE(fetcher->IsServerReachable());
     m_key.Set(L"TimeOut", std::wstring(45, L'1'));  // longer than its 40-byte buffer

@@ -32,24 +32,34 @@ class CTestFrame : public CMainFrame {
 public:
     CTestFrame(unsigned short port, unsigned long timeOut) : CMainFrame(port, timeOut) {}
 
-    // The cycle, on the worker: sets the fetcher's outcome, answers the mask (empty: the real one).
-    std::function<unsigned char(CMessageFetcher&)> fetch;
-    std::atomic<int> fetches{0};
+    // The cycle, on the worker (empty: the real one).
+    FetchJob fetch;
+    int fetches = 0;
     std::vector<UINT> timerPeriods;
+    // The worker's result never reaches the frame.
+    bool failPosts = false;
 
     void Script(int outcome, unsigned char mask)
     {
-        fetch = [outcome, mask](CMessageFetcher& fetcher) { return fetcher.m_nOutcome = outcome, mask; };
+        fetch = [outcome, mask] { return CycleOutcome{mask, outcome}; };
     }
     CMessageFetcher& RealFetcher() { return MutableFetcher(); }
 
 protected:
-    unsigned char RunFetch() override
+    FetchJob MakeFetchJob() override
     {
         ++fetches;
-        return fetch ? fetch(MutableFetcher()) : CMainFrame::RunFetch();
+        return fetch ? fetch : CMainFrame::MakeFetchJob();
     }
+    PostFunction ResultPoster() const override { return failPosts ? &FailedPost : CMainFrame::ResultPoster(); }
     void StartTimer(UINT milliseconds) override { timerPeriods.push_back(milliseconds); }
+
+private:
+    static BOOL WINAPI FailedPost(HWND, UINT, WPARAM, LPARAM)
+    {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
 };
 
 } // namespace frame_test

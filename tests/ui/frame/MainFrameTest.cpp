@@ -124,11 +124,10 @@ TEST_F(FrameTest, CreationBuildsTheContentsHiddenWithTheIconInTheNoConnectionSta
 
 TEST_F(FrameTest, TheTimerFetchesOnTheSecondTickThenAsTheFirstCycleFileSays)
 {
-    m_frame->fetch = [this](CMessageFetcher& fetcher) -> unsigned char {
+    m_frame->fetch = [this] {
         // Read once per run: the copy of a later cycle changes nothing.
         WriteBytes("notelia_param.ini", std::string("[Timer]\r\nTimerRefresh=") + (m_frame->fetches == 1 ? "90" : "30"));
-        fetcher.m_nOutcome = OUTCOME_NO_NEWS;
-        return 0;
+        return CMainFrame::CycleOutcome{0, OUTCOME_NO_NEWS};
     };
     // Five ticks, and a fetch command (which does not reset the counter) after the third.
     const std::pair<UINT, int> steps[] = {{WM_TIMER, 0}, {WM_TIMER, 1}, {WM_TIMER, 1}, {WM_COMMAND, 2},
@@ -144,7 +143,7 @@ TEST_F(FrameTest, TheTimerFetchesOnTheSecondTickThenAsTheFirstCycleFileSays)
 TEST_F(FrameTest, TicksAndCommandsDuringARunningCycleDoNothing)
 {
     const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_frame->fetch = [gate](CMessageFetcher&) -> unsigned char {
+    m_frame->fetch = [gate]() -> CMainFrame::CycleOutcome {
         WaitForSingleObject(gate, 10000);
         throw CCodeException(ERR_FILE_OPEN);
     };
@@ -222,10 +221,10 @@ TEST_F(FrameTest, ErrorsOfACycleAreReportedWithTheFrameAsOwnerAndChangeNothing)
     WriteCategoryFiles();
     Fetch(OUTCOME_NEWS, CHANGED_GENERAL | CHANGED_COMERCIAL);
     const CFileException fileError(ERROR_ACCESS_DENIED, "mensaje.txt");
-    m_frame->fetch = [](CMessageFetcher&) -> unsigned char { throw CCodeException(ERR_REGISTRY_READ); };
+    m_frame->fetch = []() -> CMainFrame::CycleOutcome { throw CCodeException(ERR_REGISTRY_READ); };
     Command(ID_FILE_FETCH);
     ASSERT_TRUE(Settle());
-    m_frame->fetch = [&](CMessageFetcher&) -> unsigned char { throw fileError; };
+    m_frame->fetch = [&]() -> CMainFrame::CycleOutcome { throw fileError; };
     Command(ID_TOOLBAR_FETCH);
     ASSERT_TRUE(Settle());
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"ATENCION|16|No se pudo encontrar la entrada en la registry.",
@@ -268,6 +267,29 @@ TEST_F(FrameTest, ADrippingServerNeverHoldsTheWindowAndACloseStopsAStalledCycle)
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(m_hWnd); }, 3000, m_hWnd));
     EXPECT_EQ(m_boxes.boxes.size(), 3u);  // the two questions, no download error
     EXPECT_FALSE(ShellHasIcon(m_hWnd, IDR_TRAYMENU) || Exists("mensaje.txt"));
+}
+
+TEST_F(FrameTest, AResultThatCannotBePostedEndsItsCycleAllTheSame)
+{
+    m_frame->failPosts = true;
+    Fetch(OUTCOME_NEWS, CHANGED_GENERAL);  // settles: the cycle is over, its result lost
+    EXPECT_EQ(Tray(), IDI_NO_CONEXION);
+    m_frame->failPosts = false;
+    Fetch(OUTCOME_NO_NEWS, 0);
+    EXPECT_EQ(m_frame->fetches, 2);
+    EXPECT_EQ(Tray(), IDI_NO_MENSAJES);
+
+    // A close that waits for such a cycle completes.
+    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_frame->fetch = [gate] { return WaitForSingleObject(gate, 10000), CMainFrame::CycleOutcome{}; };
+    m_frame->failPosts = true;
+    m_boxes.answers = {IDYES, IDYES};
+    Command(ID_FILE_FETCH);
+    Command(ID_TRAY_CLOSE);
+    EXPECT_TRUE(IsWindow(m_hWnd));
+    SetEvent(gate);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(m_hWnd); }, 5000, m_hWnd));
+    CloseHandle(gate);
 }
 
 TEST_F(FrameTest, TheTwoCloseQuestions)
@@ -313,6 +335,16 @@ TEST_F(FrameTest, TheSessionsEndAsksNothingAndKeepsFrameIconAndFiles)
     WriteCategoryFiles();
     int shutDowns = 0;
     m_frame->SetSessionEndHandler([&] { ++shutDowns; });
+    // A cycle held where no stop reaches it, as in a name lookup: the end is not held by it.
+    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const auto finished = std::make_shared<std::atomic<bool>>(false);
+    m_frame->fetch = [gate, finished] {
+        WaitForSingleObject(gate, 30000);
+        *finished = true;
+        return CMainFrame::CycleOutcome{};
+    };
+    Command(ID_FILE_FETCH);
+    ASSERT_TRUE(m_frame->IsFetching());
     // With the close questions open: the first is answered, the second never asked.
     m_boxes.answers = {IDYES, IDYES};
     m_boxes.onBox = [&] { SendMessageW(m_hWnd, WM_ENDSESSION, TRUE, 0); };
@@ -320,6 +352,10 @@ TEST_F(FrameTest, TheSessionsEndAsksNothingAndKeepsFrameIconAndFiles)
     m_boxes.onBox = nullptr;
     EXPECT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(shutDowns, 1);
+    EXPECT_FALSE(*finished || m_frame->IsFetching());
+    SetEvent(gate);
+    EXPECT_TRUE(PumpUntil([&] { return finished->load(); }, 10000, m_hWnd));
+    CloseHandle(gate);
 
     // With the tray menu open.
     g_menusSeen = 0;

@@ -1,0 +1,32 @@
+// The head of an HTTP answer as the download reads it: the status and the announced length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// A head that has not ended within this many bytes is no answer of a message server.
+inline constexpr std::size_t kMaxHttpHead = 64 * 1024;
+
+enum class HeadState {
+    Incomplete,  // no empty line yet: more bytes are needed
+    Complete,
+    Invalid,     // over kMaxHttpHead, or a Content-Length that is no length
+};
+
+struct HttpHead {
+    HeadState state = HeadState::Incomplete;
+    // Bytes of the head with its empty line; the body starts there.
+    std::size_t size = 0;
+    // Absent when the first line is no status line ("HTTP/x", a blank, exactly three digits,
+    // then a blank or the line end).
+    std::optional<unsigned> status;
+    // Absent when not announced; a length over the bound, however large, is the bound + 1.
+    std::optional<std::uint64_t> length;
+};
+
+// Parses the head at the start of `received`. Lines end with LF or CR LF; header names are
+// matched without regard to case. Content-Length must be digits only (blanks around them
+// allowed), and every one of them must agree.
+HttpHead ParseHttpHead(std::string_view received, std::uint64_t maxLength);

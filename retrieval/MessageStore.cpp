@@ -1,0 +1,40 @@
+#include "retrieval/MessageStore.h"
+
+int CMessageStore::Install(const std::string& tempName, const std::string& localName)
+{
+    const std::lock_guard lock(m_filesLock);
+    if (m_bClosed) return 1;
+    return InstallDownload(tempName, localName);
+}
+
+bool CMessageStore::ConfigObtained() const
+{
+    const std::lock_guard lock(m_filesLock);
+    return m_bConfigObtained != 0;
+}
+
+void CMessageStore::SetConfigObtained()
+{
+    const std::lock_guard lock(m_filesLock);
+    m_bConfigObtained = 1;
+}
+
+void CMessageStore::KeepChanges(unsigned char mask)
+{
+    const std::lock_guard lock(m_filesLock);
+    m_nKeptMask |= mask;
+}
+
+unsigned char CMessageStore::TakeKeptChanges()
+{
+    const std::lock_guard lock(m_filesLock);
+    const unsigned char mask = m_nKeptMask;
+    m_nKeptMask = 0;
+    return mask;
+}
+
+void CMessageStore::Close()
+{
+    const std::lock_guard lock(m_filesLock);
+    m_bClosed = true;
+}

@@ -1,0 +1,79 @@
+// The answer's head as the download reads it: portable, run natively under the sanitizers.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "retrieval/HttpHead.h"
+
+namespace {
+
+constexpr std::uint64_t kBound = 1 << 20;
+constexpr auto kIncomplete = HeadState::Incomplete;
+constexpr auto kComplete = HeadState::Complete;
+constexpr auto kInvalid = HeadState::Invalid;
+const std::optional<unsigned> kNoStatus;
+const std::optional<std::uint64_t> kNoLength;
+
+// A head of exactly `size` bytes, its filler in one header line.
+std::string HeadOfSize(std::size_t size)
+{
+    const std::string start = "HTTP/1.0 200 OK\r\nX: ";
+    return start + std::string(size - start.size() - 4, 'x') + "\r\n\r\n";
+}
+
+} // namespace
+
+TEST(HttpHead, StatusLengthLineEndsAndBounds)
+{
+    struct Row {
+        std::string received;
+        HeadState state;
+        std::optional<unsigned> status;
+        std::optional<std::uint64_t> length;
+        std::string body;  // what follows the head
+    };
+    const Row rows[] = {
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody", kComplete, 200, 4, "body"},
+        {"HTTP/1.0 200 OK\nContent-Length: 4\n\nbody\r\n", kComplete, 200, 4, "body\r\n"},
+        {"HTTP/1.1 404 Not Found\r\nServer: x\n\r\n\r\n", kComplete, 404, kNoLength, "\r\n"},
+        {"http/1.0 302\r\n\r\n", kComplete, 302, kNoLength, ""},
+        {"HTTP/1.0 2000 OK\r\n\r\n", kComplete, kNoStatus, kNoLength, ""},
+        {"HTTP/1.0 20 OK\r\n\r\n", kComplete, kNoStatus, kNoLength, ""},
+        {"HTTP/1.0 200OK\r\n\r\n", kComplete, kNoStatus, kNoLength, ""},
+        {"HTTP/1.0  200 OK\r\n\r\n", kComplete, kNoStatus, kNoLength, ""},
+        {"ICY 200 OK\r\n\r\n", kComplete, kNoStatus, kNoLength, ""},
+        {"Server: x\r\nHTTP/1.0 200 OK\r\n\r\n", kComplete, kNoStatus, kNoLength, ""},
+        {"\r\nHTTP/1.0 200 OK\r\n\r\n", kComplete, kNoStatus, kNoLength, "HTTP/1.0 200 OK\r\n\r\n"},
+        // Content-Length: digits only, blanks around them, any case, never wrapped.
+        {"HTTP/1.0 200 OK\r\ncontent-LENGTH:\t7 \r\n\r\n", kComplete, 200, 7, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 1 1\r\n\r\n", kInvalid, 200, kNoLength, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n", kInvalid, 200, kNoLength, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: +1\r\n\r\n", kInvalid, 200, kNoLength, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length:\r\n\r\n", kInvalid, 200, kNoLength, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Length: 5\r\n\r\n", kInvalid, 200, 4, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Length: 4\r\n\r\n", kComplete, 200, 4, ""},
+        {"HTTP/1.0 200 OK\r\nX-Content-Length: 4\r\n\r\n", kComplete, 200, kNoLength, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 18446744073709551616\r\n\r\n", kComplete, 200, kBound + 1, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 1048577\r\n\r\n", kComplete, 200, kBound + 1, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 0001048576\r\n\r\n", kComplete, 200, kBound, ""},
+        // Not yet ended, and the 64 KiB bound.
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n", kIncomplete, 200, 4, ""},
+        {"", kIncomplete, kNoStatus, kNoLength, ""},
+        {HeadOfSize(kMaxHttpHead) + "b", kComplete, 200, kNoLength, "b"},
+        {HeadOfSize(kMaxHttpHead + 1), kInvalid, 200, kNoLength, ""},
+        {std::string(kMaxHttpHead - 1, 'x'), kIncomplete, kNoStatus, kNoLength, ""},
+        {std::string(kMaxHttpHead, 'x'), kInvalid, kNoStatus, kNoLength, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.received.substr(0, 60));
+        const HttpHead head = ParseHttpHead(row.received, kBound);
+        EXPECT_EQ(head.state, row.state);
+        if (row.state == kInvalid) continue;
+        EXPECT_EQ(head.status, row.status);
+        EXPECT_EQ(head.length, row.length);
+        if (row.state == kComplete) {
+            EXPECT_EQ(row.received.substr(head.size), row.body);
+        }
+    }
+}
