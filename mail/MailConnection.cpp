@@ -45,6 +45,25 @@ bool ParseCode(const char* line, std::size_t length, int& code)
 
 constexpr int kErrorOperationAborted = 995;  // ERROR_OPERATION_ABORTED
 
+constexpr char kNoStartTls[] = "El servidor de correo no ofrece una conexión segura (STARTTLS); no se envió el mensaje.";
+constexpr char kStartTlsRefused[] = "El servidor de correo rechazó la conexión segura (STARTTLS); no se envió el "
+                                    "mensaje. Respuesta del servidor: ";
+
+// An EHLO reply line that names the extension, after its code and separator.
+bool OffersStartTls(std::string_view reply)
+{
+    for (std::size_t at = 0; at < reply.size();) {
+        std::size_t end = reply.find("\r\n", at);
+        if (end == std::string_view::npos) end = reply.size();
+        const std::string_view line = reply.substr(at, end - at);
+        if (line.size() >= 12 && line.substr(0, 3) == "250" && (line[3] == '-' || line[3] == ' ') &&
+            EqualsNoCase(line.substr(4), "STARTTLS"))
+            return true;
+        at = end + 2;
+    }
+    return false;
+}
+
 } // namespace
 
 CMailConnection::~CMailConnection()
@@ -104,6 +123,8 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
                               const std::string& password, int port, const std::string& localAddress)
 {
     if (Connected) Disconnect(true);
+    m_strServer = server;
+    m_strSecurityFailure.clear();
     if (!CreateSocket()) {
         Report("CMailConnection::Connect, Failed to create client socket, GetLastError returns: %d\n", MailLastError());
         return false;
@@ -123,6 +144,11 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
     }
     Connected = true;
 
+    if (Security == ImplicitTls && !SecureSocket()) {
+        NotifyError("CMailConnection::Connect, The TLS handshake with the SMTP server failed");
+        DisconnectKeepingReply();
+        return false;
+    }
     if (!AwaitReply(220, false)) {
         NotifyError("CMailConnection::Connect, An unexpected SMTP login response was received");
         DisconnectKeepingReply();
@@ -134,7 +160,9 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
         if (!IsPlainHostName(HelloHostName)) HelloHostName = "localhost";
     }
 
-    const bool ok = method != None ? ConnectESMTP(HelloHostName, userName, password, method) : ConnectSMTP(HelloHostName);
+    // Only EHLO learns whether STARTTLS is offered.
+    const bool extended = method != None || Security == StartTlsRequired;
+    const bool ok = extended ? ConnectESMTP(HelloHostName, userName, password, method) : ConnectSMTP(HelloHostName);
     if (!ok) {
         DisconnectKeepingReply();
         NotifyError("CMailConnection::Connect, An unexpected HELO/EHLO response was received");
@@ -164,11 +192,65 @@ bool CMailConnection::ConnectESMTP(const std::string& name, const std::string& u
                     "EHLO command");
         return false;
     }
+    if (!m_Socket.Secure() && Security != ImplicitTls) {
+        if (OffersStartTls(LastReplyText)) {
+            if (!StartTls(name)) return false;
+        } else if (Security == StartTlsRequired) {
+            NotifyError("CMailConnection::ConnectESMTP, The SMTP server does not offer STARTTLS");
+            return FailSecurity(kNoStartTls);
+        }
+    }
     switch (method) {
+    case None: return true;
     case Login: return AuthLogin(userName, password);
     case LoginPlain: return AuthLoginPlain(userName, password);
     default: return false;
     }
+}
+
+bool CMailConnection::StartTls(const std::string& name)
+{
+    if (!SendText("STARTTLS\r\n")) {
+        NotifyError("CMailConnection::StartTls, An unexpected error occurred while sending the STARTTLS command");
+        return false;
+    }
+    if (!AwaitReply(220, false)) {
+        NotifyError("CMailConnection::StartTls, The SMTP server refused STARTTLS");
+        // A refusal, not a lost connection: as if it had not been offered.
+        if (Security != StartTlsRequired && !m_bAborted && MailLastError() == kErrorProtocol) return true;
+        return FailSecurity(kStartTlsRefused + LastReplyText);
+    }
+    // Whatever came with or after the 220 ends with that reply's buffer: nothing read in clear
+    // is taken as a reply inside TLS.
+    if (!SecureSocket()) {
+        NotifyError("CMailConnection::StartTls, The TLS handshake with the SMTP server failed");
+        return false;
+    }
+    if (!SendText("EHLO " + name + "\r\n")) {
+        NotifyError("CMailConnection::StartTls, An unexpected error occurred while sending the EHLO command");
+        return false;
+    }
+    if (!AwaitReply(250, true)) {
+        NotifyError("CMailConnection::StartTls, An unexpected response was received to the EHLO command");
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::SecureSocket()
+{
+    if (m_Socket.StartTls(m_strServer, ReplyTimeout) && !m_bAborted) return true;
+    if (m_bAborted) SetMailLastError(kErrorOperationAborted);
+    else FailSecurity(m_Socket.TlsFailureText());
+    return false;
+}
+
+bool CMailConnection::FailSecurity(const std::string& text)
+{
+    const int error = MailLastError();
+    m_strSecurityFailure = text;
+    SetMailLastError(error);
+    return false;
 }
 
 namespace {

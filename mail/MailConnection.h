@@ -17,6 +17,9 @@
 class CMailConnection {
 public:
     enum SmtpAuthMethod { None = 0, Login = 2, LoginPlain = 3 };
+    // STARTTLS when the EHLO reply offers it (plain otherwise); STARTTLS or nothing but QUIT;
+    // TLS from the first byte.
+    enum SmtpSecurity { StartTlsWhenOffered = 0, StartTlsRequired = 1, ImplicitTls = 2 };
 
     // The longest reply accepted; a server that sends more is cut off.
     static constexpr std::size_t kMaxReplyLength = 1u << 20;
@@ -35,6 +38,10 @@ public:
     bool SendMessage(CMailMessage& message) { return SendMailMessage(message); }
     bool Disconnect(bool graceful);
     std::string GetLastReplyText() const { return LastReplyText; }
+    // Why no secure session came about, in Spanish for the user; empty when that was not the
+    // failure.
+    std::string GetSecurityFailureText() const { return m_strSecurityFailure; }
+    bool IsSecure() const { return m_Socket.Secure(); }
 
     // May be called from any thread: the session running on another thread fails at its
     // next wait or send, at once (its socket is shut down). A connect under way ends first.
@@ -46,6 +53,7 @@ public:
     std::string HelloHostName = "auto";
     unsigned ReplyTimeout = 60000;
     int LastReplyCode = 0;
+    int Security = StartTlsWhenOffered;
 
 protected:
     // One complete reply judged against the expected code; with `final250` reading goes on
@@ -58,6 +66,8 @@ protected:
 
     bool ConnectSMTP(const std::string& name);
     bool ConnectESMTP(const std::string& name, const std::string& userName, const std::string& password, int method);
+    // STARTTLS and the handshake, then EHLO again; its reply is the one that counts.
+    bool StartTls(const std::string& name);
     bool AuthLogin(const std::string& userName, const std::string& password);
     bool AuthLoginPlain(const std::string& userName, const std::string& password);
     bool SendRCPTForRecipient(const CMailAddress& address);
@@ -76,7 +86,13 @@ private:
     bool CreateSocket();
     void CloseSocket();
 
+    // The handshake for the server given to Connect.
+    bool SecureSocket();
+    bool FailSecurity(const std::string& text);
+
     CMailSocket m_Socket;
+    std::string m_strServer;
+    std::string m_strSecurityFailure;
     std::size_t m_nReplyCapacity = 0;
     // Guards the socket's creation and closing against Abort from another thread.
     std::mutex m_SocketLock;

@@ -20,3 +20,18 @@ bool CMailSocket::Connect(const char* server, std::uint16_t port, const char* lo
     }
     return m_socket.Connect(address);
 }
+
+bool CMailSocket::StartTls(const std::string& host, unsigned waitMilliseconds)
+{
+    m_tls = std::make_unique<net::CTlsStream>(m_socket, waitMilliseconds);
+    return m_tls->Handshake(host);
+}
+
+int CMailSocket::Close()
+{
+    if (m_tls) {
+        m_tls->Close();
+        m_tls.reset();
+    }
+    return m_socket.Close();
+}

@@ -1,10 +1,13 @@
-// A blocking IPv4 TCP client socket.
+// A blocking IPv4 TCP client socket, with TLS on it once StartTls has run.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "net/Socket.h"
+#include "net/TlsStream.h"
 
 using MailSocketHandle = net::SocketHandle;
 
@@ -16,24 +19,43 @@ public:
     virtual ~CMailSocket() = default;
 
     // A socket still held from an earlier attempt is closed first.
-    bool Create() { return m_socket.OpenStream(); }
+    bool Create()
+    {
+        m_tls.reset();
+        return m_socket.OpenStream();
+    }
     // Binds to `localAddress` first when it is given and not empty. A local address that does
     // not resolve answers false with last error 10022, a server name with the resolver's error
     // (11001 when the host is not known).
     bool Connect(const char* server, std::uint16_t port, const char* localAddress);
-    bool Send(const void* data, std::size_t length) { return m_socket.Send(data, length); }
+    // The TLS handshake and the check of the server's certificate for `host`; from then on
+    // everything goes through TLS. After a failed one nothing more is sent or received.
+    bool StartTls(const std::string& host, unsigned waitMilliseconds);
+    bool Secure() const { return m_tls && m_tls->Established(); }
+    // Why the handshake failed, for the user; empty when none failed.
+    std::string TlsFailureText() const { return m_tls ? m_tls->FailureText() : std::string(); }
+
+    bool Send(const void* data, std::size_t length)
+    {
+        return m_tls ? m_tls->Send(data, length) : m_socket.Send(data, length);
+    }
     // The byte count, 0 when the peer closed, -1 on error.
-    int Receive(void* buffer, std::size_t capacity) { return m_socket.Receive(buffer, capacity); }
+    int Receive(void* buffer, std::size_t capacity)
+    {
+        return m_tls ? m_tls->Receive(buffer, capacity) : m_socket.Receive(buffer, capacity);
+    }
     bool WaitReadable(bool& readable, unsigned timeoutMilliseconds)
     {
-        return m_socket.WaitReadable(timeoutMilliseconds, readable);
+        return m_tls ? m_tls->WaitReadable(timeoutMilliseconds, readable)
+                     : m_socket.WaitReadable(timeoutMilliseconds, readable);
     }
     void Shutdown() { m_socket.Shutdown(); }
-    // -1 when no socket is held.
-    int Close() { return m_socket.Close(); }
+    // Says close notify on a secure session first. -1 when no socket is held.
+    int Close();
 
     MailSocketHandle Handle() const { return m_socket.Handle(); }
 
 private:
     net::CSocket m_socket;
+    std::unique_ptr<net::CTlsStream> m_tls;
 };

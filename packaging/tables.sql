@@ -4,6 +4,8 @@
 # A setting that was never given stays unwritten, rather than written empty: component conditions.
 UPDATE `Component` SET `Condition`='REMOTEHOST' WHERE `Component`='RemoteHostValue'
 UPDATE `Component` SET `Condition`='MAILSERVER' WHERE `Component`='MailServerValue'
+UPDATE `Component` SET `Condition`='MAILPORT' WHERE `Component`='MailPortValue'
+UPDATE `Component` SET `Condition`='MAILSECURITY' WHERE `Component`='MailSecurityValue'
 UPDATE `Component` SET `Condition`='TIMEOUT' WHERE `Component`='TimeOutValue'
 UPDATE `Component` SET `Condition`='KITID' WHERE `Component`='KitIdValue'
 UPDATE `Component` SET `Condition`='HOLDERNAME' WHERE `Component`='HolderNameValue'

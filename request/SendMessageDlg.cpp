@@ -10,6 +10,7 @@
 #include "app/ErrorReport.h"
 #include "app/Settings.h"
 #include "mail/MailAddress.h"
+#include "mail/MailCoders.h"
 #include "mail/MailConnection.h"
 #include "mail/MailPlatform.h"
 #include "res/resource.h"
@@ -32,6 +33,32 @@ constexpr char kNoContact[] = "El campo 'Contacto' está vacío.\nDebe especific
                               "se deberá contactar.";
 constexpr char kBadSender[] = "La dirección de correo electrónico no es válida.";
 constexpr char kBadRecipient[] = "La dirección del destinatario no es válida.";
+
+// "MailSecurity" as provisioned; none means STARTTLS when offered. A value not understood
+// sends nothing in clear.
+int ReadMailSecurity()
+{
+    std::string text;
+    if (!TryReadSetting("MailSecurity", 20, text) || EqualsNoCase(text, "starttls"))
+        return CMailConnection::StartTlsWhenOffered;
+    if (EqualsNoCase(text, "tls")) return CMailConnection::ImplicitTls;
+    return CMailConnection::StartTlsRequired;
+}
+
+// "MailPort", else (missing or empty) the usual port of the security's kind; a value that is
+// no port raises -1003.
+unsigned short ReadMailPort(int security)
+{
+    std::string text;
+    if (!TryReadSetting("MailPort", 10, text) || text.empty()) return security == CMailConnection::ImplicitTls ? 465 : 25;
+    unsigned long port = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || port > 65535) throw CCodeException(-1003);
+        port = port * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (port == 0 || port > 65535) throw CCodeException(-1003);
+    return static_cast<unsigned short>(port);
+}
 
 // A stopped session normally ends at once; only a name lookup cannot be interrupted, and the
 // user-interface thread never waits longer than this for it.
@@ -66,6 +93,7 @@ constexpr int kInputs[] = {IDC_SEND_RECIPIENT, IDC_SEND_CONTACT, IDC_SEND_PHONES
 struct CSendMessageDlg::Session {
     std::string server;
     unsigned short port = 25;
+    int security = CMailConnection::StartTlsWhenOffered;
     std::string sender;
     std::string recipient;
     std::string subject;
@@ -75,10 +103,12 @@ struct CSendMessageDlg::Session {
     bool connected = false;
     bool sent = false;
     std::string replyText;
+    std::string securityText;
     int lastError = 0;
 
     void Run()
     {
+        connection.Security = security;
         if (!connection.Connect(server, CMailConnection::Login, kSmtpUser, kSmtpPassword, port)) {
             Fail();
             return;
@@ -102,6 +132,7 @@ struct CSendMessageDlg::Session {
         // A reply may be up to 1 MiB: only what the box shows is kept.
         replyText = BoxReplyText(connection.LastReplyText);
         std::string().swap(connection.LastReplyText);
+        securityText = connection.GetSecurityFailureText();
     }
 
     void Finish()
@@ -121,9 +152,11 @@ struct CSendMessageDlg::Session {
     std::condition_variable endSignal;
     bool ended = false;
 
-    // The server's words, or the system's for a failure that came before any reply.
+    // Why no secure session came about; else the server's words, or the system's for a
+    // failure that came before any reply.
     std::string FailureText() const
     {
+        if (!securityText.empty()) return securityText;
         if (!replyText.empty()) return replyText;
         const auto number = static_cast<unsigned long>(lastError);
         return NumberedErrorText(number, SystemErrorText(number));
@@ -212,9 +245,13 @@ void CSendMessageDlg::OnSend()
         return;
     }
 
+    const int security = ReadMailSecurity();
+    const unsigned short port = ReadMailPort(security);
+
     auto session = std::make_shared<Session>();
     session->server = server;
-    session->port = SmtpPort;
+    session->port = port;
+    session->security = security;
     session->sender = email;
     session->recipient = recipient;
     session->subject = ControlText(IDC_SEND_SUBJECT);

@@ -21,8 +21,6 @@ public:
 
     // Set before the dialog runs: the recipient list text.
     std::string RecipientList;
-    // The SMTP server's port.
-    unsigned short SmtpPort = 25;
 
     bool IsSending() const noexcept { return m_worker.joinable(); }
     // The program or the Windows session is closing: stops a running session and ends the

@@ -1,14 +1,16 @@
 #!/usr/bin/python3
 """The demo's local servers: Notelia's message server and a mail sink for help-desk requests.
 
-    demo-server.py [--messages DIR] [--ready FILE] [--parent PID]
+    demo-server.py [--messages DIR] [--ready FILE] [--parent PID] [--tls FOLDER]
 
 - HTTP on 127.0.0.1:80 publishes every file of DIR (default: demo-messages/ beside this
   script) as /zandu/<name>. The files are kept as UTF-8 with Unix line ends and go out as
   Windows-1252 with CR LF, as the workstations expect. They are read at every request, so an
   edited message reaches the program at its next fetch.
-- SMTP on 127.0.0.1:25 accepts AUTH LOGIN over plain TCP with any account and prints every
-  request that it receives.
+- SMTP on 127.0.0.1:25 accepts AUTH LOGIN with any account and prints every request that it
+  receives. With --tls it offers STARTTLS and takes AUTH only inside TLS, with a certificate
+  for 127.0.0.1 signed by the test CA in FOLDER (tests/support/test_ca.py makes it there);
+  without, AUTH goes over plain TCP.
 
 With --ready the file is created once both servers listen; with --parent the servers stop
 when that process has gone. A busy port (a test that holds it for a moment) is retried for a
@@ -147,7 +149,13 @@ def main():
     parser.add_argument("--parent", type=int, help="stop when this process has gone")
     parser.add_argument("--http-port", type=int, default=80)
     parser.add_argument("--smtp-port", type=int, default=25)
+    parser.add_argument("--tls", help="folder of the test CA: the sink offers STARTTLS")
     args = parser.parse_args()
+    tls = None
+    if args.tls:
+        sys.path.insert(0, os.path.join(here, "..", "tests", "support"))
+        import test_ca
+        tls = test_ca.context(args.tls)
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
@@ -160,13 +168,15 @@ def main():
 
     def start_mail():
         controller = HelpDeskController(PrintingHandler(), hostname=HOST, port=args.smtp_port,
-                                        authenticator=accept_any_account, auth_require_tls=False)
+                                        authenticator=accept_any_account, auth_require_tls=bool(tls),
+                                        tls_context=tls, require_starttls=bool(tls))
         controller.start()
         return controller
     mail = with_port_retries("the mail sink", args.smtp_port, start_mail)
 
     say(f"demo-server: messages on http://{HOST}:{args.http_port}/zandu/ from {args.messages}")
-    say(f"demo-server: mail sink on {HOST}:{args.smtp_port} (AUTH LOGIN, any account)")
+    say(f"demo-server: mail sink on {HOST}:{args.smtp_port} (AUTH LOGIN, any account"
+        + (", inside STARTTLS only)" if tls else ")"))
     if args.ready:
         with open(args.ready, "w") as f:
             f.write(f"{os.getpid()}\n")

@@ -1,6 +1,7 @@
 // The SMTP client against scripted servers (faults on demand) and the real aiosmtpd peer.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -95,6 +96,7 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         std::string notSent;
         bool quit = true;
         unsigned timeout = 60000;
+        int security = CMailConnection::StartTlsWhenOffered;
     } rows[] = {
         {"greeting 554", {"554 no hay servicio\r\n"}, 2, false, false, "554 no hay servicio", 0, "QUIT", "EHLO"},
         {"EHLO 550 without 250", {"220 hola\r\n", "550 no te conozco\r\n"}, 2, false, false, "550 no te conozco",
@@ -120,6 +122,14 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
          false, "no such user", 22, "QUIT", "DATA"},
         {"plain login", {kLogin[0], kLogin[1], "334 Username:\r\n", "334 password:\r\n", "235 ok\r\n"}, 3, false,
          true, "235 ok", 0, "AUTH LOGIN PLAIN\r\nusuario\r\nclave\r\n", ""},
+        // Under "required" nothing but QUIT follows an EHLO without STARTTLS or a refused one.
+        {"required, EHLO without STARTTLS", {"220 hola\r\n", "250-x\r\n250 AUTH LOGIN\r\n"}, 2, false, false, "250-x",
+         0, "EHLO puesto-7.cliente\r\nQUIT\r\n", "AUTH", true, 60000, CMailConnection::StartTlsRequired},
+        {"required, STARTTLS refused", {"220 hola\r\n", "250-x\r\n250 STARTTLS\r\n", "454 TLS not available\r\n"}, 2,
+         false, false, "454 TLS not available", 0, "\r\nSTARTTLS\r\nQUIT\r\n", "AUTH", true, 60000,
+         CMailConnection::StartTlsRequired},
+        {"STARTTLS refused when offered", {kLogin[0], "250-x\r\n250 starttls\r\n", "454 no\r\n", kLogin[2], kLogin[3],
+         "235 ok\r\n"}, 2, false, true, "235 ok", 0, "\r\nSTARTTLS\r\nAUTH LOGIN\r\n", ""},
         // Many lines without a code before the final one: read in linear time.
         {"long EHLO reply", {kLogin[0], BlankLines(300000) + "250 ok\r\n", kLogin[2], kLogin[3], "235 ok\r\n"},
          2, false, true, "235 ok", 0, "", ""},
@@ -129,6 +139,7 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         TestConnection connection;
         connection.HelloHostName = "puesto-7.cliente";
         connection.ReplyTimeout = row.timeout;
+        connection.Security = row.security;
         const auto start = std::chrono::steady_clock::now();
         bool ok = connection.Connect("127.0.0.1", row.method, "usuario", "clave", server.Port());
         if (ok && row.send) {
@@ -141,6 +152,8 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         EXPECT_EQ(connection.GetLastReplyText().rfind(row.reply, 0), 0u) << row.name << ": " << connection.GetLastReplyText();
         if (row.error) { EXPECT_EQ(error, row.error) << row.name; }
         if (!row.ok) { EXPECT_GT(connection.Notified, 0) << row.name; }
+        EXPECT_EQ(connection.GetSecurityFailureText().empty(), row.security != CMailConnection::StartTlsRequired)
+            << row.name;
         // A server that closes is noticed at once, not after the reply time-out.
         if (!row.quit) { EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << row.name; }
         connection.Disconnect(true);
@@ -444,3 +457,90 @@ TEST_F(RealSmtp, EncodedSubjectsOfEveryLengthDecodeToTheText)
     check(wide, "utf-8");
     check("P\xE9rez, (Juan) \"x\"?=_\t", "iso-8859-1");
 }
+
+#ifdef _WIN32
+// ---- TLS through the system's provider ------------------------------------------------
+
+TEST(ScriptedSmtp, AHandshakeWithASilentServerEndsOnItsTimeOutOrAtOnceOnAbort)
+{
+    using Clock = std::chrono::steady_clock;
+    for (const bool abort : {false, true}) {
+        std::atomic<bool> hello{false};
+        CScriptedServer server([&](CScriptPeer& peer) {
+            hello = peer.WaitData();
+            peer.WaitClose();
+        });
+        TestConnection connection;
+        connection.Security = CMailConnection::ImplicitTls;
+        connection.ReplyTimeout = abort ? 60000 : 300;
+        std::thread stopper([&] {
+            for (const auto end = Clock::now() + std::chrono::seconds(10); abort && !hello && Clock::now() < end;)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (abort) connection.Abort();
+        });
+        const auto start = Clock::now();
+        EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", server.Port()));
+        const int error = MailLastError();
+        stopper.join();
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+        EXPECT_TRUE(hello);
+        EXPECT_EQ(error, abort ? 995 : 10060);
+        EXPECT_EQ(connection.GetSecurityFailureText(),
+                  abort ? "" : "No se pudo establecer una conexión segura con el servidor (error 10060).");
+        connection.Disconnect(true);
+        EXPECT_EQ(server.Transcript().find("QUIT"), std::string::npos);
+    }
+}
+
+TEST_F(RealSmtp, SecureSessionsAuthenticateInsideTlsAndRefuseUncheckedCertificates)
+{
+    const std::string bad = "No se pudo verificar el certificado del servidor: ";
+    const struct {
+        const char* peer;
+        int security;
+        const char* host;
+        std::string failure;  // the text for the user; empty: delivered
+    } rows[] = {
+        {"NOTELIA_SMTP_STARTTLS", CMailConnection::StartTlsWhenOffered, "127.0.0.1", ""},
+        {"NOTELIA_SMTP_STARTTLS", CMailConnection::StartTlsRequired, "localhost", ""},
+        {"NOTELIA_SMTP_IMPLICIT", CMailConnection::ImplicitTls, "127.0.0.1", ""},
+        {"NOTELIA_SMTP_AHEAD", CMailConnection::StartTlsRequired, "127.0.0.1", ""},
+        {"NOTELIA_SMTP_UNTRUSTED", CMailConnection::StartTlsWhenOffered, "127.0.0.1",
+         bad + "no lo emitió una autoridad de confianza (error 0x800B010A)."},
+        {"NOTELIA_SMTP_EXPIRED", CMailConnection::StartTlsRequired, "localhost",
+         bad + "está vencido o aún no es válido (error 0x800B0101)."},
+        {"NOTELIA_SMTP_WRONGNAME", CMailConnection::StartTlsWhenOffered, "127.0.0.1",
+         bad + "no corresponde al nombre del servidor (error 0x800B010F)."},
+    };
+    // More than one record each way.
+    const std::string body = SpanishSample(40000);
+    for (const auto& row : rows) {
+        const int port = EnvPort(row.peer);
+        ASSERT_NE(port, 0) << row.peer;
+        COracle before;
+        auto counts = before.Last();
+        TestConnection connection;
+        connection.Security = row.security;
+        const bool ok = connection.Connect(row.host, CMailConnection::Login, "usuario", "clave", port);
+        EXPECT_EQ(connection.GetSecurityFailureText(), row.failure) << row.peer;
+        COracle after;
+        if (!row.failure.empty()) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(after.Last()["auths"], counts["auths"]) << row.peer;
+            continue;
+        }
+        ASSERT_TRUE(ok) << row.peer << ": " << connection.GetLastReplyText();
+        EXPECT_TRUE(connection.IsSecure());
+        CMailMessage message;
+        FillSimple(message);
+        message.SetBodyText(body);
+        EXPECT_TRUE(connection.SendMessage(message)) << connection.GetLastReplyText();
+        EXPECT_TRUE(connection.Disconnect(true));
+        auto last = after.Last();
+        EXPECT_EQ(last["body"], body + "\r\n") << row.peer;
+        EXPECT_EQ(last["tls"], "1");
+        EXPECT_EQ(last["auth_tls"], "1");
+        EXPECT_EQ(std::stoi(last["auths"]), std::stoi(counts["auths"]) + 1) << row.peer;
+    }
+}
+#endif

@@ -4,6 +4,14 @@ one command a line, what was delivered as Python's email package parsed it: "LAS
 "name hex" lines of the last delivery and "END"; "SUBJECT hex" gives the decoded Subject value
 as hex of its Windows-1252 bytes (or "ERR"). The ports go to the program in NOTELIA_SMTP_PORT
 and NOTELIA_SMTP_ORACLE; both servers stop when the program ends.
+
+With --tls FOLDER (under Wine), the test CA of tests/support/test_ca.py is made there and
+trusted in the program's prefix (the emulator before the program runs trust_ca.exe, given by
+--trust), and more servers start, their ports in NOTELIA_SMTP_<NAME>: STARTTLS required
+before AUTH with a good certificate (STARTTLS), TLS from the first byte (IMPLICIT), STARTTLS
+with an expired, a wrong-name or an untrusted certificate (EXPIRED, WRONGNAME, UNTRUSTED), and
+one that sends a line ahead of the handshake with its 220 (AHEAD). LAST also tells whether the
+last delivery and its AUTH came inside TLS, and how many AUTHs and deliveries there were.
 """
 import asyncio
 import email
@@ -25,6 +33,19 @@ class PeerSMTP(SMTP):
     AuthLoginPasswordChallenge = "Password:"
 
 
+class AheadSMTP(PeerSMTP):
+    """Its 220 to STARTTLS comes with a reply the client never asked for."""
+
+    async def push(self, status):
+        if isinstance(status, str) and status.startswith("220 Ready to start TLS"):
+            status += "\r\n250 AUTH LOGIN sent ahead of the handshake"
+        await super().push(status)
+
+
+def secure(server):
+    return server.transport.get_extra_info("ssl_object") is not None
+
+
 def authenticate(server, session, envelope, mechanism, auth_data):
     ok = isinstance(auth_data, LoginPassword) and ACCOUNTS.get(auth_data.login) == auth_data.password
     return AuthResult(success=ok, handled=False)
@@ -33,9 +54,18 @@ def authenticate(server, session, envelope, mechanism, auth_data):
 class Store:
     def __init__(self):
         self.last = None
+        self.tls = self.auth_tls = False
+        self.auths = self.deliveries = 0
+
+    def authenticate(self, server, session, envelope, mechanism, auth_data):
+        self.auths += 1
+        self.auth_tls = secure(server)
+        return authenticate(server, session, envelope, mechanism, auth_data)
 
     async def handle_DATA(self, server, session, envelope):
         self.last = envelope
+        self.tls = secure(server)
+        self.deliveries += 1
         return "250 OK delivered"
 
 
@@ -43,9 +73,13 @@ def cp(text):
     return text.encode("cp1252", errors="replace") if isinstance(text, str) else bytes(text or b"")
 
 
-def summary(envelope):
+def summary(store):
+    counts = "".join(f"{k} {cp(str(v)).hex()}\n" for k, v in (
+        ("auths", store.auths), ("deliveries", store.deliveries), ("tls", int(store.tls)),
+        ("auth_tls", int(store.auth_tls))))
+    envelope = store.last
     if envelope is None:
-        return "END\n"
+        return counts + "END\n"
     raw = envelope.original_content or envelope.content
     msg = email.message_from_bytes(raw, policy=email.policy.default)
     # The first leaf part holds the text of a multipart message.
@@ -68,7 +102,7 @@ def summary(envelope):
     if sender is not None and sender.addresses:
         fields["from_name"] = cp(sender.addresses[0].display_name)
         fields["from_addr"] = cp(sender.addresses[0].addr_spec)
-    return "".join(f"{k} {v.hex()}\n" for k, v in fields.items()) + "END\n"
+    return counts + "".join(f"{k} {v.hex()}\n" for k, v in fields.items()) + "END\n"
 
 
 def decode_subject(value_hex):
@@ -87,7 +121,7 @@ async def oracle(store, reader, writer):
             break
         words = line.decode("ascii", "replace").split()
         if words[:1] == ["LAST"]:
-            writer.write(summary(store.last).encode())
+            writer.write(summary(store).encode())
         elif words[:1] == ["SUBJECT"]:
             writer.write(decode_subject(words[1] if len(words) > 1 else "").encode())
         else:
@@ -96,24 +130,54 @@ async def oracle(store, reader, writer):
     writer.close()
 
 
+def options(argv):
+    found = {}
+    while argv and argv[0] in ("--tls", "--trust"):
+        found[argv[0]] = argv[1]
+        argv = argv[2:]
+    return found, argv[1:] if argv[:1] == ["--"] else argv
+
+
+def trust(folder, helper, argv):
+    """Makes the test CA and trusts it in the prefix of the emulator that runs the program."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+    import test_ca
+    ca = test_ca.make(folder)
+    subprocess.run(argv[:-1] + [helper, "Z:" + ca.replace("/", "\\")], check=True)
+    return test_ca
+
+
 def main():
-    # Plain-text AUTH is what this peer is for: no warnings about it.
+    # Plain-text AUTH is what the first peer is for: no warnings about it.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
-    argv = sys.argv[2:] if sys.argv[1:2] == ["--"] else sys.argv[1:]
+    found, argv = options(sys.argv[1:])
+    test_ca = trust(found["--tls"], found["--trust"], argv) if "--tls" in found else None
     store = Store()
     loop = asyncio.new_event_loop()
     ready = threading.Event()
     ports = {}
 
+    async def serve(name, kind=None, cls=PeerSMTP, implicit=False):
+        context = test_ca.context(found["--tls"], kind) if kind else None
+        starttls = bool(context) and not implicit
+        server = await loop.create_server(
+            lambda: cls(store, hostname="notelia-test", authenticator=store.authenticate, auth_required=True,
+                        auth_require_tls=starttls, tls_context=context if starttls else None,
+                        require_starttls=starttls, loop=loop),
+            "127.0.0.1", 0, ssl=context if implicit else None)
+        ports[name] = server.sockets[0].getsockname()[1]
+
     async def start():
-        smtp = await loop.create_server(
-            lambda: PeerSMTP(store, hostname="notelia-test", authenticator=authenticate,
-                             auth_require_tls=False, auth_required=True, loop=loop),
-            "127.0.0.1", 0)
+        await serve("PORT")
+        if test_ca:
+            await serve("STARTTLS", "good")
+            await serve("IMPLICIT", "good", implicit=True)
+            await serve("AHEAD", "good", AheadSMTP)
+            for kind in ("expired", "wrongname", "untrusted"):
+                await serve(kind.upper(), kind)
         query = await asyncio.start_server(lambda r, w: oracle(store, r, w), "127.0.0.1", 0)
-        ports["smtp"] = smtp.sockets[0].getsockname()[1]
-        ports["oracle"] = query.sockets[0].getsockname()[1]
+        ports["ORACLE"] = query.sockets[0].getsockname()[1]
         ready.set()
 
     def run():
@@ -125,7 +189,7 @@ def main():
     if not ready.wait(30):
         print("smtp_peer: the servers did not start", file=sys.stderr)
         return 1
-    env = dict(os.environ, NOTELIA_SMTP_PORT=str(ports["smtp"]), NOTELIA_SMTP_ORACLE=str(ports["oracle"]))
+    env = dict(os.environ, **{"NOTELIA_SMTP_" + name: str(port) for name, port in ports.items()})
     return subprocess.call(argv, env=env)
 
 

@@ -229,7 +229,7 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
         boxes.boxes.clear();
         CSendMessageDlg fresh;
         fresh.RecipientList = dialog.RecipientList;
-        fresh.SmtpPort = static_cast<unsigned short>(server ? server->Port() : 25);
+        key.Set(L"MailPort", std::to_wstring(server ? server->Port() : 25));
         const auto typed = [&](HWND hWnd) {
             Fill(hWnd);
             Click(hWnd, IDC_SEND_BUTTON);
@@ -257,7 +257,7 @@ TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
         asked = !peer.ReadLine().empty();
         peer.WaitClose();  // never answers EHLO
     });
-    dialog.SmtpPort = static_cast<unsigned short>(server.Port());
+    key.Set(L"MailPort", std::to_wstring(server.Port()));
     EXPECT_EQ(Run([&](HWND hWnd) {
                   Fill(hWnd);
                   Click(hWnd, IDC_SEND_BUTTON);
@@ -289,12 +289,12 @@ TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
 {
     const int port = EnvPort("NOTELIA_SMTP_PORT");
     ASSERT_NE(port, 0) << "run through smtp_peer.py";
-    dialog.SmtpPort = static_cast<unsigned short>(ClosedPort());
+    key.Set(L"MailPort", std::to_wstring(ClosedPort()));
     EXPECT_EQ(Run([&](HWND hWnd) {
                   Fill(hWnd);
                   ASSERT_TRUE(Send(hWnd));
                   ASSERT_EQ(boxes.boxes.size(), 1u);
-                  dialog.SmtpPort = static_cast<unsigned short>(port);
+                  key.Set(L"MailPort", std::to_wstring(port));
                   ASSERT_TRUE(Send(hWnd));
               }),
               IDOK);
@@ -314,6 +314,58 @@ TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
     EXPECT_EQ(last["body"], "Usuario: Ferretería Núñez\r\nDireccion: Av. Güemes 1234\r\nKitId: " + kKitId +
                                 "\r\nTelefono: 4555-1234\r\nContacto: Juan Pérez\r\ne-mail: usuario@quorvexnet.com.ar"
                                 "\r\n\r\nNo llegan los mensajes.\r\n.punto inicial\r\nfin\r\n");
+}
+
+TEST_F(SendDialog, TheSecuritySettingsChooseTheChannelAndTheBoxSaysWhyNoneCameAbout)
+{
+    CScriptedServer noStartTls([](CScriptPeer& peer) {
+        peer.Send("220 hola\r\n");
+        peer.ReadLine();
+        peer.Send("250-hola\r\n250 AUTH LOGIN\r\n");
+        if (peer.ReadLine() == "QUIT") peer.Send("221 chau\r\n");
+        peer.WaitClose();
+    });
+    const struct {
+        const char* peer;  // NOTELIA_SMTP_<peer>, or none: the scripted server above
+        const wchar_t* security;
+        const wchar_t* port;  // instead of the peer's
+        INT_PTR result;
+        std::string box;
+    } rows[] = {
+        {nullptr, L"required", nullptr, IDABORT,
+         "El servidor de correo no ofrece una conexión segura (STARTTLS); no se envió el mensaje."},
+        {"NOTELIA_SMTP_UNTRUSTED", nullptr, nullptr, IDABORT,
+         "No se pudo verificar el certificado del servidor: no lo emitió una autoridad de confianza (error "
+         "0x800B010A)."},
+        {"NOTELIA_SMTP_STARTTLS", L"Required", nullptr, IDOK, ""},
+        {"NOTELIA_SMTP_IMPLICIT", L"tls", nullptr, IDOK, ""},
+        {"NOTELIA_SMTP_IMPLICIT", L"tls", L"25x", 0, CErrorText().Text(-1003)},
+    };
+    for (const auto& row : rows) {
+        const int port = row.peer ? EnvPort(row.peer) : noStartTls.Port();
+        ASSERT_NE(port, 0) << row.peer;
+        key.Set(L"MailPort", row.port ? row.port : std::to_wstring(port));
+        if (row.security) key.Set(L"MailSecurity", row.security);
+        else key.Delete(L"MailSecurity");
+        boxes.boxes.clear();
+        CSendMessageDlg fresh;
+        fresh.RecipientList = "Zandu = mesadeayuda@zandu.com.ar";
+        const INT_PTR result = fresh.RunModalWithScript(nullptr, [&](HWND hWnd) {
+            Fill(hWnd);
+            Click(hWnd, IDC_SEND_BUTTON);
+            EXPECT_TRUE(PumpUntil([&] { return !fresh.IsSending(); }, 30000));
+        });
+        EXPECT_EQ(result, row.result) << row.box;
+        ASSERT_EQ(boxes.boxes.size(), row.box.empty() ? 0u : 1u) << row.box;
+        if (!row.box.empty()) { EXPECT_EQ(boxes.boxes[0].text, row.box); }
+        if (row.result != IDOK) continue;
+        COracle oracle;
+        auto last = oracle.Last();
+        EXPECT_EQ(last["auth_tls"], "1");
+        EXPECT_EQ(last["tls"], "1");
+        EXPECT_EQ(last["rcpt_tos"], "mesadeayuda@zandu.com.ar");
+    }
+    EXPECT_EQ(noStartTls.Transcript().substr(noStartTls.Transcript().find("\r\n") + 2), "QUIT\r\n");
 }
 
 // The close command, and the end of the Windows session (whose handler then releases Windows
@@ -340,7 +392,7 @@ TEST_F(SendDialog, ClosingTheProgramOrTheSessionStopsARunningSessionFirst)
         frame->SetSessionEndHandler([&] { sendingAtRelease = running->IsSending(); });
         const auto previous = SetModalDialogHandler([&](CDialog& opened, HWND parent) {
             running = &static_cast<CSendMessageDlg&>(opened);
-            running->SmtpPort = static_cast<unsigned short>(server.Port());
+            key.Set(L"MailPort", std::to_wstring(server.Port()));
             return opened.RunModalWithScript(parent, [&](HWND hWnd) {
                 Fill(hWnd);
                 Click(hWnd, IDC_SEND_BUTTON);

@@ -19,6 +19,8 @@ public:
 
     // One line without its CR LF; empty when the client closed or nothing came in 10 s.
     std::string ReadLine();
+    // True once any bytes have come from the client (10 s at most).
+    bool WaitData() { return !m_Pending.empty() || Fill(); }
     // The DATA phase up to and including the "\r\n.\r\n" end marker.
     std::string ReadData();
     void Send(std::string_view bytes);

@@ -1,0 +1,477 @@
+#include "net/TlsStream.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#ifdef _WIN32
+#define SECURITY_WIN32
+#include "net/SystemSockets.h"
+#include <windows.h>
+#include <wincrypt.h>
+#include <schannel.h>
+#include <security.h>
+#endif
+
+namespace net {
+
+namespace {
+
+constexpr char kCertificateText[] = "No se pudo verificar el certificado del servidor: ";
+constexpr char kHandshakeText[] = "No se pudo establecer una conexión segura con el servidor";
+
+// Security statuses and chain errors in hexadecimal, as the system documents them; socket
+// errors in decimal.
+std::string Numbered(const std::string& text, unsigned long code)
+{
+    char number[32];
+    std::snprintf(number, sizeof number, code > 0xFFFF ? " (error 0x%08lX)." : " (error %lu).", code);
+    return text + number;
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+constexpr unsigned long kNoCode = 0;
+
+struct OutputToken {
+    SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
+    ~OutputToken()
+    {
+        if (buffer.pvBuffer) FreeContextBuffer(buffer.pvBuffer);
+    }
+};
+
+std::wstring Wide(const std::string& text)
+{
+    std::wstring wide;
+    for (const char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return wide;
+}
+
+} // namespace
+
+struct CTlsStream::State {
+    State(CSocket& s, std::uint32_t limit) : socket(s), wait(limit) {}
+
+    CSocket& socket;
+    std::uint32_t wait;
+    CredHandle credentials{};
+    bool haveCredentials = false;
+    CtxtHandle context{};
+    bool haveContext = false;
+    bool established = false;
+    bool peerClosed = false;
+    SecPkgContext_StreamSizes sizes{};
+    std::wstring host;
+    // Bytes from the server not yet handed to the provider, and decrypted ones not yet read.
+    std::vector<char> incoming = std::vector<char>(kMaxIncoming);
+    std::size_t incomingLength = 0;
+    std::vector<char> plain;
+    std::size_t plainAt = 0;
+
+    TlsFailure failure = TlsFailure::None;
+    std::string failureText;
+    unsigned long failureCode = kNoCode;
+
+    bool Fail(TlsFailure kind, const std::string& text, unsigned long code)
+    {
+        failure = kind;
+        failureText = Numbered(text, code);
+        failureCode = code;
+        SetLastSocketError(static_cast<int>(code));
+        return false;
+    }
+    bool FailHandshake(unsigned long code) { return Fail(TlsFailure::Handshake, kHandshakeText, code); }
+
+    // One more arrival from the server behind what is held. 0 when it closed, -1 on error,
+    // time-out or a message larger than the limit.
+    int Fill()
+    {
+        if (incomingLength == incoming.size()) {
+            SetLastSocketError(static_cast<int>(SEC_E_INVALID_TOKEN));
+            return -1;
+        }
+        bool readable = false;
+        if (!socket.WaitReadable(wait, readable)) return -1;
+        if (!readable) {
+            SetLastSocketError(WSAETIMEDOUT);
+            return -1;
+        }
+        const int got = socket.Receive(incoming.data() + incomingLength, incoming.size() - incomingLength);
+        if (got > 0) incomingLength += static_cast<std::size_t>(got);
+        return got;
+    }
+
+    // Keeps what the provider left over (SECBUFFER_EXTRA) at the front.
+    void KeepExtra(const SecBuffer& extra)
+    {
+        if (extra.BufferType != SECBUFFER_EXTRA || extra.cbBuffer == 0 || extra.cbBuffer > incomingLength) {
+            incomingLength = 0;
+            return;
+        }
+        std::memmove(incoming.data(), incoming.data() + incomingLength - extra.cbBuffer, extra.cbBuffer);
+        incomingLength = extra.cbBuffer;
+    }
+
+    bool SendToken(const SecBuffer& token)
+    {
+        return token.cbBuffer == 0 || !token.pvBuffer || socket.Send(token.pvBuffer, token.cbBuffer);
+    }
+
+    static constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                                      ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                                      ISC_REQ_MANUAL_CRED_VALIDATION;
+
+    // Runs the handshake's exchange until the provider is satisfied: the first one, or one the
+    // server starts later (renegotiation, post-handshake messages) with bytes already held.
+    bool Negotiate()
+    {
+        bool needMore = incomingLength == 0;
+        for (;;) {
+            if (needMore) {
+                const int got = Fill();
+                if (got <= 0) return FailHandshake(got == 0 ? WSAECONNRESET : LastSocketError());
+            }
+            SecBuffer in[2] = {{static_cast<ULONG>(incomingLength), SECBUFFER_TOKEN, incoming.data()},
+                               {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+            OutputToken out;
+            SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
+            ULONG attributes = 0;
+            const SECURITY_STATUS status =
+                InitializeSecurityContextW(&credentials, &context, host.data(), kRequest, 0, 0, &inDesc, 0, nullptr,
+                                           &outDesc, &attributes, nullptr);
+            if (status == SEC_E_INCOMPLETE_MESSAGE) {
+                needMore = true;
+                continue;
+            }
+            // An alert the provider made for a failure goes out too.
+            if (!SendToken(out.buffer) && status >= 0) return FailHandshake(LastSocketError());
+            if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+                // No client certificate is offered: the same input again.
+                needMore = false;
+                continue;
+            }
+            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
+                return FailHandshake(static_cast<unsigned long>(status));
+            KeepExtra(in[1]);
+            if (status == SEC_E_OK) return true;
+            needMore = incomingLength == 0;
+        }
+    }
+
+    bool Start(const std::string& name)
+    {
+        host = Wide(name);
+        SCHANNEL_CRED settings{};
+        settings.dwVersion = SCHANNEL_CRED_VERSION;
+        // The system picks protocol and ciphers; the certificate is checked below, always.
+        settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+        TimeStamp expiry{};
+        SECURITY_STATUS status =
+            AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
+                                      &settings, nullptr, nullptr, &credentials, &expiry);
+        if (status != SEC_E_OK) return FailHandshake(static_cast<unsigned long>(status));
+        haveCredentials = true;
+
+        OutputToken out;
+        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
+        ULONG attributes = 0;
+        status = InitializeSecurityContextW(&credentials, nullptr, host.data(), kRequest, 0, 0, nullptr, 0, &context,
+                                            &outDesc, &attributes, nullptr);
+        if (status != SEC_I_CONTINUE_NEEDED) return FailHandshake(static_cast<unsigned long>(status));
+        haveContext = true;
+        if (!SendToken(out.buffer)) return FailHandshake(LastSocketError());
+        if (!Negotiate()) return false;
+
+        SecPkgContext_ConnectionInfo info{};
+        if (QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK ||
+            (info.dwProtocol & ~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) != 0)
+            return FailHandshake(static_cast<unsigned long>(SEC_E_UNSUPPORTED_FUNCTION));
+        status = QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes);
+        if (status != SEC_E_OK) return FailHandshake(static_cast<unsigned long>(status));
+        if (!CheckCertificate()) return false;
+        established = true;
+        return true;
+    }
+
+    static unsigned long ChainError(DWORD status)
+    {
+        if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC)) return static_cast<unsigned long>(CERT_E_CHAINING);
+        if (status & CERT_TRUST_IS_UNTRUSTED_ROOT) return static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT);
+        if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return static_cast<unsigned long>(TRUST_E_CERT_SIGNATURE);
+        if (status & CERT_TRUST_IS_NOT_TIME_VALID) return static_cast<unsigned long>(CERT_E_EXPIRED);
+        if (status & CERT_TRUST_IS_REVOKED) return static_cast<unsigned long>(CRYPT_E_REVOKED);
+        if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return static_cast<unsigned long>(CERT_E_WRONG_USAGE);
+        return 0;
+    }
+
+    bool CheckCertificate()
+    {
+        PCCERT_CONTEXT certificate = nullptr;
+        const SECURITY_STATUS status =
+            QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
+        if (status != SEC_E_OK || !certificate)
+            return Fail(TlsFailure::Certificate, std::string(kCertificateText) + "el servidor no presentó ninguno",
+                        static_cast<unsigned long>(status != SEC_E_OK ? status : SEC_E_NO_CREDENTIALS));
+
+        char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+        LPSTR usages[] = {serverAuth};
+        CERT_CHAIN_PARA chainPara{};
+        chainPara.cbSize = sizeof chainPara;
+        chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+        chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+        chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        const BOOL built =
+            CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr, &chain);
+        const unsigned long buildError = built ? 0 : GetLastError();
+        CertFreeCertificateContext(certificate);
+        if (!built) return Fail(TlsFailure::Certificate, std::string(kCertificateText) + "el sistema no pudo examinarlo",
+                                buildError);
+
+        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+        ssl.cbStruct = sizeof ssl;
+        ssl.dwAuthType = AUTHTYPE_SERVER;
+        ssl.pwszServerName = host.data();
+        CERT_CHAIN_POLICY_PARA policy{};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &ssl;
+        CERT_CHAIN_POLICY_STATUS verdict{};
+        verdict.cbSize = sizeof verdict;
+        const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict);
+        unsigned long error = checked ? verdict.dwError : GetLastError();
+        // The chain's own verdict counts too: some engines pass a chain that ends short of any
+        // root through the policy.
+        if (error == 0) error = ChainError(chain->TrustStatus.dwErrorStatus);
+        CertFreeCertificateChain(chain);
+        if (error == 0) return true;
+
+        switch (static_cast<HRESULT>(error)) {
+        case CERT_E_UNTRUSTEDROOT:
+        case CERT_E_CHAINING:
+        case CERT_E_UNTRUSTEDTESTROOT:
+        case TRUST_E_CERT_SIGNATURE:
+            return Fail(TlsFailure::Untrusted, std::string(kCertificateText) + "no lo emitió una autoridad de confianza",
+                        error);
+        case CERT_E_EXPIRED:
+        case CERT_E_VALIDITYPERIODNESTING:
+            return Fail(TlsFailure::Expired, std::string(kCertificateText) + "está vencido o aún no es válido", error);
+        case CERT_E_CN_NO_MATCH:
+            return Fail(TlsFailure::WrongName,
+                        std::string(kCertificateText) + "no corresponde al nombre del servidor", error);
+        default:
+            return Fail(TlsFailure::Certificate, std::string(kCertificateText) + "el sistema lo rechazó", error);
+        }
+    }
+
+    // Decrypts what is held into `plain`; false when more must arrive first.
+    bool Decrypt(bool& failed)
+    {
+        failed = false;
+        if (incomingLength == 0) return false;
+        SecBuffer buffers[4] = {{static_cast<ULONG>(incomingLength), SECBUFFER_DATA, incoming.data()},
+                                {0, SECBUFFER_EMPTY, nullptr},
+                                {0, SECBUFFER_EMPTY, nullptr},
+                                {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+        const SECURITY_STATUS status = DecryptMessage(&context, &desc, 0, nullptr);
+        if (status == SEC_E_INCOMPLETE_MESSAGE) return false;
+        if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
+            failed = true;
+            return Fail(TlsFailure::Broken, kHandshakeText, static_cast<unsigned long>(status));
+        }
+        // The plain text lies inside `incoming`: copy it out before the extra bytes move.
+        const SecBuffer* extra = nullptr;
+        for (const SecBuffer& b : buffers) {
+            if (b.BufferType == SECBUFFER_DATA && b.cbBuffer) {
+                const char* p = static_cast<const char*>(b.pvBuffer);
+                plain.insert(plain.end(), p, p + b.cbBuffer);
+            }
+            if (b.BufferType == SECBUFFER_EXTRA) extra = &b;
+        }
+        if (extra) KeepExtra(*extra);
+        else incomingLength = 0;
+        if (status == SEC_I_CONTEXT_EXPIRED) peerClosed = true;
+        if (status == SEC_I_RENEGOTIATE && !Negotiate()) {
+            failed = true;
+            return false;
+        }
+        return true;
+    }
+};
+
+CTlsStream::CTlsStream(CSocket& socket, std::uint32_t waitMilliseconds)
+    : m(std::make_unique<State>(socket, waitMilliseconds))
+{
+}
+
+CTlsStream::~CTlsStream()
+{
+    if (m->haveContext) DeleteSecurityContext(&m->context);
+    if (m->haveCredentials) FreeCredentialsHandle(&m->credentials);
+}
+
+bool CTlsStream::Handshake(const std::string& host)
+{
+    if (m->haveCredentials) return m->FailHandshake(static_cast<unsigned long>(SEC_E_INVALID_HANDLE));
+    return m->Start(host);
+}
+
+bool CTlsStream::Send(const void* data, std::size_t length)
+{
+    if (!m->established) {
+        SetLastSocketError(WSAENOTCONN);
+        return false;
+    }
+    const auto& sizes = m->sizes;
+    std::vector<char> record(sizes.cbHeader + sizes.cbMaximumMessage + sizes.cbTrailer);
+    const char* p = static_cast<const char*>(data);
+    while (length > 0) {
+        const std::size_t piece = length < sizes.cbMaximumMessage ? length : sizes.cbMaximumMessage;
+        std::memcpy(record.data() + sizes.cbHeader, p, piece);
+        SecBuffer buffers[4] = {{sizes.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+                                {static_cast<ULONG>(piece), SECBUFFER_DATA, record.data() + sizes.cbHeader},
+                                {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes.cbHeader + piece},
+                                {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+        const SECURITY_STATUS status = EncryptMessage(&m->context, 0, &desc, 0);
+        if (status != SEC_E_OK) {
+            SetLastSocketError(static_cast<int>(status));
+            return false;
+        }
+        if (!m->socket.Send(record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))
+            return false;
+        p += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+int CTlsStream::Receive(void* buffer, std::size_t capacity)
+{
+    if (!m->established) {
+        SetLastSocketError(WSAENOTCONN);
+        return -1;
+    }
+    while (m->plainAt == m->plain.size()) {
+        m->plain.clear();
+        m->plainAt = 0;
+        if (m->peerClosed) return 0;
+        bool failed = false;
+        if (m->Decrypt(failed)) continue;
+        if (failed) return -1;
+        const int got = m->Fill();
+        if (got <= 0) return got;
+    }
+    const std::size_t count = std::min(capacity, m->plain.size() - m->plainAt);
+    std::memcpy(buffer, m->plain.data() + m->plainAt, count);
+    m->plainAt += count;
+    return static_cast<int>(count);
+}
+
+bool CTlsStream::WaitReadable(std::uint32_t milliseconds, bool& readable)
+{
+    // Without a session Receive fails at once: nothing to wait for.
+    if (!m->established || m->plainAt < m->plain.size() || m->incomingLength > 0 || m->peerClosed) {
+        readable = true;
+        return true;
+    }
+    return m->socket.WaitReadable(milliseconds, readable);
+}
+
+void CTlsStream::Close()
+{
+    if (!m->established) return;
+    m->established = false;
+    DWORD shutdown = SCHANNEL_SHUTDOWN;
+    SecBuffer token{sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
+    SecBufferDesc tokenDesc{SECBUFFER_VERSION, 1, &token};
+    if (ApplyControlToken(&m->context, &tokenDesc) != SEC_E_OK) return;
+    OutputToken out;
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
+    ULONG attributes = 0;
+    const SECURITY_STATUS status =
+        InitializeSecurityContextW(&m->credentials, &m->context, m->host.data(), State::kRequest, 0, 0, nullptr, 0,
+                                   nullptr, &outDesc, &attributes, nullptr);
+    if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) m->SendToken(out.buffer);
+}
+
+bool CTlsStream::Established() const
+{
+    return m->established;
+}
+
+#else
+
+struct CTlsStream::State {
+    TlsFailure failure = TlsFailure::None;
+    std::string failureText;
+    unsigned long failureCode = 0;
+};
+
+CTlsStream::CTlsStream(CSocket&, std::uint32_t) : m(std::make_unique<State>())
+{
+}
+
+CTlsStream::~CTlsStream() = default;
+
+bool CTlsStream::Handshake(const std::string&)
+{
+    // No secure channel here: nothing may go out as if it were one.
+    constexpr unsigned long kNotSupported = 95;  // EOPNOTSUPP
+    m->failure = TlsFailure::Handshake;
+    m->failureCode = kNotSupported;
+    m->failureText = Numbered(kHandshakeText, kNotSupported);
+    SetLastSocketError(static_cast<int>(kNotSupported));
+    return false;
+}
+
+bool CTlsStream::Send(const void*, std::size_t)
+{
+    return false;
+}
+
+int CTlsStream::Receive(void*, std::size_t)
+{
+    return -1;
+}
+
+bool CTlsStream::WaitReadable(std::uint32_t, bool& readable)
+{
+    readable = false;
+    return false;
+}
+
+void CTlsStream::Close()
+{
+}
+
+bool CTlsStream::Established() const
+{
+    return false;
+}
+
+#endif
+
+TlsFailure CTlsStream::Failure() const
+{
+    return m->failure;
+}
+
+const std::string& CTlsStream::FailureText() const
+{
+    return m->failureText;
+}
+
+unsigned long CTlsStream::FailureCode() const
+{
+    return m->failureCode;
+}
+
+} // namespace net

@@ -1,0 +1,61 @@
+// A TLS client session over a connected CSocket, through the system's own provider and chain
+// engine (Windows only; elsewhere every handshake fails). The socket does every wait: each is
+// bounded, and the socket's Shutdown from another thread ends any of them at once, the
+// handshake's included. No system header comes with it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "net/Socket.h"
+
+namespace net {
+
+enum class TlsFailure {
+    None,
+    Untrusted,    // no chain to a trusted root
+    Expired,      // outside its validity period
+    WrongName,    // not made out to the host that was asked for
+    Certificate,  // refused by the chain engine for another reason
+    Handshake,    // no secure session came about (refused, silent, closed, too old a protocol)
+    Broken,       // a record that could not be read once the session stood
+};
+
+class CTlsStream {
+public:
+    // `socket` is connected, stays the caller's and outlives the stream. `waitMilliseconds`
+    // bounds each wait for data.
+    CTlsStream(CSocket& socket, std::uint32_t waitMilliseconds);
+    CTlsStream(const CTlsStream&) = delete;
+    CTlsStream& operator=(const CTlsStream&) = delete;
+    ~CTlsStream();
+
+    // The handshake, then the check of the server's certificate for `host`. On failure
+    // Failure and FailureText say why and LastSocketError holds the system's number.
+    bool Handshake(const std::string& host);
+    bool Send(const void* data, std::size_t length);
+    // As CSocket::Receive: the byte count, 0 when the peer closed the session, -1 on error.
+    int Receive(void* buffer, std::size_t capacity);
+    // Readable also when decrypted bytes are waiting.
+    bool WaitReadable(std::uint32_t milliseconds, bool& readable);
+    // Says close notify when the session stands; the socket stays open.
+    void Close();
+
+    bool Established() const;
+    TlsFailure Failure() const;
+    // For the user, in Spanish, with the system's error number.
+    const std::string& FailureText() const;
+    // The system's number of the failure (a security status or a socket error).
+    unsigned long FailureCode() const;
+
+    // The largest handshake message or record accepted from the server.
+    static constexpr std::size_t kMaxIncoming = 1u << 16;
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+} // namespace net
