@@ -13,6 +13,7 @@
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
 #include "ui/DisplayFont.h"
+#include "win/FlagScope.h"
 #include "win/MessageBox.h"
 #include "win/Resources.h"
 #include "win/TextCodec.h"
@@ -68,18 +69,6 @@ void CenterOnWorkArea(HWND hWnd)
     const int y = area.top + (area.bottom - area.top - height) / 2;
     SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-
-// Clears a flag when the scope ends, however it ends.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) noexcept : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& m_flag;
-};
 
 } // namespace
 
@@ -571,7 +560,7 @@ void CMainFrame::OnClose()
     bool confirmed = false;
     {
         const CNestedLoop questions(*this);
-        FlagScope asking(m_bAskingClose);
+        const CFlagScope asking(m_bAskingClose);
         confirmed = ShowMessageBox(Handle(), kCloseQuestion, kCloseCaption, kCloseQuestionFlags) == IDYES &&
                     !m_bSessionEnded &&
                     ShowMessageBox(Handle(), kCloseWarning, kErrorCaption, kCloseWarningFlags) == IDYES;

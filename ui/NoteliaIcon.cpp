@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "win/FlagScope.h"
 #include "win/Handles.h"
 #include "win/Resources.h"
 #include "win/TextCodec.h"
@@ -25,18 +26,6 @@ HICON LoadStateIcon(UINT resourceId)
     return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
                                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
 }
-
-// Clears a flag when the scope ends, however it ends.
-class CFlagScope {
-public:
-    explicit CFlagScope(bool& flag) noexcept : m_flag(flag) { m_flag = true; }
-    ~CFlagScope() { m_flag = false; }
-    CFlagScope(const CFlagScope&) = delete;
-    CFlagScope& operator=(const CFlagScope&) = delete;
-
-private:
-    bool& m_flag;
-};
 } // namespace
 
 CNoteliaIcon::CNoteliaIcon(UINT iconId) : m_nid{}
