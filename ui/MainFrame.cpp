@@ -13,6 +13,7 @@
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
 #include "ui/DisplayFont.h"
+#include "win/Dpi.h"
 #include "win/FlagScope.h"
 #include "win/MessageBox.h"
 #include "win/Resources.h"
@@ -46,6 +47,7 @@ constexpr SIZE kToolbarButton{24, 22};
 // The selector's slot shows no picture: there is no such image.
 constexpr int kNoImage = 260;
 constexpr int kSelectorSlot = 3;
+constexpr unsigned char kAllCategories = CHANGED_GENERAL | CHANGED_ADMINISTRATIVO | CHANGED_OPERATIVO | CHANGED_COMERCIAL;
 
 constexpr int kFrameX = 140;
 constexpr int kFrameY = 100;
@@ -290,6 +292,8 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     default:
         if (m_nTaskbarCreated && msg == m_nTaskbarCreated) {
             m_trayIcon.OnTaskbarCreated();
+            // The new taskbar never showed the balloon of news still waiting.
+            if (const unsigned char unseen = AnnouncedUnseen()) ShowNewsBalloon(unseen);
             return 0;
         }
         return Default(msg, wParam, lParam);
@@ -317,6 +321,7 @@ void CMainFrame::OnCommand(UINT id, UINT notifyCode, HWND control)
     case ID_FILE_SEND:
     case ID_TRAY_SEND: OnSendMessage(); break;
     case ID_SHOW: OnShowCommand(); break;
+    case ID_TRAY_BALLOON: OnBalloonClick(); break;
     case ID_TRAY_CLOSE:
     case ID_APP_EXIT: OnCloseCommand(); break;
     case ID_FORMAT_FONT: OnChooseFont(); break;
@@ -476,8 +481,43 @@ bool CMainFrame::AllSeen() const noexcept
     return m_bSeenOperativo && m_bSeenComercial && m_bSeenAdministrativo;
 }
 
+unsigned char CMainFrame::AnnouncedUnseen() noexcept
+{
+    unsigned char unseen = 0;
+    for (int index = 0; index < kCategoryCount; ++index)
+        if (const bool* flag = SeenFlag(index); flag && !*flag) unseen |= CategoryBit(index);
+    return unseen & m_nAnnounced;
+}
+
+void CMainFrame::ShowNewsBalloon(unsigned char changeMask)
+{
+    std::wstring names;
+    for (int index = 0; index < kCategoryCount; ++index) {
+        if (!(changeMask & CategoryBit(index))) continue;
+        if (!names.empty()) names += L", ";
+        names += WidenCp1252(Category(index).text);
+    }
+    const int side = SystemMetricForDpi(SM_CXICON, WindowDpi(Handle()));
+    const auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                    IMAGE_ICON, side, side, LR_SHARED));
+    m_trayIcon.ShowBalloon(LoadResourceStringW(IDI_HAY_MENSAJES), names, icon);
+}
+
+void CMainFrame::OnBalloonClick()
+{
+    // The first category of the news still unseen, else the one the news showed first.
+    const unsigned char unseen = AnnouncedUnseen();
+    if (m_nAnnounced) {
+        m_selector.SetCurSel(ShownCategory(unseen ? unseen : m_nAnnounced));
+        OnCategorySelected();
+    }
+    OnShowCommand();
+}
+
 void CMainFrame::ShowFetchResult(unsigned char changeMask)
 {
+    // News of categories announced and still unseen is not announced again.
+    const unsigned char fresh = changeMask & ~AnnouncedUnseen() & kAllCategories;
     const int shown = ShownCategory(changeMask);
     // Read before anything changes: a failed read leaves the selector and view as they were.
     std::string text;
@@ -494,7 +534,13 @@ void CMainFrame::ShowFetchResult(unsigned char changeMask)
     m_selector.SetCurSel(shown);
     m_trayIcon.SetIconFromResource(static_cast<UINT>(TrayAfterNews(AllSeen())));
     ShowWindow(Handle(), SW_SHOW);
+    // The system may refuse the foreground to a program in the background: the balloon is
+    // what the user notices then.
     SetForegroundWindow(Handle());
+    if (fresh) {
+        m_nAnnounced = changeMask & kAllCategories;
+        ShowNewsBalloon(changeMask);
+    }
 }
 
 void CMainFrame::OnCategorySelected()

@@ -119,6 +119,10 @@ private:
     void TrackFlyBy(const MSG& msg);
     bool* SeenFlag(int index) noexcept;
     bool AllSeen() const noexcept;
+    // Announced news the user has not looked at yet (change-mask bits).
+    unsigned char AnnouncedUnseen() noexcept;
+    void ShowNewsBalloon(unsigned char changeMask);
+    void OnBalloonClick();
 
     CNoteliaIcon m_trayIcon;
     CMessageFetcher m_fetcher;
@@ -127,6 +131,8 @@ private:
     bool m_bSeenComercial = false;
     bool m_bSeenAdministrativo = false;
     bool m_bCloseConfirmed = false;
+    // Categories that a balloon has announced.
+    unsigned char m_nAnnounced = 0;
     CStatusBar m_statusBar;
     CToolBar m_toolBar;
     CReBar m_reBar;
