@@ -127,8 +127,9 @@ BOOL CNoteliaIcon::ShowBalloon(std::wstring_view title, std::wstring_view text, 
     std::wmemcpy(m_nid.szInfo, balloon.szInfo, std::size(balloon.szInfo));
     m_nid.dwInfoFlags = balloon.dwInfoFlags;
     m_nid.hBalloonIcon = icon;
+    if (!Shell_NotifyIconW(NIM_MODIFY, &balloon)) return FALSE;
     ++m_nBalloons;
-    return Shell_NotifyIconW(NIM_MODIFY, &balloon);
+    return TRUE;
 }
 
 LRESULT CNoteliaIcon::OnTrayNotification(WPARAM wParam, LPARAM lParam)

@@ -48,7 +48,7 @@ public:
     // What the shell was last given.
     bool IsIconShown() const noexcept { return m_nid.hIcon != nullptr; }
     const NOTIFYICONDATAW& NotifyData() const noexcept { return m_nid; }
-    // The shell took version 4 of the callback's layout; balloons handed to it so far.
+    // The shell took version 4 of the callback's layout; balloons the shell took so far.
     bool IsVersion4() const noexcept { return m_bVersion4; }
     int BalloonCount() const noexcept { return m_nBalloons; }
 
