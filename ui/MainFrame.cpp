@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <tuple>
 #include <new>
 
 #include "app/ErrorReport.h"
@@ -39,11 +40,13 @@ constexpr UINT kCloseQuestionFlags = MB_YESNO | MB_ICONEXCLAMATION;  // 0x34
 constexpr char kCloseWarning[] = "Ud. dejará de recibir mensajes. Desea continuar?";
 constexpr UINT kCloseWarningFlags = MB_YESNO | MB_ICONINFORMATION;  // 0x44
 
+// Sizes in pixels at 96 dots per inch; the frame scales them to its own.
 constexpr RECT kViewRect{0, 0, 499, 231};
 // In toolbar coordinates; the drop-down reaches 237 pixels below the top.
 constexpr RECT kSelectorRect{105, 3, 260, 240};
 constexpr SIZE kToolbarImage{16, 15};
 constexpr SIZE kToolbarButton{24, 22};
+constexpr int kSelectorImage = 16;
 // The selector's slot shows no picture: there is no such image.
 constexpr int kNoImage = 260;
 constexpr int kSelectorSlot = 3;
@@ -56,6 +59,32 @@ constexpr int kFrameHeight = 330;
 // The view follows a border drag: the frame's size less what surrounds the view.
 constexpr int kViewWidthMargin = 11;
 constexpr int kViewHeightMargin = 100;
+
+RECT ScaleRect(const RECT& rect, UINT dpi)
+{
+    return {ScaleForDpi(rect.left, dpi), ScaleForDpi(rect.top, dpi), ScaleForDpi(rect.right, dpi),
+            ScaleForDpi(rect.bottom, dpi)};
+}
+
+// The pictures drawn for the scale nearest to `dpi`, with the sizes they were drawn at.
+struct ScaledImages {
+    UINT toolbar;
+    SIZE toolbarImage;
+    SIZE toolbarButton;
+    UINT selector;
+    int selectorImage;
+};
+ScaledImages ImagesForDpi(UINT dpi)
+{
+    const int percent = ImageScalePercent(dpi);
+    const auto scale = [percent](LONG pixels) { return static_cast<LONG>(MulDiv(pixels, percent, 100)); };
+    const bool large = percent == 200;
+    return {static_cast<UINT>(percent == 100 ? IDB_TOOLBAR : large ? IDB_TOOLBAR_200 : IDB_TOOLBAR_150),
+            {scale(kToolbarImage.cx), scale(kToolbarImage.cy)},
+            {scale(kToolbarButton.cx), scale(kToolbarButton.cy)},
+            static_cast<UINT>(percent == 100 ? IDB_CATEGORIES : large ? IDB_CATEGORIES_200 : IDB_CATEGORIES_150),
+            static_cast<int>(scale(kSelectorImage))};
+}
 
 void CenterOnWorkArea(HWND hWnd)
 {
@@ -131,16 +160,18 @@ bool CMainFrame::LoadFrame(UINT resourceId, DWORD style)
 int CMainFrame::OnCreate()
 {
     SetMainWindow(Handle());
+    m_nDpi = WindowDpi(Handle());
+    const ScaledImages images = ImagesForDpi(m_nDpi);
 
     if (!m_pane.Create(Handle(), IDW_PANE_FIRST)) return -1;
-    if (!m_view.Create(m_pane.Handle(), kViewRect, IDC_VIEW,
+    if (!m_view.Create(m_pane.Handle(), ScaleRect(kViewRect, m_nDpi), IDC_VIEW,
                        WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE))
         return -1;
     // Word-wrapped lines read back with soft line-break marks.
     SendMessageW(m_view.Handle(), EM_FMTLINES, TRUE, 0);
 
     if (!m_toolBar.Create(Handle(), TBSTYLE_FLAT, WS_CHILD | WS_VISIBLE, IDW_TOOLBAR)) return -1;
-    if (!m_toolBar.LoadButtons(IDB_TOOLBAR, kToolbarImage, kToolbarButton,
+    if (!m_toolBar.LoadButtons(images.toolbar, images.toolbarImage, images.toolbarButton,
                                {{ID_TOOLBAR_SEND, 0}, {ID_TOOLBAR_FETCH, 1}, {0, 0}, {ID_TOOLBAR_SELECTOR, 2}}))
         return -1;
     if (!m_toolBar.SetButtonInfo(kSelectorSlot, IDC_CATEGORY, 0, kNoImage)) return -1;
@@ -155,17 +186,13 @@ int CMainFrame::OnCreate()
     m_statusBar.SetIndicators(
         {{ID_INDICATOR_CAPS, VK_CAPITAL}, {ID_INDICATOR_NUM, VK_NUMLOCK}, {ID_INDICATOR_SCRL, VK_SCROLL}});
 
-    if (!m_selector.Create(m_toolBar.Handle(), kSelectorRect, IDC_CATEGORY, IDB_CATEGORIES)) return -1;
+    if (!m_selector.Create(m_toolBar.Handle(), ScaleRect(kSelectorRect, m_nDpi), IDC_CATEGORY, images.selector,
+                           images.selectorImage))
+        return -1;
     for (int index = 0; index < kCategoryCount; ++index)
         if (!m_selector.InsertCategory(index, kImageUnseen)) return -1;
 
-    // The band holds the buttons and the selector in the toolbar's last slot.
-    RECT selector{};
-    GetWindowRect(m_selector.Handle(), &selector);
-    const SIZE buttons = m_toolBar.ButtonsExtent();
-    const SIZE band{std::max<LONG>(buttons.cx, kSelectorRect.right),
-                    std::max<LONG>(buttons.cy, kSelectorRect.top + (selector.bottom - selector.top)) + 2};
-    if (!m_reBar.AddBar(m_toolBar.Handle(), band, RBBS_GRIPPERALWAYS | RBBS_FIXEDBMP)) return -1;
+    if (!m_reBar.AddBar(m_toolBar.Handle(), BandSize(), RBBS_GRIPPERALWAYS | RBBS_FIXEDBMP)) return -1;
     // Commands and notifications of the toolbar and its selector come here, not to the rebar.
     SendMessageW(m_toolBar.Handle(), TB_SETPARENT, reinterpret_cast<WPARAM>(Handle()), 0);
 
@@ -174,12 +201,69 @@ int CMainFrame::OnCreate()
     m_nTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
     SetWindowTextW(Handle(), LoadResourceStringW(IDR_MAINFRAME).c_str());
-    SetWindowPos(Handle(), HWND_TOP, kFrameX, kFrameY, kFrameWidth, kFrameHeight, SWP_FRAMECHANGED);
+    SetWindowIcons();
+    SetWindowPos(Handle(), HWND_TOP, ScaleForDpi(kFrameX, m_nDpi), ScaleForDpi(kFrameY, m_nDpi),
+                 ScaleForDpi(kFrameWidth, m_nDpi), ScaleForDpi(kFrameHeight, m_nDpi), SWP_FRAMECHANGED);
     CenterOnWorkArea(Handle());
 
     StartTimer(kFirstTickMs);
     m_view.ApplyViewFont();
     return 0;
+}
+
+SIZE CMainFrame::BandSize() const
+{
+    // The band holds the buttons and the selector in the toolbar's last slot.
+    RECT selector{};
+    GetWindowRect(m_selector.Handle(), &selector);
+    const RECT place = ScaleRect(kSelectorRect, m_nDpi);
+    const SIZE buttons = m_toolBar.ButtonsExtent();
+    return {std::max<LONG>(buttons.cx, place.right),
+            std::max<LONG>(buttons.cy, place.top + (selector.bottom - selector.top)) + ScaleForDpi(2, m_nDpi)};
+}
+
+void CMainFrame::SetWindowIcons()
+{
+    // The caption's and the task switcher's icons, drawn at this scale rather than stretched.
+    const HINSTANCE module = GetModuleHandleW(nullptr);
+    for (const auto& [which, metric, icon] : {std::tuple{ICON_SMALL, SM_CXSMICON, &m_smallIcon},
+                                              std::tuple{ICON_BIG, SM_CXICON, &m_bigIcon}}) {
+        const int side = SystemMetricForDpi(metric, m_nDpi);
+        UniqueHIcon loaded(
+            static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, side, side, 0)));
+        if (!loaded) continue;
+        SendMessageW(Handle(), WM_SETICON, which, reinterpret_cast<LPARAM>(loaded.get()));
+        *icon = std::move(loaded);
+    }
+}
+
+void CMainFrame::OnDpiChanged(UINT dpi, const RECT& suggested)
+{
+    const UINT old = m_nDpi;
+    if (dpi == 0 || dpi == old) return;
+    m_nDpi = dpi;
+    const ScaledImages images = ImagesForDpi(dpi);
+    m_toolBar.SetImages(images.toolbar, images.toolbarImage, images.toolbarButton);
+    m_selector.SetImages(images.selector, images.selectorImage);
+    // The controls' text follows the scale too: the system's message font at this one.
+    m_uiFont.reset(CreateMessageFontForDpi(dpi));
+    for (const HWND control : {m_selector.Handle(), m_statusBar.Handle()})
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_uiFont.get()), TRUE);
+    const RECT place = ScaleRect(kSelectorRect, dpi);
+    SetWindowPos(m_selector.Handle(), nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_reBar.SetBarSize(0, BandSize());
+    // The view keeps its share of the frame: a size the user dragged scales with the rest.
+    RECT view{};
+    GetWindowRect(m_view.Handle(), &view);
+    SetWindowPos(m_view.Handle(), nullptr, 0, 0, MulDiv(view.right - view.left, dpi, old),
+                 MulDiv(view.bottom - view.top, dpi, old), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    m_view.ApplyViewFont();
+    SetWindowIcons();
+    m_statusBar.SetIndicators(m_statusBar.Indicators());
+    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    OnSize();
 }
 
 bool CMainFrame::PreTranslateMessage(MSG& msg)
@@ -263,6 +347,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_SIZE:
         OnSize();
         return Default(msg, wParam, lParam);
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_MENUSELECT:
         OnMenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
         return 0;
@@ -566,8 +653,9 @@ void CMainFrame::OnCategorySelected()
 
 void CMainFrame::OnSizing(RECT& proposed)
 {
-    SetWindowPos(m_view.Handle(), HWND_TOP, 0, 0, proposed.right - proposed.left - kViewWidthMargin,
-                 proposed.bottom - proposed.top - kViewHeightMargin, SWP_NOMOVE | SWP_FRAMECHANGED);
+    SetWindowPos(m_view.Handle(), HWND_TOP, 0, 0,
+                 proposed.right - proposed.left - ScaleForDpi(kViewWidthMargin, m_nDpi),
+                 proposed.bottom - proposed.top - ScaleForDpi(kViewHeightMargin, m_nDpi), SWP_NOMOVE | SWP_FRAMECHANGED);
 }
 
 void CMainFrame::OnSize()
@@ -579,6 +667,15 @@ void CMainFrame::OnSize()
     const int bottom = client.bottom - (m_statusBar.Handle() ? m_statusBar.Layout() : 0);
     SetWindowPos(m_pane.Handle(), nullptr, 0, top, client.right, std::max(0, bottom - top),
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    // The view's sizes were made for thinner borders: it never sticks out of the pane, where
+    // its scroll bar would be cut off.
+    RECT pane{}, view{};
+    GetClientRect(m_pane.Handle(), &pane);
+    GetWindowRect(m_view.Handle(), &view);
+    const int width = std::min<int>(view.right - view.left, pane.right);
+    const int height = std::min<int>(view.bottom - view.top, pane.bottom);
+    if (width < view.right - view.left || height < view.bottom - view.top)
+        SetWindowPos(m_view.Handle(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CMainFrame::OnShowCommand()

@@ -74,6 +74,7 @@ public:
     const CStatusBar& StatusBar() const noexcept { return m_statusBar; }
     const CToolBar& ToolBar() const noexcept { return m_toolBar; }
     HWND ReBar() const noexcept { return m_reBar.Handle(); }
+    UINT Dpi() const noexcept { return m_nDpi; }
     bool IsCloseConfirmed() const noexcept { return m_bCloseConfirmed; }
     bool IsFetching() const noexcept { return m_bFetching; }
 
@@ -100,6 +101,11 @@ private:
     void OnCloseCommand();
     void OnSizing(RECT& proposed);
     void OnSize();
+    // The window moved to a screen of another scale: every size follows, then the window takes
+    // the system's suggested rectangle.
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    SIZE BandSize() const;
+    void SetWindowIcons();
     void OnShowCommand();
     void OnAbout();
     // Send command: the send-message dialog with the recipient list.
@@ -141,6 +147,11 @@ private:
     CColorEdit m_view;
 
     HACCEL m_hAccel = nullptr;
+    // The frame's dots per inch, and what it drew at that scale.
+    UINT m_nDpi = 96;
+    UniqueHIcon m_smallIcon;
+    UniqueHIcon m_bigIcon;
+    UniqueHFont m_uiFont;
     UINT m_nTaskbarCreated = 0;
     // A cycle runs, or its boxes and outcome are being shown: ticks and commands start none.
     bool m_bFetching = false;

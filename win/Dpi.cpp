@@ -44,3 +44,18 @@ int ImageScalePercent(UINT dpi) noexcept
     if (dpi <= kDefaultDpi * 7 / 4) return 150;
     return 200;
 }
+
+HFONT CreateMessageFontForDpi(UINT dpi) noexcept
+{
+    using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
+    static const auto forDpi = User32Function<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi))
+        return CreateFontIndirectW(&metrics.lfMessageFont);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) return nullptr;
+    // Given at the system's resolution.
+    metrics.lfMessageFont.lfHeight =
+        MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
+    return CreateFontIndirectW(&metrics.lfMessageFont);
+}

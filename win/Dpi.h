@@ -18,6 +18,8 @@ inline int ScaleForDpi(int pixels, UINT dpi) noexcept
 // GetSystemMetrics at `dpi`.
 int SystemMetricForDpi(int index, UINT dpi) noexcept;
 
-// The picture size nearest above `dpi` among those drawn: 100, 150 or 200 %, as a factor of
-// a 96-dpi size.
+// The scale of the pictures drawn for `dpi`: 100, 150 or 200 (percent of their 96-dpi size).
 int ImageScalePercent(UINT dpi) noexcept;
+
+// The system's message font (dialogs, status bars) at `dpi`; the caller owns it.
+HFONT CreateMessageFontForDpi(UINT dpi) noexcept;
