@@ -55,38 +55,6 @@ void MeasureWindow(HWND window, const std::string& name, Layout& layout)
     MeasureChildren(window, name, layout);
 }
 
-// With NOTELIA_SHOT_DIR set: the window as the screen shows it, as a BMP file.
-void SaveShot(HWND window, const char* name)
-{
-    const char* folder = std::getenv("NOTELIA_SHOT_DIR");
-    if (!folder) return;
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    const DWORD size = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
-    const BITMAPFILEHEADER head{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof info.bmiHeader + size), 0, 0,
-                                sizeof(BITMAPFILEHEADER) + sizeof info.bmiHeader};
-    const std::string path = std::string(folder) + "/" + name + "-" + std::to_string(WindowDpi(window)) + ".bmp";
-    if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(&head, sizeof head, 1, file);
-        std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, file);
-        std::fwrite(bits, size, 1, file);
-        std::fclose(file);
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-}
-
 // The three windows as this process's scale makes them; with `dpiChange`, the frame also after
 // a WM_DPICHANGED to that scale.
 Layout MeasureAll(UINT dpiChange = 0)
@@ -101,13 +69,11 @@ Layout MeasureAll(UINT dpiChange = 0)
     ShowWindow(hWnd, SW_SHOW);
     PumpUntil([] { return false; }, 100, hWnd);
     MeasureWindow(hWnd, "frame", layout);
-    SaveShot(hWnd, "frame");
 
     const auto measureDialog = [&](CDialog& dialog, const char* name) {
         dialog.RunModalWithScript(hWnd, [&](HWND box) {
             PumpUntil([] { return false; }, 100);
             MeasureWindow(box, name, layout);
-            SaveShot(box, name);
             dialog.EndDialog(IDCANCEL);
         });
     };
