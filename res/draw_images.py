@@ -3,8 +3,9 @@
 
     /usr/bin/python3 res/draw_images.py [output directory]
 
-Every picture uses the 16-colour VGA palette. The icons carry a 16 x 16 and a 32 x 32 frame,
-each with its transparency mask; the bitmaps are plain 4-bit BMP files.
+Every picture uses the 16-colour VGA palette. The icons carry frames from 16 x 16 to 48 x 48
+(the small and large sizes at 100, 125, 150 and 200 %), each with its transparency mask; the
+bitmaps are plain 4-bit BMP files, drawn for 100 % and enlarged for 150 and 200 %.
 """
 
 import math
@@ -330,6 +331,28 @@ def side_by_side(*images):
     return ["".join(rows) for rows in zip(*images)]
 
 
+# Icon frames drawn from the shapes above; 16 x 16 is drawn pixel by pixel.
+ICON_SIZES = (20, 24, 32, 40, 48)
+# The bitmaps' scales beside 100 %, as (percent, file suffix).
+BITMAP_SCALES = ((150, "_150"), (200, "_200"))
+
+
+def enlarged(rows, percent):
+    """Each picture of 16-pixel-wide tiles enlarged to `percent`, nearest pixel first: the
+    sizes are the ones the program asks for (a 16 x 15 image becomes 24 x 23 at 150 %)."""
+    tiles = len(rows[0]) // 16
+    side = lambda n: (n * percent + 50) // 100
+    width, height = side(16), side(len(rows))
+    out = []
+    for y in range(height):
+        sy = min(len(rows) - 1, y * 100 // percent)
+        line = ""
+        for tile in range(tiles):
+            line += "".join(rows[sy][tile * 16 + min(15, x * 100 // percent)] for x in range(width))
+        out.append(line)
+    return out
+
+
 def pack_4bit(rows, width):
     """Bottom-up rows of 4-bit palette indices, each padded to a multiple of 4 bytes."""
     stride = ((width + 7) // 8) * 4
@@ -392,10 +415,13 @@ def bitmap_file(rows):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "images")
     os.makedirs(out, exist_ok=True)
-    files = {name: icon_file([draw_small_icon(layers), draw_icon(steps, 32)])
+    files = {name: icon_file([draw_small_icon(layers)] + [draw_icon(steps, size) for size in ICON_SIZES])
              for name, (steps, layers) in ICONS.items()}
-    files["toolbar134.bmp"] = bitmap_file(toolbar())
-    files["selector156.bmp"] = bitmap_file(side_by_side(CLOSED_ENVELOPE, OPEN_ENVELOPE))
+    bitmaps = {"toolbar134": toolbar(), "selector156": side_by_side(CLOSED_ENVELOPE, OPEN_ENVELOPE)}
+    for name, rows in bitmaps.items():
+        files[name + ".bmp"] = bitmap_file(rows)
+        for percent, suffix in BITMAP_SCALES:
+            files[name + suffix + ".bmp"] = bitmap_file(enlarged(rows, percent))
     for name, data in files.items():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)

@@ -9,6 +9,11 @@
 #define IDC_CATEGORY 1003
 #define IDB_TOOLBAR 134
 #define IDB_CATEGORIES 156
+// The same pictures drawn for 150 and 200 %.
+#define IDB_TOOLBAR_150 140
+#define IDB_TOOLBAR_200 141
+#define IDB_CATEGORIES_150 157
+#define IDB_CATEGORIES_200 158
 // Child windows of the main frame.
 #define IDW_TOOLBAR 0xE800
 #define IDW_STATUS_BAR 0xE801
@@ -26,6 +31,8 @@
 #define ID_FORMAT_FONT 32780
 #define ID_APP_ABOUT 32781
 #define ID_TOOLBAR_SELECTOR 32782
+// A click on the tray icon's balloon.
+#define ID_TRAY_BALLOON 32783
 #define ID_APP_EXIT 57665
 // Accelerator commands that nothing handles.
 #define ID_ACCEL_ALT_C 2

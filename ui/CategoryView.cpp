@@ -12,7 +12,6 @@ const CategoryInfo kCategories[kCategoryCount] = {
     {"Operativo", RGB(0, 150, 0), CHANGED_OPERATIVO},
 };
 
-constexpr int kImageWidth = 16;
 constexpr COLORREF kMaskColour = RGB(255, 0, 255);
 
 } // namespace
@@ -39,16 +38,22 @@ CCategorySelector::~CCategorySelector()
     if (m_hImages) ImageList_Destroy(m_hImages);
 }
 
-bool CCategorySelector::Create(HWND parent, const RECT& rect, UINT id, UINT bitmapId)
+bool CCategorySelector::Create(HWND parent, const RECT& rect, UINT id, UINT bitmapId, int imageSide)
 {
-    m_hImages = ImageList_LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId), kImageWidth, 1,
-                                     kMaskColour, IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    if (!m_hImages) return false;
     m_hWnd = CreateWindowExW(0, WC_COMBOBOXEXW, nullptr, WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST, rect.left, rect.top,
                              rect.right - rect.left, rect.bottom - rect.top, parent,
                              reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    if (!m_hWnd) return false;
-    SendMessageW(m_hWnd, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_hImages));
+    return m_hWnd && SetImages(bitmapId, imageSide);
+}
+
+bool CCategorySelector::SetImages(UINT bitmapId, int imageSide)
+{
+    const HIMAGELIST images = ImageList_LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId), imageSide,
+                                                   1, kMaskColour, IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    if (!images) return false;
+    SendMessageW(m_hWnd, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+    if (m_hImages) ImageList_Destroy(m_hImages);
+    m_hImages = images;
     return true;
 }
 

@@ -34,9 +34,11 @@ public:
     CCategorySelector& operator=(const CCategorySelector&) = delete;
     ~CCategorySelector();
 
-    // The image list from bitmap `bitmapId` (16-pixel images on magenta), then the drop-down
-    // list as a child of `parent` with that list.
-    bool Create(HWND parent, const RECT& rect, UINT id, UINT bitmapId);
+    // The drop-down list as a child of `parent`, with the images of bitmap `bitmapId` (square
+    // images `imageSide` pixels wide on magenta).
+    bool Create(HWND parent, const RECT& rect, UINT id, UINT bitmapId, int imageSide);
+    // Replaces the images (another scale).
+    bool SetImages(UINT bitmapId, int imageSide);
 
     // Inserts category `index` at that index with `image` as its image and selected image.
     bool InsertCategory(int index, int image);

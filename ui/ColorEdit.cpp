@@ -6,6 +6,7 @@
 #include "app/Errors.h"
 #include "app/SettingValues.h"
 #include "app/Settings.h"
+#include "win/Dpi.h"
 #include "win/TextCodec.h"
 
 namespace {
@@ -59,8 +60,9 @@ void CColorEdit::ApplyViewFont()
         const bool italic = IsYes(ReadSetting("IsItalic", 4));
         const long size = ParseLenientLong(ReadSetting("FontSize", 10));
 
-        // The stored tenths of a point are taken as a character height in logical units.
-        const HFONT font = CreateFontW(static_cast<int>(size / -10), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL,
+        // The stored tenths of a point are taken as a character height in pixels at 96 dots
+        // per inch, and follow the view's scale.
+        const HFONT font = CreateFontW(ScaleForDpi(static_cast<int>(size / -10), WindowDpi(Handle())), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL,
                                        italic ? TRUE : FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_STRING_PRECIS,
                                        CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, 0,
                                        WidenCp1252(CutFaceName(face)).c_str());

@@ -11,6 +11,7 @@
 #include "app/Settings.h"
 #include "ui/ColorEdit.h"
 #include "win/FontDialog.h"
+#include "win/Dpi.h"
 #include "win/TextCodec.h"
 
 namespace {
@@ -30,10 +31,8 @@ LOGFONTW StoredFontDescription(HWND frame)
 
     long points = kDefaultPoints;
     if (TryReadSetting("FontSize", 10, text)) points = ParseLenientLong(text) / 10;
-    // Points to pixels at the screen's resolution.
-    const HDC dc = GetDC(frame);
-    font.lfHeight = -MulDiv(static_cast<int>(points), GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ReleaseDC(frame, dc);
+    // Points to pixels at the frame's resolution.
+    font.lfHeight = -MulDiv(static_cast<int>(points), static_cast<int>(WindowDpi(frame)), 72);
 
     if (TryReadSetting("IsItalic", 4, text)) font.lfItalic = IsYes(text) ? TRUE : FALSE;
     // Without a stored value the weight stays the font's default (0).

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <exception>
 #include <new>
+#include <tuple>
 #include <vector>
 
 #include "app/ErrorReport.h"
@@ -17,6 +18,8 @@
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
 #include "ui/DisplayFont.h"
+#include "win/Dpi.h"
+#include "win/FlagScope.h"
 #include "win/Handles.h"
 #include "win/MessageBox.h"
 #include "win/Resources.h"
@@ -48,14 +51,17 @@ constexpr UINT kCloseQuestionFlags = MB_YESNO | MB_ICONEXCLAMATION;  // 0x34
 constexpr char kCloseWarning[] = "Ud. dejará de recibir mensajes. Desea continuar?";
 constexpr UINT kCloseWarningFlags = MB_YESNO | MB_ICONINFORMATION;  // 0x44
 
+// Sizes in pixels at 96 dots per inch; the frame scales them to its own.
 constexpr RECT kViewRect{0, 0, 499, 231};
 // In toolbar coordinates; the drop-down reaches 237 pixels below the top.
 constexpr RECT kSelectorRect{105, 3, 260, 240};
 constexpr SIZE kToolbarImage{16, 15};
 constexpr SIZE kToolbarButton{24, 22};
+constexpr int kSelectorImage = 16;
 // The selector's slot shows no picture: there is no such image.
 constexpr int kNoImage = 260;
 constexpr int kSelectorSlot = 3;
+constexpr unsigned char kAllCategories = CHANGED_GENERAL | CHANGED_ADMINISTRATIVO | CHANGED_OPERATIVO | CHANGED_COMERCIAL;
 
 constexpr int kFrameX = 140;
 constexpr int kFrameY = 100;
@@ -64,6 +70,32 @@ constexpr int kFrameHeight = 330;
 // The view follows a border drag: the frame's size less what surrounds the view.
 constexpr int kViewWidthMargin = 11;
 constexpr int kViewHeightMargin = 100;
+
+RECT ScaleRect(const RECT& rect, UINT dpi)
+{
+    return {ScaleForDpi(rect.left, dpi), ScaleForDpi(rect.top, dpi), ScaleForDpi(rect.right, dpi),
+            ScaleForDpi(rect.bottom, dpi)};
+}
+
+// The pictures drawn for the scale nearest to `dpi`, with the sizes they were drawn at.
+struct ScaledImages {
+    UINT toolbar;
+    SIZE toolbarImage;
+    SIZE toolbarButton;
+    UINT selector;
+    int selectorImage;
+};
+ScaledImages ImagesForDpi(UINT dpi)
+{
+    const int percent = ImageScalePercent(dpi);
+    const auto scale = [percent](LONG pixels) { return static_cast<LONG>(MulDiv(pixels, percent, 100)); };
+    const bool large = percent == 200;
+    return {static_cast<UINT>(percent == 100 ? IDB_TOOLBAR : large ? IDB_TOOLBAR_200 : IDB_TOOLBAR_150),
+            {scale(kToolbarImage.cx), scale(kToolbarImage.cy)},
+            {scale(kToolbarButton.cx), scale(kToolbarButton.cy)},
+            static_cast<UINT>(percent == 100 ? IDB_CATEGORIES : large ? IDB_CATEGORIES_200 : IDB_CATEGORIES_150),
+            static_cast<int>(scale(kSelectorImage))};
+}
 
 void CenterOnWorkArea(HWND hWnd)
 {
@@ -79,18 +111,6 @@ void CenterOnWorkArea(HWND hWnd)
     const int y = area.top + (area.bottom - area.top - height) / 2;
     SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-
-// Clears a flag when the scope ends, however it ends.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) noexcept : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& m_flag;
-};
 
 } // namespace
 
@@ -151,16 +171,18 @@ bool CMainFrame::LoadFrame(UINT resourceId, DWORD style)
 int CMainFrame::OnCreate()
 {
     SetMainWindow(Handle());
+    m_nDpi = WindowDpi(Handle());
+    const ScaledImages images = ImagesForDpi(m_nDpi);
 
     if (!m_pane.Create(Handle(), IDW_PANE_FIRST)) return -1;
-    if (!m_view.Create(m_pane.Handle(), kViewRect, IDC_VIEW,
+    if (!m_view.Create(m_pane.Handle(), ScaleRect(kViewRect, m_nDpi), IDC_VIEW,
                        WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE))
         return -1;
     // Word-wrapped lines read back with soft line-break marks.
     SendMessageW(m_view.Handle(), EM_FMTLINES, TRUE, 0);
 
     if (!m_toolBar.Create(Handle(), TBSTYLE_FLAT, WS_CHILD | WS_VISIBLE, IDW_TOOLBAR)) return -1;
-    if (!m_toolBar.LoadButtons(IDB_TOOLBAR, kToolbarImage, kToolbarButton,
+    if (!m_toolBar.LoadButtons(images.toolbar, images.toolbarImage, images.toolbarButton,
                                {{ID_TOOLBAR_SEND, 0}, {ID_TOOLBAR_FETCH, 1}, {0, 0}, {ID_TOOLBAR_SELECTOR, 2}}))
         return -1;
     if (!m_toolBar.SetButtonInfo(kSelectorSlot, IDC_CATEGORY, 0, kNoImage)) return -1;
@@ -175,17 +197,13 @@ int CMainFrame::OnCreate()
     m_statusBar.SetIndicators(
         {{ID_INDICATOR_CAPS, VK_CAPITAL}, {ID_INDICATOR_NUM, VK_NUMLOCK}, {ID_INDICATOR_SCRL, VK_SCROLL}});
 
-    if (!m_selector.Create(m_toolBar.Handle(), kSelectorRect, IDC_CATEGORY, IDB_CATEGORIES)) return -1;
+    if (!m_selector.Create(m_toolBar.Handle(), ScaleRect(kSelectorRect, m_nDpi), IDC_CATEGORY, images.selector,
+                           images.selectorImage))
+        return -1;
     for (int index = 0; index < kCategoryCount; ++index)
         if (!m_selector.InsertCategory(index, kImageUnseen)) return -1;
 
-    // The band holds the buttons and the selector in the toolbar's last slot.
-    RECT selector{};
-    GetWindowRect(m_selector.Handle(), &selector);
-    const SIZE buttons = m_toolBar.ButtonsExtent();
-    const SIZE band{std::max<LONG>(buttons.cx, kSelectorRect.right),
-                    std::max<LONG>(buttons.cy, kSelectorRect.top + (selector.bottom - selector.top)) + 2};
-    if (!m_reBar.AddBar(m_toolBar.Handle(), band, RBBS_GRIPPERALWAYS | RBBS_FIXEDBMP)) return -1;
+    if (!m_reBar.AddBar(m_toolBar.Handle(), BandSize(), RBBS_GRIPPERALWAYS | RBBS_FIXEDBMP)) return -1;
     // Commands and notifications of the toolbar and its selector come here, not to the rebar.
     SendMessageW(m_toolBar.Handle(), TB_SETPARENT, reinterpret_cast<WPARAM>(Handle()), 0);
 
@@ -194,12 +212,69 @@ int CMainFrame::OnCreate()
     m_nTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
     SetWindowTextW(Handle(), LoadResourceStringW(IDR_MAINFRAME).c_str());
-    SetWindowPos(Handle(), HWND_TOP, kFrameX, kFrameY, kFrameWidth, kFrameHeight, SWP_FRAMECHANGED);
+    SetWindowIcons();
+    SetWindowPos(Handle(), HWND_TOP, ScaleForDpi(kFrameX, m_nDpi), ScaleForDpi(kFrameY, m_nDpi),
+                 ScaleForDpi(kFrameWidth, m_nDpi), ScaleForDpi(kFrameHeight, m_nDpi), SWP_FRAMECHANGED);
     CenterOnWorkArea(Handle());
 
     StartTimer(kFirstTickMs);
     m_view.ApplyViewFont();
     return 0;
+}
+
+SIZE CMainFrame::BandSize() const
+{
+    // The band holds the buttons and the selector in the toolbar's last slot.
+    RECT selector{};
+    GetWindowRect(m_selector.Handle(), &selector);
+    const RECT place = ScaleRect(kSelectorRect, m_nDpi);
+    const SIZE buttons = m_toolBar.ButtonsExtent();
+    return {std::max<LONG>(buttons.cx, place.right),
+            std::max<LONG>(buttons.cy, place.top + (selector.bottom - selector.top)) + ScaleForDpi(2, m_nDpi)};
+}
+
+void CMainFrame::SetWindowIcons()
+{
+    // The caption's and the task switcher's icons, drawn at this scale rather than stretched.
+    const HINSTANCE module = GetModuleHandleW(nullptr);
+    for (const auto& [which, metric, icon] : {std::tuple{ICON_SMALL, SM_CXSMICON, &m_smallIcon},
+                                              std::tuple{ICON_BIG, SM_CXICON, &m_bigIcon}}) {
+        const int side = SystemMetricForDpi(metric, m_nDpi);
+        UniqueHIcon loaded(
+            static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, side, side, 0)));
+        if (!loaded) continue;
+        SendMessageW(Handle(), WM_SETICON, which, reinterpret_cast<LPARAM>(loaded.get()));
+        *icon = std::move(loaded);
+    }
+}
+
+void CMainFrame::OnDpiChanged(UINT dpi, const RECT& suggested)
+{
+    const UINT old = m_nDpi;
+    if (dpi == 0 || dpi == old) return;
+    m_nDpi = dpi;
+    const ScaledImages images = ImagesForDpi(dpi);
+    m_toolBar.SetImages(images.toolbar, images.toolbarImage, images.toolbarButton);
+    m_selector.SetImages(images.selector, images.selectorImage);
+    // The controls' text follows the scale too: the system's message font at this one.
+    m_uiFont.reset(CreateMessageFontForDpi(dpi));
+    for (const HWND control : {m_selector.Handle(), m_statusBar.Handle()})
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_uiFont.get()), TRUE);
+    const RECT place = ScaleRect(kSelectorRect, dpi);
+    SetWindowPos(m_selector.Handle(), nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_reBar.SetBarSize(0, BandSize());
+    // The view keeps its share of the frame: a size the user dragged scales with the rest.
+    RECT view{};
+    GetWindowRect(m_view.Handle(), &view);
+    SetWindowPos(m_view.Handle(), nullptr, 0, 0, MulDiv(view.right - view.left, dpi, old),
+                 MulDiv(view.bottom - view.top, dpi, old), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    m_view.ApplyViewFont();
+    SetWindowIcons();
+    m_statusBar.SetIndicators(m_statusBar.Indicators());
+    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    OnSize();
 }
 
 bool CMainFrame::PreTranslateMessage(MSG& msg)
@@ -287,6 +362,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_SIZE:
         OnSize();
         return Default(msg, wParam, lParam);
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_MENUSELECT:
         OnMenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
         return 0;
@@ -316,6 +394,8 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     default:
         if (m_nTaskbarCreated && msg == m_nTaskbarCreated) {
             m_trayIcon.OnTaskbarCreated();
+            // The new taskbar never showed the balloon of news still waiting.
+            if (const unsigned char unseen = AnnouncedUnseen()) ShowNewsBalloon(unseen);
             return 0;
         }
         return Default(msg, wParam, lParam);
@@ -343,6 +423,7 @@ void CMainFrame::OnCommand(UINT id, UINT notifyCode, HWND control)
     case ID_FILE_SEND:
     case ID_TRAY_SEND: OnSendMessage(); break;
     case ID_SHOW: OnShowCommand(); break;
+    case ID_TRAY_BALLOON: OnBalloonClick(); break;
     case ID_TRAY_CLOSE:
     case ID_APP_EXIT: OnCloseCommand(); break;
     case ID_FORMAT_FONT: OnChooseFont(); break;
@@ -559,8 +640,43 @@ bool CMainFrame::AllSeen() const noexcept
     return m_bSeenOperativo && m_bSeenComercial && m_bSeenAdministrativo;
 }
 
+unsigned char CMainFrame::AnnouncedUnseen() noexcept
+{
+    unsigned char unseen = 0;
+    for (int index = 0; index < kCategoryCount; ++index)
+        if (const bool* flag = SeenFlag(index); flag && !*flag) unseen |= CategoryBit(index);
+    return unseen & m_nAnnounced;
+}
+
+void CMainFrame::ShowNewsBalloon(unsigned char changeMask)
+{
+    std::wstring names;
+    for (int index = 0; index < kCategoryCount; ++index) {
+        if (!(changeMask & CategoryBit(index))) continue;
+        if (!names.empty()) names += L", ";
+        names += WidenCp1252(Category(index).text);
+    }
+    const int side = SystemMetricForDpi(SM_CXICON, WindowDpi(Handle()));
+    const auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                    IMAGE_ICON, side, side, LR_SHARED));
+    m_trayIcon.ShowBalloon(LoadResourceStringW(IDI_HAY_MENSAJES), names, icon);
+}
+
+void CMainFrame::OnBalloonClick()
+{
+    // The first category of the news still unseen, else the one the news showed first.
+    const unsigned char unseen = AnnouncedUnseen();
+    if (m_nAnnounced) {
+        m_selector.SetCurSel(ShownCategory(unseen ? unseen : m_nAnnounced));
+        OnCategorySelected();
+    }
+    OnShowCommand();
+}
+
 void CMainFrame::ShowFetchResult(unsigned char changeMask)
 {
+    // News of categories announced and still unseen is not announced again.
+    const unsigned char fresh = changeMask & ~AnnouncedUnseen() & kAllCategories;
     const int shown = ShownCategory(changeMask);
     // Read before anything changes: a failed read leaves the selector and view as they were.
     std::string text;
@@ -577,7 +693,13 @@ void CMainFrame::ShowFetchResult(unsigned char changeMask)
     m_selector.SetCurSel(shown);
     m_trayIcon.SetIconFromResource(static_cast<UINT>(TrayAfterNews(AllSeen())));
     ShowWindow(Handle(), SW_SHOW);
+    // The system may refuse the foreground to a program in the background: the balloon is
+    // what the user notices then.
     SetForegroundWindow(Handle());
+    if (fresh) {
+        m_nAnnounced = changeMask & kAllCategories;
+        ShowNewsBalloon(changeMask);
+    }
 }
 
 void CMainFrame::OnCategorySelected()
@@ -603,8 +725,9 @@ void CMainFrame::OnCategorySelected()
 
 void CMainFrame::OnSizing(RECT& proposed)
 {
-    SetWindowPos(m_view.Handle(), HWND_TOP, 0, 0, proposed.right - proposed.left - kViewWidthMargin,
-                 proposed.bottom - proposed.top - kViewHeightMargin, SWP_NOMOVE | SWP_FRAMECHANGED);
+    SetWindowPos(m_view.Handle(), HWND_TOP, 0, 0,
+                 proposed.right - proposed.left - ScaleForDpi(kViewWidthMargin, m_nDpi),
+                 proposed.bottom - proposed.top - ScaleForDpi(kViewHeightMargin, m_nDpi), SWP_NOMOVE | SWP_FRAMECHANGED);
 }
 
 void CMainFrame::OnSize()
@@ -616,6 +739,15 @@ void CMainFrame::OnSize()
     const int bottom = client.bottom - (m_statusBar.Handle() ? m_statusBar.Layout() : 0);
     SetWindowPos(m_pane.Handle(), nullptr, 0, top, client.right, std::max(0, bottom - top),
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    // The view's sizes were made for thinner borders: it never sticks out of the pane, where
+    // its scroll bar would be cut off.
+    RECT pane{}, view{};
+    GetClientRect(m_pane.Handle(), &pane);
+    GetWindowRect(m_view.Handle(), &view);
+    const int width = std::min<int>(view.right - view.left, pane.right);
+    const int height = std::min<int>(view.bottom - view.top, pane.bottom);
+    if (width < view.right - view.left || height < view.bottom - view.top)
+        SetWindowPos(m_view.Handle(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CMainFrame::OnShowCommand()
@@ -643,7 +775,7 @@ void CMainFrame::OnClose()
     bool confirmed = false;
     {
         const CNestedLoop questions(*this);
-        FlagScope asking(m_bAskingClose);
+        const CFlagScope asking(m_bAskingClose);
         confirmed = ShowMessageBox(Handle(), kCloseQuestion, kCloseCaption, kCloseQuestionFlags) == IDYES &&
                     !m_bSessionEnded &&
                     ShowMessageBox(Handle(), kCloseWarning, kErrorCaption, kCloseWarningFlags) == IDYES;

@@ -72,6 +72,7 @@ public:
     const CStatusBar& StatusBar() const noexcept { return m_statusBar; }
     const CToolBar& ToolBar() const noexcept { return m_toolBar; }
     HWND ReBar() const noexcept { return m_reBar.Handle(); }
+    UINT Dpi() const noexcept { return m_nDpi; }
     bool IsCloseConfirmed() const noexcept { return m_bCloseConfirmed; }
     bool IsFetching() const noexcept { return m_bFetching; }
 
@@ -109,6 +110,11 @@ private:
     void OnCloseCommand();
     void OnSizing(RECT& proposed);
     void OnSize();
+    // The window moved to a screen of another scale: every size follows, then the window takes
+    // the system's suggested rectangle.
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    SIZE BandSize() const;
+    void SetWindowIcons();
     void OnShowCommand();
     void OnAbout();
     // Send command: the send-message dialog with the recipient list.
@@ -133,6 +139,10 @@ private:
     void TrackFlyBy(const MSG& msg);
     bool* SeenFlag(int index) noexcept;
     bool AllSeen() const noexcept;
+    // Announced news the user has not looked at yet (change-mask bits).
+    unsigned char AnnouncedUnseen() noexcept;
+    void ShowNewsBalloon(unsigned char changeMask);
+    void OnBalloonClick();
 
     CNoteliaIcon m_trayIcon;
     CMessageFetcher m_fetcher;
@@ -141,6 +151,8 @@ private:
     bool m_bSeenComercial = false;
     bool m_bSeenAdministrativo = false;
     bool m_bCloseConfirmed = false;
+    // Categories that a balloon has announced.
+    unsigned char m_nAnnounced = 0;
     CStatusBar m_statusBar;
     CToolBar m_toolBar;
     CReBar m_reBar;
@@ -149,6 +161,11 @@ private:
     CColorEdit m_view;
 
     HACCEL m_hAccel = nullptr;
+    // The frame's dots per inch, and what it drew at that scale.
+    UINT m_nDpi = 96;
+    UniqueHIcon m_smallIcon;
+    UniqueHIcon m_bigIcon;
+    UniqueHFont m_uiFont;
     UINT m_nTaskbarCreated = 0;
     // A cycle runs, or its boxes and outcome are being shown: ticks and commands start none.
     bool m_bFetching = false;

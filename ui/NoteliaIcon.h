@@ -1,9 +1,12 @@
 // The program's icon in the notification area: its state (icon and tip) follows the last
-// fetch, and mouse actions on it become commands of the notification window.
+// fetch, mouse actions on it become commands of the notification window, and a balloon
+// from it announces news.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
+
+#include <string_view>
 
 class CNoteliaIcon {
 public:
@@ -25,8 +28,14 @@ public:
     // current one when given.
     BOOL SetIconHandle(HICON icon, const char* tipOrNull);
 
-    // The callback message's handler: right button up opens the menu at the cursor, a double
-    // click sends the menu's first command. Answers 1 when it acted, else 0.
+    // Shows a notification balloon (title, text, the program's large icon) beside the shown
+    // icon. Answers the shell's result; FALSE when no icon is shown.
+    BOOL ShowBalloon(std::wstring_view title, std::wstring_view text, HICON icon);
+
+    // The callback message's handler, in the layout of the version the shell accepted: the
+    // context menu (right button up before version 4) opens the menu at the cursor, a double
+    // click sends the menu's first command, a click on the balloon sends ID_TRAY_BALLOON.
+    // Answers 1 when it acted, else 0.
     virtual LRESULT OnTrayNotification(WPARAM wParam, LPARAM lParam);
 
     // The taskbar was created again (registered message "TaskbarCreated"): adds the icon
@@ -39,9 +48,16 @@ public:
     // What the shell was last given.
     bool IsIconShown() const noexcept { return m_nid.hIcon != nullptr; }
     const NOTIFYICONDATAW& NotifyData() const noexcept { return m_nid; }
+    // The shell took version 4 of the callback's layout; balloons the shell took so far.
+    bool IsVersion4() const noexcept { return m_bVersion4; }
+    int BalloonCount() const noexcept { return m_nBalloons; }
 
 private:
+    BOOL AddToShell();
+
     NOTIFYICONDATAW m_nid;
+    bool m_bVersion4 = false;
+    int m_nBalloons = 0;
     int m_nTrayState = 0;
     bool m_bMenuOpen = false;
 };

@@ -1,5 +1,6 @@
 #include "win/CommandBars.h"
 
+#include "win/Dpi.h"
 #include "win/Resources.h"
 
 namespace {
@@ -10,8 +11,10 @@ HWND CreateChild(const wchar_t* className, DWORD exStyle, DWORD style, HWND pare
                            reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
 }
 
-// Room around an indicator's text inside its pane.
+// Room around an indicator's text inside its pane, at 96 dots per inch.
 constexpr int kIndicatorMargin = 10;
+// The colour of the toolbar bitmaps' background.
+constexpr COLORREF kButtonFaceGrey = RGB(192, 192, 192);
 
 } // namespace
 
@@ -25,23 +28,14 @@ bool CToolBar::Create(HWND parent, DWORD controlStyle, DWORD style, UINT id)
     return true;
 }
 
+CToolBar::~CToolBar()
+{
+    if (m_hImages) ImageList_Destroy(m_hImages);
+}
+
 bool CToolBar::LoadButtons(UINT bitmapId, SIZE imageSize, SIZE buttonSize, const std::vector<ToolbarButton>& buttons)
 {
-    SendMessageW(m_hWnd, TB_SETBITMAPSIZE, 0, MAKELPARAM(imageSize.cx, imageSize.cy));
-    SendMessageW(m_hWnd, TB_SETBUTTONSIZE, 0, MAKELPARAM(buttonSize.cx, buttonSize.cy));
-    // The bitmap's count of images follows from its width.
-    const HINSTANCE module = GetModuleHandleW(nullptr);
-    const HBITMAP probe = static_cast<HBITMAP>(LoadImageW(module, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, 0));
-    if (!probe) return false;
-    BITMAP info{};
-    GetObjectW(probe, sizeof info, &info);
-    DeleteObject(probe);
-    const int images = imageSize.cx > 0 ? info.bmWidth / imageSize.cx : 0;
-    // With the module and the id the control maps the bitmap's greys to the button colours.
-    TBADDBITMAP bitmap{module, bitmapId};
-    if (SendMessageW(m_hWnd, TB_ADDBITMAP, static_cast<WPARAM>(images), reinterpret_cast<LPARAM>(&bitmap)) < 0)
-        return false;
-
+    if (!SetImages(bitmapId, imageSize, buttonSize)) return false;
     std::vector<TBBUTTON> items;
     for (const auto& button : buttons) {
         TBBUTTON item{};
@@ -53,6 +47,21 @@ bool CToolBar::LoadButtons(UINT bitmapId, SIZE imageSize, SIZE buttonSize, const
         items.push_back(item);
     }
     return SendMessageW(m_hWnd, TB_ADDBUTTONSW, items.size(), reinterpret_cast<LPARAM>(items.data())) != 0;
+}
+
+bool CToolBar::SetImages(UINT bitmapId, SIZE imageSize, SIZE buttonSize)
+{
+    // Light grey is the mask: the button face shows through, whatever its colour.
+    const HIMAGELIST images = ImageList_LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId),
+                                                   imageSize.cx, 0, kButtonFaceGrey, IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    if (!images) return false;
+    SendMessageW(m_hWnd, TB_SETBITMAPSIZE, 0, MAKELPARAM(imageSize.cx, imageSize.cy));
+    SendMessageW(m_hWnd, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+    if (m_hImages) ImageList_Destroy(m_hImages);
+    m_hImages = images;
+    SendMessageW(m_hWnd, TB_SETBUTTONSIZE, 0, MAKELPARAM(buttonSize.cx, buttonSize.cy));
+    SendMessageW(m_hWnd, TB_AUTOSIZE, 0, 0);
+    return true;
 }
 
 bool CToolBar::SetButtonInfo(int index, UINT command, BYTE style, int image)
@@ -112,6 +121,17 @@ bool CReBar::AddBar(HWND child, SIZE minSize, UINT bandStyle)
     return SendMessageW(m_hWnd, RB_INSERTBANDW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band)) != 0;
 }
 
+bool CReBar::SetBarSize(int index, SIZE minSize)
+{
+    REBARBANDINFOW band{};
+    band.cbSize = sizeof band;
+    band.fMask = RBBIM_CHILDSIZE | RBBIM_SIZE;
+    band.cxMinChild = static_cast<UINT>(minSize.cx);
+    band.cyMinChild = static_cast<UINT>(minSize.cy);
+    band.cx = static_cast<UINT>(minSize.cx);
+    return SendMessageW(m_hWnd, RB_SETBANDINFOW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&band)) != 0;
+}
+
 int CReBar::Layout()
 {
     // A top-aligned rebar places itself along its parent's top edge.
@@ -139,7 +159,7 @@ bool CStatusBar::SetIndicators(const std::vector<StatusIndicator>& indicators)
         const std::wstring text = LoadResourceStringW(indicator.textId);
         SIZE size{};
         GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-        m_widths.push_back(size.cx + kIndicatorMargin);
+        m_widths.push_back(size.cx + ScaleForDpi(kIndicatorMargin, WindowDpi(m_hWnd)));
     }
     SelectObject(dc, old);
     ReleaseDC(m_hWnd, dc);

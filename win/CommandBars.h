@@ -19,6 +19,7 @@ public:
     CToolBar() = default;
     CToolBar(const CToolBar&) = delete;
     CToolBar& operator=(const CToolBar&) = delete;
+    ~CToolBar();
 
     // A toolbar child of `parent`; the parent receives its commands and notifications.
     bool Create(HWND parent, DWORD controlStyle, DWORD style, UINT id);
@@ -26,6 +27,10 @@ public:
     // Images of `imageSize` side by side in bitmap `bitmapId` of the program, on buttons of
     // `buttonSize`; light grey in the bitmap becomes the button face.
     bool LoadButtons(UINT bitmapId, SIZE imageSize, SIZE buttonSize, const std::vector<ToolbarButton>& buttons);
+
+    // Replaces the images and the button size (another scale); the buttons keep their images'
+    // indexes.
+    bool SetImages(UINT bitmapId, SIZE imageSize, SIZE buttonSize);
 
     // Gives the button at `index` another command, style and image.
     bool SetButtonInfo(int index, UINT command, BYTE style, int image);
@@ -40,6 +45,8 @@ public:
 
 private:
     HWND m_hWnd = nullptr;
+    // The toolbar shows the list but does not own it.
+    HIMAGELIST m_hImages = nullptr;
 };
 
 class CReBar {
@@ -52,6 +59,8 @@ public:
 
     // Adds `child` as a band without text or background bitmap, at least `minSize` large.
     bool AddBar(HWND child, SIZE minSize, UINT bandStyle);
+    // The band at `index` at least `minSize` large (another scale).
+    bool SetBarSize(int index, SIZE minSize);
 
     // Follows the parent's width; answers its own height.
     int Layout();
@@ -79,6 +88,7 @@ public:
 
     // The message pane, then one pane per indicator.
     bool SetIndicators(const std::vector<StatusIndicator>& indicators);
+    std::vector<StatusIndicator> Indicators() const { return m_indicators; }
 
     // The text of the message pane.
     void SetMessageText(const std::wstring& text);

@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cwchar>
 #include <deque>
 #include <functional>
 #include <string>
@@ -190,6 +192,86 @@ private:
 #include <shellapi.h>
 
 namespace testing_support {
+
+// The MSAA name of each control of `window` by control id, as an outside process reads it:
+// accessible_names.exe beside the test program, whose questions (WM_GETOBJECT, WM_GETTEXT)
+// this thread answers while it runs.
+inline std::vector<std::pair<int, std::wstring>> AccessibleNames(HWND window)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self);
+    folder.resize(folder.find_last_of(L"\\/") + 1);
+    const std::wstring out = folder + L"names-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    std::wstring command = L"\"" + folder + L"accessible_names.exe\" " +
+                           std::to_wstring(reinterpret_cast<INT_PTR>(window)) + L" \"" + out + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::vector<std::pair<int, std::wstring>> names;
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return names;
+    const ULONGLONG end = GetTickCount64() + 30000;
+    while (GetTickCount64() < end &&
+           MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, static_cast<DWORD>(end - GetTickCount64()),
+                                     QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    TerminateProcess(process.hProcess, 1);  // only one that overran its time is still there
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (FILE* file = _wfopen(out.c_str(), L"rb")) {
+        std::wstring text;
+        wchar_t unit;
+        while (std::fread(&unit, sizeof unit, 1, file) == 1) text += unit;
+        std::fclose(file);
+        for (std::size_t at = 0, tab; (tab = text.find(L'\t', at)) != std::wstring::npos;) {
+            const std::size_t line = text.find(L'\n', tab);
+            names.emplace_back(std::stoi(text.substr(at, tab - at)), text.substr(tab + 1, line - tab - 1));
+            at = line + 1;
+        }
+    }
+    DeleteFileW(out.c_str());
+    return names;
+}
+
+// Every visible, enabled field of `dialog` (each control but the static texts) has the MSAA name of
+// its label, the static text just before it (a button: its own text), without the ampersand;
+// each field is in the tab order (a read-only one may stay out), its label with a mnemonic.
+inline void ExpectFieldsNamedByTheirLabels(HWND dialog)
+{
+    const auto names = AccessibleNames(dialog);
+    std::size_t index = 0, fields = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT), ++index) {
+        const bool button = _wcsicmp(ClassName(child).c_str(), L"Button") == 0;
+        const LONG style = GetWindowLongW(child, GWL_STYLE);
+        if (_wcsicmp(ClassName(child).c_str(), L"Static") == 0 || !(style & WS_VISIBLE) || (style & WS_DISABLED))
+            continue;
+        ++fields;
+        std::wstring label = WindowText(button ? child : GetWindow(child, GW_HWNDPREV));
+        SCOPED_TRACE(::testing::Message() << "control " << GetDlgCtrlID(child) << " label " << label);
+        const std::size_t mnemonic = label.find(L'&');
+        if (mnemonic != std::wstring::npos) label.erase(mnemonic, 1);
+        ASSERT_LT(index, names.size());
+        EXPECT_EQ(names[index].first, GetDlgCtrlID(child));
+        // Wine's reader names a combo box by its current text, where Windows takes the label.
+        if (_wcsicmp(ClassName(child).c_str(), L"ComboBox") != 0) {
+            EXPECT_EQ(names[index].second, label);
+        }
+        if (button) continue;
+        // Reached by Tab, or a read-only field that only shows a value.
+        const bool readOnly = _wcsicmp(ClassName(child).c_str(), L"Edit") == 0 && (style & ES_READONLY);
+        EXPECT_TRUE((style & WS_TABSTOP) || readOnly);
+        if (style & WS_TABSTOP) {
+            EXPECT_NE(mnemonic, std::wstring::npos);
+        }
+    }
+    EXPECT_GT(fields, 0u);
+}
 
 // Whether the shell holds an icon of `window` with `id`: only an existing icon can be changed.
 inline bool ShellHasIcon(HWND window, UINT id)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "res/resource.h"
+#include "request/SendMessageDlg.h"
 #include "tests/support/WinTestSupport.h"
 #include "ui/AboutDlg.h"
 #include "win/Dialog.h"
@@ -103,6 +104,17 @@ protected:
     }
 };
 } // namespace
+
+TEST(DialogTest, ScreenReadersNameEveryFieldOfTheSendDialog)
+{
+    CSendMessageDlg send;
+    EXPECT_EQ(send.RunModalWithScript(nullptr,
+                                      [](HWND box) {
+                                          testing_support::ExpectFieldsNamedByTheirLabels(box);
+                                          SendMessageW(box, WM_CLOSE, 0, 0);
+                                      }),
+              IDCANCEL);
+}
 
 TEST(DialogTest, DataGoesInAndComesOutThroughTheControlsOfTheHandlersRun)
 {

@@ -201,6 +201,7 @@ void CALLBACK AnswerRealFontDialog(HWND, UINT, UINT_PTR timer, DWORD)
     if (!up && ++g_real.ticks < 250) return;
     KillTimer(nullptr, timer);
     if (!up) return;
+    testing_support::ExpectFieldsNamedByTheirLabels(dialog);
     g_real.face = testing_support::WindowText(GetDlgItem(dialog, cmb1));
     g_real.size = testing_support::WindowText(GetDlgItem(dialog, cmb3));
     g_real.owner = GetWindow(dialog, GW_OWNER);

@@ -143,6 +143,22 @@ TEST_F(TrayIconTest, MouseCallbacks)
     EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_LBUTTONDBLCLK), 1);
     ASSERT_EQ(m_window.commands.size(), 1u);
     EXPECT_EQ(m_window.commands[0].id, static_cast<UINT>(ID_SHOW));
+    // No balloon without an icon to show it from.
+    EXPECT_FALSE(icon.ShowBalloon(L"t", L"x", nullptr));
+
+    // Once shown the icon takes version 4 (Wine's tray and Windows do): event and id in lParam.
+    ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
+    ASSERT_TRUE(icon.IsVersion4());
+    EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_LBUTTONDBLCLK), 0);
+    EXPECT_EQ(icon.OnTrayNotification(MAKEWPARAM(300, 250), MAKELPARAM(WM_RBUTTONUP, IDR_TRAYMENU)), 0);
+    EXPECT_EQ(icon.OnTrayNotification(0, MAKELPARAM(WM_LBUTTONDBLCLK, IDI_NO_CONEXION)), 0);
+    EXPECT_EQ(icon.OnTrayNotification(MAKEWPARAM(300, 250), MAKELPARAM(WM_LBUTTONDBLCLK, IDR_TRAYMENU)), 1);
+    EXPECT_EQ(icon.OnTrayNotification(0, MAKELPARAM(NIN_BALLOONUSERCLICK, IDR_TRAYMENU)), 1);
+    EXPECT_TRUE(icon.ShowBalloon(L"Hay mensajes!", std::wstring(300, L'x'), nullptr));
+    EXPECT_EQ(std::wstring(icon.NotifyData().szInfo), std::wstring(255, L'x'));
+    ASSERT_EQ(m_window.commands.size(), 3u);
+    EXPECT_EQ(m_window.commands[1].id, static_cast<UINT>(ID_SHOW));
+    EXPECT_EQ(m_window.commands[2].id, static_cast<UINT>(ID_TRAY_BALLOON));
 }
 
 namespace {

@@ -70,6 +70,13 @@ protected:
         return PumpUntil([&] { return !m_frame->IsFetching(); }, timeoutMs, m_hWnd);
     }
     void Command(UINT id) { SendMessageW(m_hWnd, WM_COMMAND, id, 0); }
+    // A tray event as the shell sends it for the version it took; the menu's is `WM_RBUTTONUP`.
+    void TrayEvent(UINT event)
+    {
+        const bool v4 = m_frame->TrayIcon().IsVersion4();
+        if (v4 && event == WM_RBUTTONUP) event = WM_CONTEXTMENU;
+        SendMessageW(m_hWnd, WM_USER, v4 ? 0 : IDR_TRAYMENU, v4 ? MAKELPARAM(event, IDR_TRAYMENU) : event);
+    }
     void Fetch(int outcome, unsigned char mask)
     {
         m_frame->Script(outcome, mask);
@@ -294,7 +301,7 @@ TEST_F(FrameTest, AResultThatCannotBePostedEndsItsCycleAllTheSame)
 
 TEST_F(FrameTest, TheTwoCloseQuestions)
 {
-    SendMessageW(m_hWnd, WM_USER, IDR_TRAYMENU, WM_LBUTTONDBLCLK);  // "Maximizar"
+    TrayEvent(WM_LBUTTONDBLCLK);  // "Maximizar"
     ASSERT_TRUE(IsWindowVisible(m_hWnd));
     m_boxes.answers = {IDNO, IDYES, IDNO};
     Command(ID_APP_EXIT);
@@ -360,7 +367,7 @@ TEST_F(FrameTest, TheSessionsEndAsksNothingAndKeepsFrameIconAndFiles)
     // With the tray menu open.
     g_menusSeen = 0;
     ASSERT_NE(SetTimer(nullptr, 0, 50, EndSessionInMenu), 0u);
-    SendMessageW(m_hWnd, WM_USER, IDR_TRAYMENU, WM_RBUTTONUP);
+    TrayEvent(WM_RBUTTONUP);
     EXPECT_EQ(g_menusSeen, 1);
     EXPECT_EQ(shutDowns, 2);
 
@@ -462,4 +469,50 @@ TEST_F(FrameTest, TheIconComesBackWhenTheTaskbarIsCreatedAgain)
     ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
     SendMessageW(m_hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     EXPECT_TRUE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
+}
+
+TEST_F(FrameTest, NewsIsAnnouncedOnceInABalloonWhoseClickShowsItsFirstUnseenCategory)
+{
+    // 'F' a cycle with news `mask` ('N' without), 'T' the taskbar comes back, 'C' a click on the
+    // balloon with the frame hidden; then the balloons the shell took and the last one's text.
+    struct Step {
+        const char* name;
+        char op;
+        unsigned char mask;
+        int balloons;
+        const wchar_t* text;
+        int shown = -1;
+    };
+    const Step steps[] = {
+        {"no news, no balloon", 'N', 0, 0, L""},
+        {"news of two", 'F', CHANGED_GENERAL | CHANGED_COMERCIAL, 1, L"Comercial, Informaci\u00f3n General"},
+        {"the announced and unseen again", 'F', CHANGED_COMERCIAL, 1, L"Comercial, Informaci\u00f3n General"},
+        {"news of another", 'F', CHANGED_GENERAL | CHANGED_OPERATIVO, 2, L"Informaci\u00f3n General, Operativo"},
+        {"a new taskbar while unseen", 'T', 0, 3, L"Operativo"},
+        {"the click", 'C', 0, 3, L"Operativo", CATEGORY_OPERATIVO},
+        {"a new taskbar once seen", 'T', 0, 3, L"Operativo"},
+        {"a click once seen shows the first", 'C', 0, 3, L"Operativo", CATEGORY_GENERAL},
+    };
+    WriteCategoryFiles();
+    const CNoteliaIcon& icon = m_frame->TrayIcon();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.op == 'F' || step.op == 'N') Fetch(step.op == 'F' ? OUTCOME_NEWS : OUTCOME_NO_NEWS, step.mask);
+        if (step.op == 'T') SendMessageW(m_hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+        if (step.op == 'C') {
+            ShowWindow(m_hWnd, SW_HIDE);
+            TrayEvent(NIN_BALLOONUSERCLICK);
+            EXPECT_TRUE(IsWindowVisible(m_hWnd));
+            EXPECT_EQ(ViewText(), kTexts[step.shown]);
+            EXPECT_EQ(m_frame->Selector().GetCurSel(), step.shown);
+        }
+        EXPECT_EQ(icon.BalloonCount(), step.balloons);
+        EXPECT_EQ(std::wstring(icon.NotifyData().szInfo), step.text);
+        // Later changes of the icon never carry the balloon again.
+        EXPECT_FALSE(icon.NotifyData().uFlags & NIF_INFO);
+    }
+    EXPECT_EQ(std::wstring(icon.NotifyData().szInfoTitle), L"Hay mensajes!");
+    EXPECT_EQ(icon.NotifyData().dwInfoFlags, static_cast<DWORD>(NIIF_USER | NIIF_LARGE_ICON));
+    EXPECT_NE(icon.NotifyData().hBalloonIcon, nullptr);
+    EXPECT_EQ(Tray(), IDI_NO_MENSAJES);
 }
