@@ -5,6 +5,7 @@
 #include <string>
 
 #include "retrieval/HttpHead.h"
+#include "retrieval/ServerAddress.h"
 
 namespace {
 
@@ -76,4 +77,34 @@ TEST(HttpHead, StatusLengthLineEndsAndBounds)
             EXPECT_EQ(row.received.substr(head.size), row.body);
         }
     }
+}
+
+TEST(ServerAddress, SchemeHostAndPort)
+{
+    struct Row {
+        const char* remoteHost;
+        bool secure;
+        const char* host;
+        unsigned short port;
+    };
+    const Row rows[] = {
+        {"mensajes.example", false, "mensajes.example", 8080},
+        {"127.0.0.1", false, "127.0.0.1", 8080},
+        {"https://mensajes.example", true, "mensajes.example", 443},
+        {"HTTPS://srv_1:65535", true, "srv_1", 65535},
+        {"https://127.0.0.1:1", true, "127.0.0.1", 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.remoteHost);
+        const auto address = ParseServerAddress(row.remoteHost, 8080);
+        ASSERT_TRUE(address.has_value());
+        EXPECT_EQ(address->secure, row.secure);
+        EXPECT_EQ(address->host, row.host);
+        EXPECT_EQ(address->port, row.port);
+    }
+    for (const char* refused : {"", "https://", "https://:8443", "https://host:", "https://host:0", "https://host:65536",
+                                "https://host:+443", "https://host:443:1", "https://host/", "https://host/zandu",
+                                "https://user@host", "https://host?x", "http://host", "ftp://host", "host:8080",
+                                " host", "host name", "[::1]"})
+        EXPECT_FALSE(ParseServerAddress(refused, 8080)) << refused;
 }
