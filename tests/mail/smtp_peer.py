@@ -139,11 +139,9 @@ def options(argv):
 
 
 def trust(folder, helper, argv):
-    """Makes the test CA and trusts it in the prefix of the emulator that runs the program."""
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
     import test_ca
-    ca = test_ca.make(folder)
-    subprocess.run(argv[:-1] + [helper, "Z:" + ca.replace("/", "\\")], check=True)
+    test_ca.trust(folder, helper, argv)
     return test_ca
 
 

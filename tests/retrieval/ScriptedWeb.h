@@ -12,6 +12,11 @@ public:
     // Ports from the wrapper's environment; 0 when not run under the wrapper.
     static unsigned short Port();
     static unsigned short DownPort();
+    // With the wrapper's --tls: the same scripts over TLS with a good and with an untrusted
+    // certificate, and a port that never answers, not even a handshake.
+    static unsigned short SecurePort();
+    static unsigned short UntrustedPort();
+    static unsigned short MutePort();
 
     // How a body is delivered (http_server.py tells each); `piece` is the piece's size, or the
     // milliseconds between dripped bytes.

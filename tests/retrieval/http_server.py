@@ -1,6 +1,10 @@
 """Scripted web server on loopback, and the wrapper that runs a test program beside it:
-    /usr/bin/python3 http_server.py [--port80] -- program [args...]
+    /usr/bin/python3 http_server.py [--port80] [--tls FOLDER --trust HELPER] -- program [args...]
 The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (nothing listens).
+With --tls (under Wine) the test CA of tests/support/test_ca.py is trusted in the program's prefix
+and the same scripts are served over TLS too: NOTELIA_HTTPS_PORT with a good certificate,
+NOTELIA_HTTPS_UNTRUSTED_PORT with one of a CA nothing trusts; NOTELIA_MUTE_PORT listens and
+never answers, not even a handshake.
 Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]
 with the body (or S bytes of "x"); modes: plain, pieces (K bytes each), cut (half the announced
 body), nolength, silent (no answer at all), stall (the head, then nothing), drip (one byte
@@ -26,6 +30,13 @@ LOG = []
 class Handler(http.server.SimpleHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
     root = None
+    tls = None  # the ssl context of an HTTPS server
+
+    def setup(self):
+        # The handshake in the connection's own thread: a stalled client holds no other.
+        if self.tls:
+            self.request = self.tls.wrap_socket(self.request, server_side=True)
+        super().setup()
 
     def log_message(self, format, *args):  # noqa: A002 - quiet
         pass
@@ -102,10 +113,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 class Server(http.server.ThreadingHTTPServer):
     request_queue_size = 64  # held connections never crowd out the next client
 
+    def handle_error(self, request, client_address):
+        pass  # refused handshakes are what some clients are for
 
-def make_server(port, root=None):
-    """The scripted server on 127.0.0.1:`port`, serving `root` for unscripted paths."""
-    handler = functools.partial(type("Served", (Handler,), {"root": root}), directory=root)
+
+def make_server(port, root=None, tls=None):
+    """The scripted server on 127.0.0.1:`port`, serving `root` for unscripted paths, over TLS
+    with the ssl context `tls`."""
+    handler = functools.partial(type("Served", (Handler,), {"root": root, "tls": tls}), directory=root)
     server = Server(("127.0.0.1", port), handler)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
@@ -115,11 +130,25 @@ def make_server(port, root=None):
 def main():
     args = sys.argv[1:]
     port = 80 if args[:1] == ["--port80"] else 0
-    args = args[2:] if port else args[1:]  # after "--"
+    args = args[1:] if port else args
+    found = {}
+    while args[:1] in (["--tls"], ["--trust"]):
+        found[args[0]], args = args[1], args[2:]
+    args = args[1:]  # after "--"
     down = socket.socket()
     down.bind(("127.0.0.1", 0))  # bound, never listening
-    env = dict(os.environ, NOTELIA_HTTP_PORT=str(make_server(port).server_address[1]),
-               NOTELIA_DOWN_PORT=str(down.getsockname()[1]))
+    ports = {"HTTP": make_server(port).server_address[1], "DOWN": down.getsockname()[1]}
+    if "--tls" in found:
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+        import test_ca
+        test_ca.trust(found["--tls"], found["--trust"], args)
+        for name, kind in (("HTTPS", "good"), ("HTTPS_UNTRUSTED", "untrusted")):
+            ports[name] = make_server(0, tls=test_ca.context(found["--tls"], kind)).server_address[1]
+        mute = socket.socket()
+        mute.bind(("127.0.0.1", 0))
+        mute.listen(8)  # connections complete in the backlog and are never accepted
+        ports["MUTE"] = mute.getsockname()[1]
+    env = dict(os.environ, **{"NOTELIA_%s_PORT" % name: str(value) for name, value in ports.items()})
     sys.exit(subprocess.call(args, env=env))
 
 

@@ -1,7 +1,8 @@
 """A test CA made with openssl, and server certificates it signs: "good" for 127.0.0.1 and
 localhost (also as a DNS name: Wine's name check compares only those), "expired" for the same names, "wrongname" for another name; "untrusted" is signed
 by a second CA that nothing trusts. make(folder) writes them once and answers their paths;
-context(folder, kind) is a server-side ssl context with that certificate.
+context(folder, kind) is a server-side ssl context with that certificate; trust(folder, helper,
+command) trusts the CA in the prefix of the emulator that runs command's program.
 """
 import fcntl
 import os
@@ -63,6 +64,14 @@ def make(folder):
         for kind in KINDS:
             _make_server(folder, kind)
     return os.path.join(folder, "ca.pem")
+
+
+def trust(folder, helper, command):
+    """Makes the CA and adds it to the Root store of the Wine prefix that `command` runs its
+    program in: `helper` (trust_ca.exe) runs under the emulator, what precedes the program."""
+    ca = make(folder)
+    program = next(i for i, arg in enumerate(command) if arg.lower().endswith(".exe"))
+    subprocess.run(command[:program] + [helper, "Z:" + ca.replace("/", "\\")], check=True)
 
 
 def context(folder, kind="good"):
