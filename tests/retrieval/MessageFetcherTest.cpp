@@ -256,7 +256,7 @@ TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
         {"stall after the head", CScriptedWeb::Port(), false, Delivery::Stall, 12002},
         // One byte every 400 ms never lets a read time out; the deadline ends it.
         {"drip", CScriptedWeb::Port(), false, Delivery::Drip, 12002},
-        {"no handshake", CScriptedWeb::MutePort(), true, Delivery::Plain, 12002},
+        {"handshake that drips", CScriptedWeb::SlowHandshakePort(), true, Delivery::Plain, 12002},
         {"drip inside TLS", CScriptedWeb::SecurePort(), true, Delivery::Drip, 12002},
     };
     for (const Row& row : rows) {

@@ -50,7 +50,7 @@ unsigned short CScriptedWeb::Port() { return PortFrom("NOTELIA_HTTP_PORT"); }
 unsigned short CScriptedWeb::DownPort() { return PortFrom("NOTELIA_DOWN_PORT"); }
 unsigned short CScriptedWeb::SecurePort() { return PortFrom("NOTELIA_HTTPS_PORT"); }
 unsigned short CScriptedWeb::UntrustedPort() { return PortFrom("NOTELIA_HTTPS_UNTRUSTED_PORT"); }
-unsigned short CScriptedWeb::MutePort() { return PortFrom("NOTELIA_MUTE_PORT"); }
+unsigned short CScriptedWeb::SlowHandshakePort() { return PortFrom("NOTELIA_SLOW_HANDSHAKE_PORT"); }
 
 void CScriptedWeb::Publish(const std::string& path, int status, const std::string& body, Delivery delivery,
                            int piece, const std::string& location)

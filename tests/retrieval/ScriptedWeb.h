@@ -13,10 +13,10 @@ public:
     static unsigned short Port();
     static unsigned short DownPort();
     // With the wrapper's --tls: the same scripts over TLS with a good and with an untrusted
-    // certificate, and a port that never answers, not even a handshake.
+    // certificate, and a handshake that drips.
     static unsigned short SecurePort();
     static unsigned short UntrustedPort();
-    static unsigned short MutePort();
+    static unsigned short SlowHandshakePort();
 
     // How a body is delivered (http_server.py tells each); `piece` is the piece's size, or the
     // milliseconds between dripped bytes.

@@ -3,8 +3,8 @@
 The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (nothing listens).
 With --tls (under Wine) the test CA of tests/support/test_ca.py is trusted in the program's prefix
 and the same scripts are served over TLS too: NOTELIA_HTTPS_PORT with a good certificate,
-NOTELIA_HTTPS_UNTRUSTED_PORT with one of a CA nothing trusts; NOTELIA_MUTE_PORT listens and
-never answers, not even a handshake.
+NOTELIA_HTTPS_UNTRUSTED_PORT with one of a CA nothing trusts; NOTELIA_SLOW_HANDSHAKE_PORT
+answers a handshake with a record that never ends, one byte every 400 ms.
 Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]
 with the body (or S bytes of "x"); modes: plain, pieces (K bytes each), cut (half the announced
 body), nolength, silent (no answer at all), stall (the head, then nothing), drip (one byte
@@ -127,6 +127,20 @@ def make_server(port, root=None, tls=None):
     return server
 
 
+def slow_handshakes(listener):
+    def drip(connection):
+        with connection:
+            try:
+                connection.sendall(bytes([0x16, 3, 3, 0x40, 0]))  # a 16 KiB handshake record
+                while True:
+                    time.sleep(0.4)
+                    connection.sendall(b"\0")
+            except OSError:
+                pass
+    while True:
+        threading.Thread(target=drip, args=(listener.accept()[0],), daemon=True).start()
+
+
 def main():
     args = sys.argv[1:]
     port = 80 if args[:1] == ["--port80"] else 0
@@ -144,10 +158,9 @@ def main():
         test_ca.trust(found["--tls"], found["--trust"], args)
         for name, kind in (("HTTPS", "good"), ("HTTPS_UNTRUSTED", "untrusted")):
             ports[name] = make_server(0, tls=test_ca.context(found["--tls"], kind)).server_address[1]
-        mute = socket.socket()
-        mute.bind(("127.0.0.1", 0))
-        mute.listen(8)  # connections complete in the backlog and are never accepted
-        ports["MUTE"] = mute.getsockname()[1]
+        slow = socket.create_server(("127.0.0.1", 0))
+        threading.Thread(target=slow_handshakes, args=(slow,), daemon=True).start()
+        ports["SLOW_HANDSHAKE"] = slow.getsockname()[1]
     env = dict(os.environ, **{"NOTELIA_%s_PORT" % name: str(value) for name, value in ports.items()})
     sys.exit(subprocess.call(args, env=env))
 
