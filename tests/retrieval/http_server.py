@@ -12,10 +12,12 @@ every K ms). POST /_ctl/reset; GET /_ctl/log (request line, tab, User-Agent; one
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
+import contextlib
 import functools
 import http.server
 import os
 import socket
+import socketserver
 import subprocess
 import sys
 import threading
@@ -127,18 +129,11 @@ def make_server(port, root=None, tls=None):
     return server
 
 
-def slow_handshakes(listener):
-    def drip(connection):
-        with connection:
-            try:
-                connection.sendall(bytes([0x16, 3, 3, 0x40, 0]))  # a 16 KiB handshake record
-                while True:
-                    time.sleep(0.4)
-                    connection.sendall(b"\0")
-            except OSError:
-                pass
-    while True:
-        threading.Thread(target=drip, args=(listener.accept()[0],), daemon=True).start()
+def drip_handshake(connection):
+    with connection, contextlib.suppress(OSError):
+        connection.sendall(bytes([0x16, 3, 3, 0x40, 0]))  # a 16 KiB handshake record, never ended
+        while not time.sleep(0.4):
+            connection.sendall(b"\0")
 
 
 def main():
@@ -158,9 +153,10 @@ def main():
         test_ca.trust(found["--tls"], found["--trust"], args)
         for name, kind in (("HTTPS", "good"), ("HTTPS_UNTRUSTED", "untrusted")):
             ports[name] = make_server(0, tls=test_ca.context(found["--tls"], kind)).server_address[1]
-        slow = socket.create_server(("127.0.0.1", 0))
-        threading.Thread(target=slow_handshakes, args=(slow,), daemon=True).start()
-        ports["SLOW_HANDSHAKE"] = slow.getsockname()[1]
+        slow = socketserver.ThreadingTCPServer(("127.0.0.1", 0), lambda c, *_: drip_handshake(c))
+        slow.daemon_threads = True
+        threading.Thread(target=slow.serve_forever, daemon=True).start()
+        ports["SLOW_HANDSHAKE"] = slow.server_address[1]
     env = dict(os.environ, **{"NOTELIA_%s_PORT" % name: str(value) for name, value in ports.items()})
     sys.exit(subprocess.call(args, env=env))
 
