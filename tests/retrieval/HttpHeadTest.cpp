@@ -87,15 +87,13 @@ TEST(ServerAddress, SchemeHostAndPort)
         {"https://mensajes.example", "https mensajes.example 443"}, {"HTTPS://srv_1:65535", "https srv_1 65535"},
         {"https://127.0.0.1:1", "https 127.0.0.1 1"}, {"", ""}, {"https://", ""}, {"https://:8443", ""},
         {"https://host:", ""}, {"https://host:0", ""}, {"https://host:65536", ""}, {"https://host:+443", ""},
-        {"https://host:443:1", ""}, {"https://host/", ""}, {"https://host/zandu", ""}, {"https://user@host", ""},
-        {"https://host?x", ""}, {"http://host", ""}, {"ftp://host", ""}, {"host:8080", ""}, {" host", ""},
-        {"host name", ""}, {"[::1]", ""},
+        {"https://host:443:1", ""}, {"https://host/", ""}, {"https://user@host", ""}, {"http://host", ""},
+        {"host:8080", ""}, {"host name", ""}, {"[::1]", ""},
     };
     for (const auto& [remoteHost, expected] : rows) {
         const auto address = ParseServerAddress(remoteHost, 8080);
-        const std::string told = address ? std::string(address->secure ? "https " : "http ") + address->host + " " +
-                                               std::to_string(address->port)
-                                         : "";
+        std::string told;
+        if (address) told = (address->secure ? "https " : "http ") + address->host + " " + std::to_string(address->port);
         EXPECT_EQ(told, expected) << remoteHost;
     }
 }

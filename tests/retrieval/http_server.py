@@ -1,9 +1,8 @@
 """Scripted web server on loopback, and the wrapper that runs a test program beside it:
     /usr/bin/python3 http_server.py [--port80] [--tls FOLDER --trust HELPER] -- program [args...]
 The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (nothing listens).
-With --tls (under Wine) the test CA of tests/support/test_ca.py is trusted in the program's prefix
-and the same scripts are served over TLS too: NOTELIA_HTTPS_PORT with a good certificate,
-NOTELIA_HTTPS_UNTRUSTED_PORT with one of a CA nothing trusts; NOTELIA_SLOW_HANDSHAKE_PORT
+With --tls (test_ca.wrapper_options) the scripts are served over TLS too: NOTELIA_HTTPS_PORT with
+a good certificate, NOTELIA_HTTPS_UNTRUSTED_PORT with an untrusted one; NOTELIA_SLOW_HANDSHAKE_PORT
 answers a handshake with a record that never ends, one byte every 400 ms.
 Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]
 with the body (or S bytes of "x"); modes: plain, pieces (K bytes each), cut (half the announced
@@ -23,6 +22,9 @@ import sys
 import threading
 import time
 import urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import test_ca  # noqa: E402 - the tests' CA, shared with the mail peer
 
 LOCK = threading.Lock()
 SCRIPTS = {}
@@ -139,20 +141,13 @@ def drip_handshake(connection):
 def main():
     args = sys.argv[1:]
     port = 80 if args[:1] == ["--port80"] else 0
-    args = args[1:] if port else args
-    found = {}
-    while args[:1] in (["--tls"], ["--trust"]):
-        found[args[0]], args = args[1], args[2:]
-    args = args[1:]  # after "--"
+    folder, args = test_ca.wrapper_options(args[1:] if port else args)
     down = socket.socket()
     down.bind(("127.0.0.1", 0))  # bound, never listening
     ports = {"HTTP": make_server(port).server_address[1], "DOWN": down.getsockname()[1]}
-    if "--tls" in found:
-        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-        import test_ca
-        test_ca.trust(found["--tls"], found["--trust"], args)
+    if folder:
         for name, kind in (("HTTPS", "good"), ("HTTPS_UNTRUSTED", "untrusted")):
-            ports[name] = make_server(0, tls=test_ca.context(found["--tls"], kind)).server_address[1]
+            ports[name] = make_server(0, tls=test_ca.context(folder, kind)).server_address[1]
         slow = socketserver.ThreadingTCPServer(("127.0.0.1", 0), lambda c, *_: drip_handshake(c))
         slow.daemon_threads = True
         threading.Thread(target=slow.serve_forever, daemon=True).start()
