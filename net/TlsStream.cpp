@@ -60,6 +60,7 @@ struct CTlsStream::State {
 
     CSocket& socket;
     std::uint32_t wait;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     CredHandle credentials{};
     bool haveCredentials = false;
     CtxtHandle context{};
@@ -96,8 +97,11 @@ struct CTlsStream::State {
             SetLastSocketError(static_cast<int>(SEC_E_INVALID_TOKEN));
             return -1;
         }
+        using std::chrono::milliseconds;
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const auto limit = static_cast<std::uint32_t>(std::min<long long>(left, wait));
         bool readable = false;
-        if (!socket.WaitReadable(wait, readable)) return -1;
+        if (left > 0 && !socket.WaitReadable(limit, readable)) return -1;
         if (!readable) {
             SetLastSocketError(WSAETIMEDOUT);
             return -1;
@@ -317,6 +321,11 @@ CTlsStream::~CTlsStream()
     if (m->haveCredentials) FreeCredentialsHandle(&m->credentials);
 }
 
+void CTlsStream::SetDeadline(std::chrono::steady_clock::time_point deadline)
+{
+    m->deadline = deadline;
+}
+
 bool CTlsStream::Handshake(const std::string& host)
 {
     if (m->haveCredentials) return m->FailHandshake(static_cast<unsigned long>(SEC_E_INVALID_HANDLE));
@@ -420,6 +429,10 @@ CTlsStream::CTlsStream(CSocket&, std::uint32_t) : m(std::make_unique<State>())
 }
 
 CTlsStream::~CTlsStream() = default;
+
+void CTlsStream::SetDeadline(std::chrono::steady_clock::time_point)
+{
+}
 
 bool CTlsStream::Handshake(const std::string&)
 {

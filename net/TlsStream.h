@@ -4,6 +4,7 @@
 // handshake's included. No system header comes with it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,8 @@ public:
     CTlsStream& operator=(const CTlsStream&) = delete;
     ~CTlsStream();
 
+    // Every later wait ends by `deadline` too, as a time-out.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline);
     // The handshake, then the check of the server's certificate for `host`. On failure
     // Failure and FailureText say why and LastSocketError holds the system's number.
     bool Handshake(const std::string& host);

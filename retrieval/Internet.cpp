@@ -40,9 +40,14 @@ std::string InternetErrorText(unsigned long error)
 
 CInternetException::CInternetException(unsigned long error) : m_dwError(error), m_strText(InternetErrorText(error)) {}
 
+CInternetException::CInternetException(unsigned long error, std::string text)
+    : m_dwError(error), m_strText(std::move(text)), m_bNumbered(true)
+{
+}
+
 std::string CInternetException::ErrorNumberText() const
 {
-    return NumberedErrorText(m_dwError, m_strText);
+    return m_bNumbered ? m_strText : NumberedErrorText(m_dwError, m_strText);
 }
 
 CHttpFile::CHttpFile(const HttpTarget& target, std::string requestText)
@@ -50,10 +55,11 @@ CHttpFile::CHttpFile(const HttpTarget& target, std::string requestText)
 {
 }
 
-void CHttpFile::Fail(unsigned long error) const
+void CHttpFile::Fail(unsigned long error, const std::string& secureText) const
 {
     // A stopped socket reports a reset or an end; the cause is the stop.
-    if (m_target.stop && m_target.stop->IsStopped()) error = kInternetCancelled;
+    if (m_target.stop && m_target.stop->IsStopped()) throw CInternetException(kInternetCancelled);
+    if (!secureText.empty()) throw CInternetException(error, secureText);
     throw CInternetException(error);
 }
 
@@ -76,11 +82,25 @@ void CHttpFile::Connect()
     if (!m_socket.SetTimeOuts(static_cast<std::uint32_t>(m_target.timeOut))) Fail(kInternetCannotConnect);
     if (!m_socket.Connect(address, WaitLimit()))
         Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetCannotConnect);
+    if (m_target.secure) StartTls();
+}
+
+void CHttpFile::StartTls()
+{
+    m_pTls = std::make_unique<net::CTlsStream>(m_socket, static_cast<std::uint32_t>(m_target.timeOut));
+    m_pTls->SetDeadline(m_deadline);
+    if (m_pTls->Handshake(m_target.host)) return;
+    // A silent server times out as it would without TLS; any other failure tells its cause.
+    const unsigned long code = m_pTls->FailureCode();
+    if (net::IsTimedOut(static_cast<int>(code))) Fail(kInternetTimeout);
+    Fail(code, m_pTls->FailureText());
 }
 
 void CHttpFile::SendAll()
 {
-    if (!m_socket.Send(m_strRequest.data(), m_strRequest.size())) {
+    const bool sent = m_pTls ? m_pTls->Send(m_strRequest.data(), m_strRequest.size())
+                             : m_socket.Send(m_strRequest.data(), m_strRequest.size());
+    if (!sent) {
         const bool timedOut = net::IsTimedOut(net::LastSocketError()) || net::IsWouldBlock(net::LastSocketError());
         Fail(timedOut ? kInternetTimeout : kInternetConnectionAborted);
     }
@@ -89,11 +109,14 @@ void CHttpFile::SendAll()
 bool CHttpFile::Receive()
 {
     bool readable = false;
-    if (!m_socket.WaitReadable(WaitLimit(), readable)) Fail(kInternetConnectionAborted);
+    const std::uint32_t limit = WaitLimit();
+    if (!(m_pTls ? m_pTls->WaitReadable(limit, readable) : m_socket.WaitReadable(limit, readable)))
+        Fail(kInternetConnectionAborted);
     if (!readable) Fail(kInternetTimeout);
     char chunk[kReceiveChunk];
-    const int n = m_socket.Receive(chunk, sizeof chunk);
-    if (n < 0) Fail(kInternetConnectionAborted);
+    const int n = m_pTls ? m_pTls->Receive(chunk, sizeof chunk) : m_socket.Receive(chunk, sizeof chunk);
+    // Inside TLS a record that stops half-way times out in the receive itself.
+    if (n < 0) Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetConnectionAborted);
     // A stop ends the stream too: what came so far is no whole answer.
     if (m_target.stop && m_target.stop->IsStopped()) Fail(kInternetCancelled);
     if (n == 0) return false;
@@ -156,7 +179,7 @@ std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(const char* verb, const 
 {
     // Never taken from a cache on the way: the server's own copy is what counts.
     std::string host = m_target.host;
-    if (m_target.port != 80) host += ":" + std::to_string(m_target.port);
+    if (m_target.port != (m_target.secure ? 443 : 80)) host += ":" + std::to_string(m_target.port);
     std::string text = std::string(verb) + " " + path + " " + version + "\r\nHost: " + host +
                        "\r\nUser-Agent: " + m_target.agent + "\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
     return std::make_unique<CHttpFile>(m_target, std::move(text));
@@ -165,11 +188,11 @@ std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(const char* verb, const 
 CInternetSession::CInternetSession(const char* agent, net::CStopSignal* stop) : m_strAgent(agent), m_pStop(stop) {}
 
 std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::string& server, unsigned short port,
-                                                                     unsigned long timeOut,
+                                                                     bool secure, unsigned long timeOut,
                                                                      std::chrono::milliseconds deadline,
                                                                      std::uint64_t maxLength)
 {
     if (!m_bOpen) throw CInternetException(kInternetIncorrectHandleState);
     if (server.empty()) throw CInternetException(kInternetInvalidUrl);
-    return std::make_unique<CHttpConnection>(HttpTarget{server, port, m_strAgent, timeOut, deadline, maxLength, m_pStop});
+    return std::make_unique<CHttpConnection>(HttpTarget{server, port, secure, m_strAgent, timeOut, deadline, maxLength, m_pStop});
 }

@@ -14,6 +14,7 @@
 #include "app/Errors.h"
 #include "net/Socket.h"
 #include "net/StopSignal.h"
+#include "net/TlsStream.h"
 
 // The download's error numbers, as the boxes show them.
 enum InternetError : unsigned long {
@@ -31,6 +32,8 @@ enum InternetError : unsigned long {
 class CInternetException : public CSystemException {
 public:
     explicit CInternetException(unsigned long error);
+    // A failure of the secure channel: its text, which tells the system's number, is the box's.
+    CInternetException(unsigned long error, std::string text);
     unsigned long ErrorNumber() const noexcept override { return m_dwError; }
     // The download's own text for its numbers, the system's for any other; at most 99
     // characters.
@@ -41,12 +44,14 @@ public:
 private:
     unsigned long m_dwError;
     std::string m_strText;
+    bool m_bNumbered = false;  // the text carries its number already
 };
 
 // What every request of one connection shares.
 struct HttpTarget {
     std::string host;
     unsigned short port = 80;
+    bool secure = false;  // HTTP inside TLS, the certificate checked for `host`
     std::string agent;
     unsigned long timeOut = 0;                 // each connect, send and receive
     std::chrono::milliseconds deadline{60000};  // request to last byte
@@ -72,6 +77,7 @@ public:
 
 private:
     void Connect();
+    void StartTls();
     void SendAll();
     void ReadHead();
     // Receives into `m_received`; false at the end of the stream.
@@ -79,11 +85,12 @@ private:
     // What is left of the time-out and the deadline; raises once the deadline has passed.
     std::uint32_t WaitLimit() const;
     // A failure, or the stop when it came meanwhile.
-    [[noreturn]] void Fail(unsigned long error) const;
+    [[noreturn]] void Fail(unsigned long error, const std::string& secureText = "") const;
 
     HttpTarget m_target;
     std::string m_strRequest;
     net::CSocket m_socket;
+    std::unique_ptr<net::CTlsStream> m_pTls;  // over m_socket when the target is secure
     // After the socket: unregistered before the socket closes.
     std::unique_ptr<net::CStopScope> m_pStopScope;
     std::chrono::steady_clock::time_point m_deadline;
@@ -111,9 +118,9 @@ public:
     explicit CInternetSession(const char* agent, net::CStopSignal* stop = nullptr);
 
     // A connection whose connect, send and receive time-outs are `timeOut` milliseconds and
-    // whose requests end `deadline` after they are sent; raises CInternetException for a
-    // server without a name.
-    std::unique_ptr<CHttpConnection> GetHttpConnection(const std::string& server, unsigned short port,
+    // whose requests end `deadline` after they are sent, inside TLS when `secure`; raises
+    // CInternetException for a server without a name.
+    std::unique_ptr<CHttpConnection> GetHttpConnection(const std::string& server, unsigned short port, bool secure,
                                                        unsigned long timeOut, std::chrono::milliseconds deadline,
                                                        std::uint64_t maxLength);
     void Close() noexcept { m_bOpen = false; }

@@ -174,8 +174,10 @@ bool CFetchCycle::IsServerReachable()
     const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
     const long wait = CMessageFetcher::ReadProbeWait();
     if (IsStopped()) return false;
+    // The host alone: a RemoteHost that names no server has nothing to probe.
+    if (!session->Address()) return false;
     int detail = 0;
-    return PingHost(session->m_strHost.c_str(), wait, detail) == PINGO_OK;
+    return PingHost(session->Address()->host.c_str(), wait, detail) == PINGO_OK;
 }
 
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}

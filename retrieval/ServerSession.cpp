@@ -11,7 +11,8 @@ constexpr std::uint32_t kRemoteHostBuffer = 100;
 
 CServerSession::CServerSession(unsigned short port, unsigned long timeOut, net::CStopSignal* stop,
                                std::chrono::milliseconds deadline)
-    : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_nPort(port), m_dwTimeOut(timeOut), m_deadline(deadline)
+    : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_address(ParseServerAddress(m_strHost, port)),
+      m_dwTimeOut(timeOut), m_deadline(deadline)
 {
     // No proxy: the server is always reached directly. The agent is the program's name.
     m_pSession.reset(new (std::nothrow) CInternetSession(kApplicationName, stop));
@@ -24,7 +25,9 @@ std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
 {
     try {
         if (!m_pSession) return nullptr;
-        return m_pSession->GetHttpConnection(m_strHost, m_nPort, m_dwTimeOut, m_deadline, kMaxDownload);
+        if (!m_address) throw CInternetException(kInternetInvalidUrl);
+        return m_pSession->GetHttpConnection(m_address->host, m_address->port, m_address->secure, m_dwTimeOut,
+                                             m_deadline, kMaxDownload);
     } catch (const CInternetException& e) {
         ReportSystemError(nullptr, e);
         return nullptr;

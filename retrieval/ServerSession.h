@@ -7,8 +7,9 @@
 #include <string>
 
 #include "retrieval/Internet.h"
+#include "retrieval/ServerAddress.h"
 
-// The server's HTTP port and the time-out of every connect, send and receive.
+// The server's HTTP port for a plain host name, and the time-out of every connect, send and receive.
 inline constexpr unsigned short kServerPort = 80;
 inline constexpr unsigned long kServerTimeOut = 30000;
 // From a request to its last byte, so that a server that drips ends as one that stalls.
@@ -19,22 +20,26 @@ inline constexpr std::uint64_t kMaxDownload = 1 << 20;
 class CServerSession {
 public:
     // Reads RemoteHost (code -1003 when it cannot be read) and opens a direct internet
-    // session. Tests pass another port, time-out and deadline; `stop` (may be null) ends the
-    // session's requests when it is stopped.
+    // session. Tests pass another port for a plain host name, another time-out and deadline;
+    // `stop` (may be null) ends the session's requests when it is stopped.
     explicit CServerSession(unsigned short port = kServerPort, unsigned long timeOut = kServerTimeOut,
                             net::CStopSignal* stop = nullptr, std::chrono::milliseconds deadline = kDownloadDeadline);
     virtual ~CServerSession();
 
-    // An HTTP connection to the server, owned by the caller. When it is refused, the standard
-    // error report is shown and the answer is null.
+    // An HTTP connection to the server, owned by the caller. When it is refused (RemoteHost
+    // names no server: the invalid URL error), the standard error report is shown and the
+    // answer is null.
     std::unique_ptr<CHttpConnection> OpenConnection();
     void CloseSession() noexcept;
+
+    // The server RemoteHost names; absent when it names none.
+    const std::optional<ServerAddress>& Address() const noexcept { return m_address; }
 
     std::string m_strHost;
     std::unique_ptr<CInternetSession> m_pSession;
 
 private:
-    unsigned short m_nPort;
+    std::optional<ServerAddress> m_address;
     unsigned long m_dwTimeOut;
     std::chrono::milliseconds m_deadline;
 };

@@ -5,12 +5,11 @@ one command a line, what was delivered as Python's email package parsed it: "LAS
 as hex of its Windows-1252 bytes (or "ERR"). The ports go to the program in NOTELIA_SMTP_PORT
 and NOTELIA_SMTP_ORACLE; both servers stop when the program ends.
 
-With --tls FOLDER (under Wine), the test CA of tests/support/test_ca.py is made there and
-trusted in the program's prefix (the emulator before the program runs trust_ca.exe, given by
---trust), and more servers start, their ports in NOTELIA_SMTP_<NAME>: STARTTLS required
-before AUTH with a good certificate (STARTTLS), TLS from the first byte (IMPLICIT), STARTTLS
-with an expired, a wrong-name or an untrusted certificate (EXPIRED, WRONGNAME, UNTRUSTED), and
-one that sends a line ahead of the handshake with its 220 (AHEAD). LAST also tells whether the
+With --tls FOLDER --trust HELPER (under Wine; see test_ca.wrapper_options), more servers
+start, their ports in NOTELIA_SMTP_<NAME>: STARTTLS required before AUTH with a good
+certificate (STARTTLS), TLS from the first byte (IMPLICIT), STARTTLS with an expired, a
+wrong-name or an untrusted certificate (EXPIRED, WRONGNAME, UNTRUSTED), and one that sends a
+line ahead of the handshake with its 220 (AHEAD). LAST also tells whether the
 last delivery and its AUTH came inside TLS, and how many AUTHs and deliveries there were.
 """
 import asyncio
@@ -24,6 +23,9 @@ import logging
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import test_ca  # noqa: E402 - the tests' CA, shared with the web peer
 
 ACCOUNTS = {b"usuario": b"clave", b"Quorvex\\Pelmar": b"pXe7302tW"}
 
@@ -130,36 +132,18 @@ async def oracle(store, reader, writer):
     writer.close()
 
 
-def options(argv):
-    found = {}
-    while argv and argv[0] in ("--tls", "--trust"):
-        found[argv[0]] = argv[1]
-        argv = argv[2:]
-    return found, argv[1:] if argv[:1] == ["--"] else argv
-
-
-def trust(folder, helper, argv):
-    """Makes the test CA and trusts it in the prefix of the emulator that runs the program."""
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-    import test_ca
-    ca = test_ca.make(folder)
-    subprocess.run(argv[:-1] + [helper, "Z:" + ca.replace("/", "\\")], check=True)
-    return test_ca
-
-
 def main():
     # Plain-text AUTH is what the first peer is for: no warnings about it.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
-    found, argv = options(sys.argv[1:])
-    test_ca = trust(found["--tls"], found["--trust"], argv) if "--tls" in found else None
+    folder, argv = test_ca.wrapper_options(sys.argv[1:])
     store = Store()
     loop = asyncio.new_event_loop()
     ready = threading.Event()
     ports = {}
 
     async def serve(name, kind=None, cls=PeerSMTP, implicit=False):
-        context = test_ca.context(found["--tls"], kind) if kind else None
+        context = test_ca.context(folder, kind) if kind else None
         starttls = bool(context) and not implicit
         server = await loop.create_server(
             lambda: cls(store, hostname="notelia-test", authenticator=store.authenticate, auth_required=True,
@@ -170,7 +154,7 @@ def main():
 
     async def start():
         await serve("PORT")
-        if test_ca:
+        if folder:
             await serve("STARTTLS", "good")
             await serve("IMPLICIT", "good", implicit=True)
             await serve("AHEAD", "good", AheadSMTP)

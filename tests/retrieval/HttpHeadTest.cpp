@@ -5,6 +5,7 @@
 #include <string>
 
 #include "retrieval/HttpHead.h"
+#include "retrieval/ServerAddress.h"
 
 namespace {
 
@@ -75,5 +76,24 @@ TEST(HttpHead, StatusLengthLineEndsAndBounds)
         if (row.state == kComplete) {
             EXPECT_EQ(row.received.substr(head.size), row.body);
         }
+    }
+}
+
+TEST(ServerAddress, SchemeHostAndPort)
+{
+    // What is parsed, told as "scheme host port"; empty: refused.
+    const std::pair<const char*, const char*> rows[] = {
+        {"mensajes.example", "http mensajes.example 8080"}, {"127.0.0.1", "http 127.0.0.1 8080"},
+        {"https://mensajes.example", "https mensajes.example 443"}, {"HTTPS://srv_1:65535", "https srv_1 65535"},
+        {"https://127.0.0.1:1", "https 127.0.0.1 1"}, {"", ""}, {"https://", ""}, {"https://:8443", ""},
+        {"https://host:", ""}, {"https://host:0", ""}, {"https://host:65536", ""}, {"https://host:+443", ""},
+        {"https://host:443:1", ""}, {"https://host/", ""}, {"https://user@host", ""}, {"http://host", ""},
+        {"host:8080", ""}, {"host name", ""}, {"[::1]", ""},
+    };
+    for (const auto& [remoteHost, expected] : rows) {
+        const auto address = ParseServerAddress(remoteHost, 8080);
+        std::string told;
+        if (address) told = (address->secure ? "https " : "http ") + address->host + " " + std::to_string(address->port);
+        EXPECT_EQ(told, expected) << remoteHost;
     }
 }

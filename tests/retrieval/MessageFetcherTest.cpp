@@ -47,6 +47,9 @@ struct HeldFile {
 
 std::string Path(const std::string& name) { return "/zandu/" + name; }
 
+// RemoteHost for the wrapper's server over TLS on `port`.
+std::wstring Secure(unsigned short port) { return L"https://127.0.0.1:" + std::to_wstring(port); }
+
 // The error code that `action` raises (0: none).
 long CodeOf(const std::function<void()>& action)
 {
@@ -145,6 +148,8 @@ TEST_F(FetcherTest, CycleShapes)
         {"first cycle", [](auto&) {}, 15, 1, all,
          {{kConfig, kConfigText.c_str()}, {"mensaje.txt", "General 1"}, {kAdm, "Administrativo 1"}, {"buffer.txt", nullptr}},
          nullptr},
+        {"over https", [](auto& key) { key.Set(L"RemoteHost", Secure(CScriptedWeb::Port("HTTPS"))); }, 15, 1, all,
+         {{kConfig, kConfigText.c_str()}, {"comercia.txt", "Comercial 1"}, {kTxt, "Operativo 1"}}, nullptr},
         {"configuration not published", [](auto&) { CScriptedWeb::Publish(Path(kConfig), 404, ""); }, 0, 2, {kConfig},
          {{kConfig, nullptr}, {"mensaje.txt", nullptr}}, nullptr},
         {"workstation files not published",
@@ -241,20 +246,23 @@ TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
     struct Row {
         const char* name;
         unsigned short port;
+        bool secure;
         Delivery delivery;
         unsigned long error;
     };
     const Row rows[] = {
-        {"nothing listens", CScriptedWeb::DownPort(), Delivery::Plain, 12029},
-        {"no answer", CScriptedWeb::Port(), Delivery::Silent, 12002},
-        {"stall after the head", CScriptedWeb::Port(), Delivery::Stall, 12002},
+        {"nothing listens", CScriptedWeb::DownPort(), false, Delivery::Plain, 12029},
+        {"no answer", CScriptedWeb::Port(), false, Delivery::Silent, 12002},
+        {"stall after the head", CScriptedWeb::Port(), false, Delivery::Stall, 12002},
         // One byte every 400 ms never lets a read time out; the deadline ends it.
-        {"drip", CScriptedWeb::Port(), Delivery::Drip, 12002},
+        {"drip", CScriptedWeb::Port(), false, Delivery::Drip, 12002},
+        {"handshake that drips", CScriptedWeb::Port("SLOW_HANDSHAKE"), true, Delivery::Plain, 12002},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         m_boxes.boxes.clear();
         CScriptedWeb::Publish(Path(kConfig), 200, std::string(100, 'd'), row.delivery, 400);
+        m_key.Set(L"RemoteHost", row.secure ? Secure(row.port) : L"127.0.0.1");
         auto fetcher = MakeFetcher(row.port, 1500);
         fetcher->SetDeadline(3s);
         const auto start = std::chrono::steady_clock::now();
@@ -316,11 +324,12 @@ TEST_F(FetcherTest, ErrorsThatLeaveTheCycle)
     EXPECT_EQ(CodeOf([&] { fetcher->FetchAll(); }), -1000);
     EXPECT_TRUE(m_boxes.boxes.empty());
 
-    // A connection that cannot be made is reported by the standard report and ends the cycle.
-    m_key.Set(L"RemoteHost", L"");
+    // A RemoteHost that names no server (empty, a path...): the standard report, no connection.
+    m_key.Set(L"RemoteHost", L"https://127.0.0.1/zandu");
     EXPECT_EQ(MakeFetcher()->FetchAll(), 0);
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0].caption, "Notelia 2.5");
+    EXPECT_EQ(m_boxes.boxes[0].text, "The URL is invalid");
 }
 
 TEST_F(FetcherTest, ACallDuringARunningCycleChangesNothing)
@@ -446,4 +455,11 @@ TEST_F(FetcherTest, DownloadShapes)
     int changed = -1;
     EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_FAILED);
     EXPECT_EQ(OneErrorBox(), "No se pudo abrir el archivo.");
+    // A certificate that nothing trusts fails the download with its own box; the copy stays.
+    m_boxes.boxes.clear();
+    m_key.Set(L"RemoteHost", Secure(CScriptedWeb::Port("HTTPS_UNTRUSTED")));
+    EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_FAILED);
+    EXPECT_EQ(OneErrorBox(), "No se pudo verificar el certificado del servidor: no lo emitió una autoridad de confianza "
+                             "(error 0x800B010A).");
+    EXPECT_EQ(ReadBytes("mensaje.txt"), std::string(1 << 20, 'x'));
 }

@@ -48,6 +48,10 @@ std::string Exchange(const std::string& method, const std::string& target, const
 
 unsigned short CScriptedWeb::Port() { return PortFrom("NOTELIA_HTTP_PORT"); }
 unsigned short CScriptedWeb::DownPort() { return PortFrom("NOTELIA_DOWN_PORT"); }
+unsigned short CScriptedWeb::Port(const char* name)
+{
+    return PortFrom(("NOTELIA_" + std::string(name) + "_PORT").c_str());
+}
 
 void CScriptedWeb::Publish(const std::string& path, int status, const std::string& body, Delivery delivery,
                            int piece, const std::string& location)

@@ -12,6 +12,8 @@ public:
     // Ports from the wrapper's environment; 0 when not run under the wrapper.
     static unsigned short Port();
     static unsigned short DownPort();
+    // NOTELIA_<name>_PORT, as HTTPS, HTTPS_UNTRUSTED and SLOW_HANDSHAKE under --tls.
+    static unsigned short Port(const char* name);
 
     // How a body is delivered (http_server.py tells each); `piece` is the piece's size, or the
     // milliseconds between dripped bytes.

@@ -1,6 +1,9 @@
 """Scripted web server on loopback, and the wrapper that runs a test program beside it:
-    /usr/bin/python3 http_server.py [--port80] -- program [args...]
+    /usr/bin/python3 http_server.py [--port80] [--tls FOLDER --trust HELPER] -- program [args...]
 The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (nothing listens).
+With --tls (test_ca.wrapper_options) the scripts are served over TLS too: NOTELIA_HTTPS_PORT with
+a good certificate, NOTELIA_HTTPS_UNTRUSTED_PORT with an untrusted one; NOTELIA_SLOW_HANDSHAKE_PORT
+answers a handshake with a record that never ends, one byte every 400 ms.
 Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]
 with the body (or S bytes of "x"); modes: plain, pieces (K bytes each), cut (half the announced
 body), nolength, silent (no answer at all), stall (the head, then nothing), drip (one byte
@@ -8,15 +11,20 @@ every K ms). POST /_ctl/reset; GET /_ctl/log (request line, tab, User-Agent; one
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
+import contextlib
 import functools
 import http.server
 import os
 import socket
+import socketserver
 import subprocess
 import sys
 import threading
 import time
 import urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import test_ca  # noqa: E402 - the tests' CA, shared with the mail peer
 
 LOCK = threading.Lock()
 SCRIPTS = {}
@@ -26,6 +34,13 @@ LOG = []
 class Handler(http.server.SimpleHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
     root = None
+    tls = None  # the ssl context of an HTTPS server
+
+    def setup(self):
+        # The handshake in the connection's own thread: a stalled client holds no other.
+        if self.tls:
+            self.request = self.tls.wrap_socket(self.request, server_side=True)
+        super().setup()
 
     def log_message(self, format, *args):  # noqa: A002 - quiet
         pass
@@ -102,24 +117,42 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 class Server(http.server.ThreadingHTTPServer):
     request_queue_size = 64  # held connections never crowd out the next client
 
+    def handle_error(self, request, client_address):
+        pass  # refused handshakes are what some clients are for
 
-def make_server(port, root=None):
-    """The scripted server on 127.0.0.1:`port`, serving `root` for unscripted paths."""
-    handler = functools.partial(type("Served", (Handler,), {"root": root}), directory=root)
+
+def make_server(port, root=None, tls=None):
+    """The scripted server on 127.0.0.1:`port`, serving `root` for unscripted paths, over TLS
+    with the ssl context `tls`."""
+    handler = functools.partial(type("Served", (Handler,), {"root": root, "tls": tls}), directory=root)
     server = Server(("127.0.0.1", port), handler)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
 
+def drip_handshake(connection):
+    with connection, contextlib.suppress(OSError):
+        connection.sendall(bytes([0x16, 3, 3, 0x40, 0]))  # a 16 KiB handshake record, never ended
+        while not time.sleep(0.4):
+            connection.sendall(b"\0")
+
+
 def main():
     args = sys.argv[1:]
     port = 80 if args[:1] == ["--port80"] else 0
-    args = args[2:] if port else args[1:]  # after "--"
+    folder, args = test_ca.wrapper_options(args[1:] if port else args)
     down = socket.socket()
     down.bind(("127.0.0.1", 0))  # bound, never listening
-    env = dict(os.environ, NOTELIA_HTTP_PORT=str(make_server(port).server_address[1]),
-               NOTELIA_DOWN_PORT=str(down.getsockname()[1]))
+    ports = {"HTTP": make_server(port).server_address[1], "DOWN": down.getsockname()[1]}
+    if folder:
+        for name, kind in (("HTTPS", "good"), ("HTTPS_UNTRUSTED", "untrusted")):
+            ports[name] = make_server(0, tls=test_ca.context(folder, kind)).server_address[1]
+        slow = socketserver.ThreadingTCPServer(("127.0.0.1", 0), lambda c, *_: drip_handshake(c))
+        slow.daemon_threads = True
+        threading.Thread(target=slow.serve_forever, daemon=True).start()
+        ports["SLOW_HANDSHAKE"] = slow.server_address[1]
+    env = dict(os.environ, **{"NOTELIA_%s_PORT" % name: str(value) for name, value in ports.items()})
     sys.exit(subprocess.call(args, env=env))
 
 

@@ -1,7 +1,8 @@
 """A test CA made with openssl, and server certificates it signs: "good" for 127.0.0.1 and
 localhost (also as a DNS name: Wine's name check compares only those), "expired" for the same names, "wrongname" for another name; "untrusted" is signed
 by a second CA that nothing trusts. make(folder) writes them once and answers their paths;
-context(folder, kind) is a server-side ssl context with that certificate.
+context(folder, kind) is a server-side ssl context with that certificate; wrapper_options(argv)
+reads a test wrapper's [--tls FOLDER --trust HELPER] [--] command.
 """
 import fcntl
 import os
@@ -63,6 +64,20 @@ def make(folder):
         for kind in KINDS:
             _make_server(folder, kind)
     return os.path.join(folder, "ca.pem")
+
+
+def wrapper_options(argv):
+    """Answers FOLDER (None without --tls) and the command, after making the CA there and adding it
+    to the Root store of the command's Wine prefix (HELPER, trust_ca.exe, under its emulator)."""
+    found = {}
+    while argv[:1] in (["--tls"], ["--trust"]):
+        found[argv[0]], argv = argv[1], argv[2:]
+    command = argv[1:] if argv[:1] == ["--"] else argv
+    if "--tls" in found:
+        ca = make(found["--tls"])
+        program = next(i for i, arg in enumerate(command) if arg.lower().endswith(".exe"))
+        subprocess.run(command[:program] + [found["--trust"], "Z:" + ca.replace("/", "\\")], check=True)
+    return found.get("--tls"), command
 
 
 def context(folder, kind="good"):

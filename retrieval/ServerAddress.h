@@ -1,0 +1,19 @@
+// Where the message server is, as RemoteHost names it: a host name (HTTP on the fetcher's
+// port), or "https://host" and "https://host:port" (HTTP inside TLS, port 443 by default).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+inline constexpr unsigned short kSecureServerPort = 443;
+
+struct ServerAddress {
+    bool secure = false;
+    std::string host;  // what the probe pings and the certificate must name
+    unsigned short port = 0;
+};
+
+// Absent for anything else: an empty host, a host with characters no host name has, a port
+// that is not 1 to 65535 in digits, another scheme, a path, a user or a query.
+std::optional<ServerAddress> ParseServerAddress(std::string_view remoteHost, unsigned short plainPort);
