@@ -9,10 +9,20 @@
 #include "win/Handles.h"
 #include "win/TextCodec.h"
 
-int ReadRegistryString(const char* keyPath, const char* valueName, char* buffer, std::uint32_t& size)
+namespace {
+
+HKEY RootKey(RegistryRoot root)
+{
+    return root == RegistryRoot::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
+} // namespace
+
+int ReadRegistryString(const char* keyPath, const char* valueName, char* buffer, std::uint32_t& size,
+                       RegistryRoot root)
 {
     UniqueHKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WidenCp1252(keyPath).c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(RootKey(root), WidenCp1252(keyPath).c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return -1;
 
     const std::wstring name = WidenCp1252(valueName);
@@ -36,12 +46,17 @@ int ReadRegistryString(const char* keyPath, const char* valueName, char* buffer,
     return 0;
 }
 
-int WriteRegistryString(const char* keyPath, const char* valueName, const char* data, std::uint32_t length)
+int WriteRegistryString(const char* keyPath, const char* valueName, const char* data, std::uint32_t length,
+                        RegistryRoot root)
 {
     UniqueHKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WidenCp1252(keyPath).c_str(), 0, KEY_SET_VALUE, key.put()) !=
-        ERROR_SUCCESS)
-        return -1;
+    const std::wstring path = WidenCp1252(keyPath);
+    // The machine's key is the installation's to create; a user's own is made on first use.
+    const LONG opened = root == RegistryRoot::User
+                            ? RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                              key.put(), nullptr)
+                            : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, key.put());
+    if (opened != ERROR_SUCCESS) return -1;
     std::wstring wide = WidenCp1252(std::string_view(data, length));
     const auto bytes = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
     // The system counts a terminator that follows the data as part of it; a non-zero unit

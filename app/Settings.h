@@ -8,15 +8,22 @@
 inline constexpr char kSettingsKey[] = "Software\\Quorvex\\Zandu\\Usuario";
 inline constexpr char kConfigFileName[] = "notelia_param.ini";
 
-// Reads a REG_SZ or REG_EXPAND_SZ value (not expanded) of a key under HKEY_LOCAL_MACHINE.
-// `size` holds the buffer's capacity in bytes on entry and the number of bytes stored on
-// success. Answers 0, or -1 key not opened, -2 no such value, -3 not a string, -4 not read
-// (a value longer than the buffer included).
-int ReadRegistryString(const char* keyPath, const char* valueName, char* buffer, std::uint32_t& size);
+// The administrator's keys under HKEY_LOCAL_MACHINE, or the user's own under
+// HKEY_CURRENT_USER.
+enum class RegistryRoot { Machine, User };
 
-// Stores exactly `length` bytes as REG_SZ in an existing key under HKEY_LOCAL_MACHINE.
-// Answers 0, or -1 key not opened for writing, -4 not stored.
-int WriteRegistryString(const char* keyPath, const char* valueName, const char* data, std::uint32_t length);
+// Reads a REG_SZ or REG_EXPAND_SZ value (not expanded) of a key under `root`. `size` holds
+// the buffer's capacity in bytes on entry and the number of bytes stored on success. Answers
+// 0, or -1 key not opened, -2 no such value, -3 not a string, -4 not read (a value longer
+// than the buffer included).
+int ReadRegistryString(const char* keyPath, const char* valueName, char* buffer, std::uint32_t& size,
+                       RegistryRoot root = RegistryRoot::Machine);
+
+// Stores exactly `length` bytes as REG_SZ under `root`: in an existing key of the machine,
+// in a user's key that is created when missing. Answers 0, or -1 key not opened for
+// writing, -4 not stored.
+int WriteRegistryString(const char* keyPath, const char* valueName, const char* data, std::uint32_t length,
+                        RegistryRoot root = RegistryRoot::Machine);
 
 // A value of the settings key read through a buffer of `bufferSize` bytes, cut at its first
 // NUL. False when it cannot be read.
