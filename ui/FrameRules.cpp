@@ -23,11 +23,6 @@ int ShownCategory(unsigned char changeMask)
     return CATEGORY_GENERAL;
 }
 
-bool SeenAfterNews(int index, int shown, unsigned char changeMask)
-{
-    return index == shown || !(changeMask & CategoryBit(index));
-}
-
 TickAction AdvanceTimer(FrameTimer& timer)
 {
     TickAction action;
@@ -55,14 +50,4 @@ int TrayAfterOutcome(int outcome, int currentTray)
     case OUTCOME_NO_CONNECTION: return IDI_NO_CONEXION;
     default: return 0;
     }
-}
-
-int TrayAfterNews(bool allSeen)
-{
-    return allSeen ? IDI_NO_MENSAJES : IDI_HAY_MENSAJES;
-}
-
-int TrayAfterChoice(int lastOutcome, bool allSeen)
-{
-    return lastOutcome != OUTCOME_NO_CONNECTION && allSeen ? IDI_NO_MENSAJES : 0;
 }

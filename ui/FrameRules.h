@@ -1,5 +1,5 @@
-// The frame's decisions that need no window: the timer's phases, the tray state after a
-// cycle or a choice, and which categories count as seen after news.
+// The frame's decisions that need no window: the timer's phases, the tray state after a cycle
+// without news, and which category news shows first.
 #pragma once
 
 #include "retrieval/MessageFiles.h"
@@ -19,9 +19,6 @@ unsigned char CategoryBit(int index);
 // The category shown after a fetch: the first changed one in the order Información General,
 // Administrativo, Operativo, Comercial; Información General when none of them changed.
 int ShownCategory(unsigned char changeMask);
-
-// After news: a category is seen when it is the one shown or the news did not touch it.
-bool SeenAfterNews(int index, int shown, unsigned char changeMask);
 
 // The timer's phases: 100 ms, 1.5 s (the first fetch), then 30 s ticks with a fetch every
 // `ticksPerFetch` of them.
@@ -43,6 +40,3 @@ TickAction AdvanceTimer(FrameTimer& timer);
 
 // The tray state to show after a cycle with `outcome` other than news; 0 leaves it alone.
 int TrayAfterOutcome(int outcome, int currentTray);
-// After news has been shown, or a category chosen (0: the tray stays as it is).
-int TrayAfterNews(bool allSeen);
-int TrayAfterChoice(int lastOutcome, bool allSeen);

@@ -8,14 +8,15 @@
 
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "app/ErrorReport.h"
 #include "request/SendMessageDlg.h"
 #include "retrieval/MessageFetcher.h"
 #include "ui/CategoryView.h"
 #include "ui/ColorEdit.h"
+#include "ui/CycleWorker.h"
 #include "ui/FrameRules.h"
+#include "ui/NewsState.h"
 #include "ui/NoteliaIcon.h"
 #include "ui/PaneWnd.h"
 #include "win/CommandBars.h"
@@ -76,15 +77,10 @@ public:
     bool IsCloseConfirmed() const noexcept { return m_bCloseConfirmed; }
     bool IsFetching() const noexcept { return m_bFetching; }
 
-    // What one cycle answers.
-    struct CycleOutcome {
-        unsigned char mask = 0;
-        int outcome = OUTCOME_NO_CONNECTION;
-    };
-    // One cycle as its worker runs it. It holds only what it owns or shares by shared_ptr:
-    // a worker left behind at the end of the session outlives the frame.
-    using FetchJob = std::function<CycleOutcome()>;
-    using PostFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+    // What one cycle answers, and the cycle as its worker runs it.
+    using CycleOutcome = CCycleWorker::Outcome;
+    using FetchJob = CCycleWorker::Job;
+    using PostFunction = CCycleWorker::PostFunction;
 
 protected:
     // A frame whose cycles ask the server on `port` with `timeOut` (tests).
@@ -103,6 +99,9 @@ protected:
     void OnFinalMessage() override;
 
 private:
+    // The tray icon's callback message.
+    static constexpr UINT kTrayCallback = WM_USER;
+
     int OnCreate();
     void OnCommand(UINT id, UINT notifyCode, HWND control);
     void OnTimer();
@@ -122,10 +121,7 @@ private:
     void OnChooseFont();
     void OnCategorySelected();
     void ShowFetchResult(unsigned char changeMask);
-    struct CycleResult;
-    struct WorkerEnd;
-    static void RunCycle(FetchJob job, HWND frame, PostFunction post, std::shared_ptr<WorkerEnd> end) noexcept;
-    void OnFetchDone(CycleResult* posted);
+    void OnFetchDone(std::unique_ptr<CCycleWorker::Result> result);
     // A worker whose result never came (its post failed) has ended: the cycle is over.
     void OnWorkerWatch();
     void EndCycle();
@@ -137,22 +133,14 @@ private:
     void ReportCaught();
     void OnMenuSelect(UINT item, UINT flags, HMENU menu);
     void TrackFlyBy(const MSG& msg);
-    bool* SeenFlag(int index) noexcept;
-    bool AllSeen() const noexcept;
-    // Announced news the user has not looked at yet (change-mask bits).
-    unsigned char AnnouncedUnseen() noexcept;
     void ShowNewsBalloon(unsigned char changeMask);
     void OnBalloonClick();
 
     CNoteliaIcon m_trayIcon;
     CMessageFetcher m_fetcher;
     FrameTimer m_timer;
-    bool m_bSeenOperativo = false;
-    bool m_bSeenComercial = false;
-    bool m_bSeenAdministrativo = false;
+    CNewsState m_news;
     bool m_bCloseConfirmed = false;
-    // Categories that a balloon has announced.
-    unsigned char m_nAnnounced = 0;
     CStatusBar m_statusBar;
     CToolBar m_toolBar;
     CReBar m_reBar;
@@ -169,9 +157,7 @@ private:
     UINT m_nTaskbarCreated = 0;
     // A cycle runs, or its boxes and outcome are being shown: ticks and commands start none.
     bool m_bFetching = false;
-    std::thread m_worker;
-    // Set by the running worker when it ends.
-    std::shared_ptr<WorkerEnd> m_pWorkerEnd;
+    CCycleWorker m_worker;
     // The last completed cycle's outcome, as its result brought it.
     int m_nLastOutcome = OUTCOME_NO_CONNECTION;
     // The first cycle's configuration file sets the ticks per fetch once it has come.

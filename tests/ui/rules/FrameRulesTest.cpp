@@ -43,32 +43,4 @@ TEST(FrameRules, TrayStates)
                             {OUTCOME_NO_NEWS, IDI_NO_MENSAJES, 0}, {OUTCOME_NO_CONNECTION, IDI_HAY_MENSAJES, IDI_NO_CONEXION},
                             {7, IDI_NO_CONEXION, 0}};
     for (const Row& row : outcomes) EXPECT_EQ(TrayAfterOutcome(row.outcome, row.current), row.expected) << row.outcome;
-    EXPECT_EQ(TrayAfterNews(true), IDI_NO_MENSAJES);
-    EXPECT_EQ(TrayAfterNews(false), IDI_HAY_MENSAJES);
-    EXPECT_EQ(TrayAfterChoice(OUTCOME_NEWS, true), IDI_NO_MENSAJES);
-    EXPECT_EQ(TrayAfterChoice(OUTCOME_NO_NEWS, true), IDI_NO_MENSAJES);
-    EXPECT_EQ(TrayAfterChoice(OUTCOME_NO_CONNECTION, true), 0);
-    EXPECT_EQ(TrayAfterChoice(OUTCOME_NEWS, false), 0);
-}
-
-TEST(FrameRules, ShownCategoryAndSeenFlags)
-{
-    struct Row {
-        unsigned char mask;
-        int shown;
-        std::vector<bool> seen;  // by selector index
-    };
-    const Row rows[] = {
-        {1 | 8, CATEGORY_GENERAL, {true, false, true, true}},
-        {2, CATEGORY_ADMINISTRATIVO, {true, true, true, true}},
-        {2 | 4 | 8, CATEGORY_ADMINISTRATIVO, {true, false, true, false}},
-        {4 | 8, CATEGORY_OPERATIVO, {true, false, true, true}},
-        {8, CATEGORY_COMERCIAL, {true, true, true, true}},
-        {0, CATEGORY_GENERAL, {true, true, true, true}},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(ShownCategory(row.mask), row.shown) << int(row.mask);
-        for (int index = 0; index < kCategoryCount; ++index)
-            EXPECT_EQ(SeenAfterNews(index, row.shown, row.mask), row.seen[index]) << int(row.mask) << " " << index;
-    }
 }
