@@ -41,32 +41,18 @@ void CALLBACK RunInLoop(HWND, UINT, UINT_PTR id, DWORD)
     g_inLoop();
 }
 
-std::wstring CurrentDirectory()
-{
-    wchar_t directory[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, directory);
-    return directory;
-}
-
-// The settings a start needs without a complaint; the server's name fails before any query is
-// sent, so no cycle reaches the network.
-class ProvisionedKey : public frame_test::SettingsKeyScope {
-public:
-    ProvisionedKey()
-    {
-        Set(L"RemoteHost", std::wstring(70, L'x'));
-        Set(L"TimeOut", L"200");
-        Set(L"MailServer", L"127.0.0.1");
-    }
-};
-
 } // namespace
 
 // Ends by the frame's destruction, and by the end of the Windows session (whose handler shuts
 // down at once; the destruction that may follow must not do it again).
 TEST(NoteliaApp, StartsHiddenInItsOwnWorkingFolderAndShutsDownOnceOnEveryEnd)
 {
-    ProvisionedKey settings;
+    // The settings a start needs without a complaint; the server's name fails before any query
+    // is sent, so no cycle reaches the network.
+    frame_test::SettingsKeyScope settings;
+    for (const auto& [name, value] : {std::pair<const wchar_t*, std::wstring>{L"RemoteHost", std::wstring(70, L'x')},
+                                      {L"TimeOut", L"200"}, {L"MailServer", L"127.0.0.1"}})
+        settings.Set(name, value);
     BoxRecorder boxes;
     const std::filesystem::path folder = program_driver::ProgramFolder();
     std::filesystem::remove_all(folder.parent_path());
@@ -74,7 +60,7 @@ TEST(NoteliaApp, StartsHiddenInItsOwnWorkingFolderAndShutsDownOnceOnEveryEnd)
         CountingApp app;
         HWND frame = nullptr;
         g_inLoop = [&] {
-            EXPECT_EQ(CurrentDirectory(), folder.wstring());
+            EXPECT_EQ(std::filesystem::current_path(), folder);
             frame = app.MainWindow();
             ASSERT_TRUE(IsWindow(frame));
             EXPECT_FALSE(IsWindowVisible(frame));
@@ -147,7 +133,7 @@ TEST(NoteliaApp, FailedStartsEndWithoutAWindow)
         EXPECT_EQ(app.Run(), 1);
         EXPECT_EQ(app.exits, 1);
         EXPECT_EQ(app.MainWindow(), nullptr);
-        if (row.folder) { EXPECT_EQ(CurrentDirectory(), dir.Path().wstring()); }
+        if (row.folder) { EXPECT_EQ(std::filesystem::current_path(), dir.Path()); }
         ASSERT_EQ(boxes.boxes.size(), row.box.empty() ? 0u : 1u);
         if (!row.box.empty()) {
             EXPECT_EQ(boxes.boxes[0].text.substr(0, row.box.size()), row.box);

@@ -40,7 +40,7 @@ protected:
 
 } // namespace
 
-TEST_F(RegistryTest, ReadReturnsTheStoredBytesAndTheirCountOrEachFailureWithItsCode)
+TEST_F(RegistryTest, ReadReturnsTheStoredBytesAndTheirCountOrEachFailureWithItsCodeAndNothingCreatesTheKey)
 {
     std::string text;
     // The terminator stored with the value is counted, as the readers expect.
@@ -71,8 +71,14 @@ TEST_F(RegistryTest, ReadReturnsTheStoredBytesAndTheirCountOrEachFailureWithItsC
     ASSERT_TRUE(TryReadSetting("IsItalic", 4, text));
     EXPECT_EQ(text, "No");
 
+    // Without the key: it is never created.
     testing_support::ScopedSettingsKey::Remove();
     EXPECT_EQ(Read("RemoteHost", 100, text), -1);
+    EXPECT_EQ(WriteRegistryString(kSettingsKey, "Font", "Arial", 6), -1);
+    EXPECT_EQ(CodeOf([] { WriteSetting("IsBold", "No", false); }), -1004);
+    EXPECT_EQ(CodeOf([] { ReadSetting("RemoteHost", 100); }), -1003);
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, testing_support::kSettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, WriteStoresExactlyTheGivenLength)
@@ -89,16 +95,6 @@ TEST_F(RegistryTest, WriteStoresExactlyTheGivenLength)
     std::string text;
     ASSERT_EQ(Read("Font", 100, text), 0);
     EXPECT_EQ(text, std::string("Ba\xF1o", 5));
-}
-
-TEST_F(RegistryTest, TheKeyIsNeverCreated)
-{
-    testing_support::ScopedSettingsKey::Remove();
-    EXPECT_EQ(WriteRegistryString(kSettingsKey, "Font", "Arial", 6), -1);
-    EXPECT_EQ(CodeOf([] { WriteSetting("IsBold", "No", false); }), -1004);
-    EXPECT_EQ(CodeOf([] { ReadSetting("RemoteHost", 100); }), -1003);
-    HKEY key = nullptr;
-    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, testing_support::kSettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, IdentityNeedsAValidKitIdAndCutsTheHoldersName)

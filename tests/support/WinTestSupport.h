@@ -274,14 +274,17 @@ inline void ExpectFieldsNamedByTheirLabels(HWND dialog)
 }
 
 // Whether the shell holds an icon of `window` with `id`: only an existing icon can be changed.
-inline bool ShellHasIcon(HWND window, UINT id)
+// Removing one is what a taskbar that went away does to it.
+inline bool ShellIconCall(DWORD operation, HWND window, UINT id)
 {
     NOTIFYICONDATAW probe{};
     probe.cbSize = NOTIFYICONDATAW_V1_SIZE;
     probe.hWnd = window;
     probe.uID = id;
-    return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+    return Shell_NotifyIconW(operation, &probe) != FALSE;
 }
+inline bool ShellHasIcon(HWND window, UINT id) { return ShellIconCall(NIM_MODIFY, window, id); }
+inline bool RemoveShellIcon(HWND window, UINT id) { return ShellIconCall(NIM_DELETE, window, id); }
 
 // Another program's icon, held for a whole suite as on a desktop: the notification area then
 // never empties, and an empty one costs Wine a two-second wait each time.

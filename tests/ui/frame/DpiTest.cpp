@@ -6,9 +6,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -100,59 +100,42 @@ Layout MeasureAll(UINT dpiChange = 0)
 
 void Write(const Layout& layout, const char* path)
 {
-    FILE* file = std::fopen(path, "w");
-    if (!file) return;
-    for (const auto& [name, r] : layout) std::fprintf(file, "%s %ld %ld %ld %ld\n", name.c_str(), r.left, r.top, r.right, r.bottom);
-    std::fclose(file);
+    std::ofstream out(path);
+    for (const auto& [name, r] : layout) out << name << ' ' << r.left << ' ' << r.top << ' ' << r.right << ' ' << r.bottom << '\n';
 }
 
 Layout Read(const char* path)
 {
     Layout layout;
-    FILE* file = std::fopen(path, "r");
-    if (!file) return layout;
-    char name[128];
-    RECT r{};
-    while (std::fscanf(file, "%127s %ld %ld %ld %ld", name, &r.left, &r.top, &r.right, &r.bottom) == 5) layout[name] = r;
-    std::fclose(file);
+    std::ifstream in(path);
+    std::string name;
+    for (RECT r{}; in >> name >> r.left >> r.top >> r.right >> r.bottom;) layout[name] = r;
     return layout;
 }
 
-// LogPixels of the prefix's user at `dpi` for the object's lifetime (absent again afterwards).
-class ScopedLogPixels {
-public:
-    explicit ScopedLogPixels(DWORD dpi)
-    {
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
-                        nullptr);
-        RegSetValueExW(m_key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-    }
-    ~ScopedLogPixels()
-    {
-        RegDeleteValueW(m_key, L"LogPixels");
-        RegCloseKey(m_key);
-    }
-
-private:
-    HKEY m_key = nullptr;
-};
-
-// This program again, measuring at 144 dots per inch into `path`.
+// This program again, measuring into `path` with the prefix's user at 144 dots per inch (its
+// LogPixels, absent again afterwards).
 bool MeasureInAProcessAt144(const std::string& path)
 {
+    HKEY key = nullptr;
+    const DWORD dpi = 144;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(self) + L"\" --measure " + std::wstring(path.begin(), path.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    const ScopedLogPixels dpi(144);
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    bool ended = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    if (ended) {
+        ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+        if (!ended) TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    RegDeleteValueW(key, L"LogPixels");
+    RegCloseKey(key);
     return ended;
 }
 

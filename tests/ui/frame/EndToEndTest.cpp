@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <tuple>
 
 #include "app/Identity.h"
 #include "res/resource.h"
@@ -49,16 +48,8 @@ std::string Environment(const char* name) { return std::getenv(name) ? std::gete
 
 HWND FindChild(HWND parent, const wchar_t* className, int id)
 {
-    std::tuple<const wchar_t*, int, HWND> search{className, id, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto& [name, id, found] = *reinterpret_cast<std::tuple<const wchar_t*, int, HWND>*>(lParam);
-            if (GetDlgCtrlID(hWnd) == id && _wcsicmp(ClassName(hWnd).c_str(), name) == 0) found = hWnd;
-            return found == nullptr;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return std::get<2>(search);
+    return FindWindowWhere(
+        [&](HWND hWnd) { return GetDlgCtrlID(hWnd) == id && _wcsicmp(ClassName(hWnd).c_str(), className) == 0; }, parent);
 }
 
 // Text of a control of another process (WM_GETTEXT is carried across processes).

@@ -13,6 +13,7 @@
 
 namespace frame_test {
 
+using testing_support::RemoveShellIcon;
 using testing_support::ShellHasIcon;
 inline const char kKitId[] = "QX2026AB12345678";
 
@@ -39,10 +40,6 @@ public:
     // The worker's result never reaches the frame.
     bool failPosts = false;
 
-    void Script(int outcome, unsigned char mask)
-    {
-        fetch = [outcome, mask] { return CycleOutcome{mask, outcome}; };
-    }
     CMessageFetcher& RealFetcher() { return MutableFetcher(); }
 
 protected:

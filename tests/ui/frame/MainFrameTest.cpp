@@ -35,7 +35,6 @@ constexpr char kCloseQuestion[] = "\xBF" "Est\xE1 seguro que desea cerrar la apl
 // One text per category, so that the view tells which it shows.
 constexpr const char* kTexts[] = {"Factura administrativa pendiente.", "Oferta comercial de \xE9sta semana.",
                                   "Aviso general: corte de luz el martes.", "Parada operativa a las 14 h."};
-const std::vector<int> kAllSeen = {1, 1, 1, 1};
 
 class FrameTest : public ::testing::Test {
 protected:
@@ -79,7 +78,7 @@ protected:
     }
     void Fetch(int outcome, unsigned char mask)
     {
-        m_frame->Script(outcome, mask);
+        m_frame->fetch = [outcome, mask] { return CMainFrame::CycleOutcome{mask, outcome}; };
         Command(ID_FILE_FETCH);
         ASSERT_TRUE(Settle());
     }
@@ -118,16 +117,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(FrameTest, CreationBuildsTheContentsHiddenWithTheIconInTheNoConnectionState)
-{
-    EXPECT_FALSE(IsWindowVisible(m_hWnd));
-    EXPECT_EQ(Tray(), IDI_NO_CONEXION);
-    EXPECT_TRUE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
-    EXPECT_TRUE(m_boxes.boxes.empty());  // the display font was applied
-    EXPECT_EQ(Images(), (std::vector<int>{0, 0, 0, 0}));
-    EXPECT_TRUE(GetWindowLongW(m_frame->View().Handle(), GWL_STYLE) & ES_READONLY);
-}
 
 TEST_F(FrameTest, TheTimerFetchesOnTheSecondTickThenAsTheFirstCycleFileSays)
 {
@@ -168,61 +157,94 @@ TEST_F(FrameTest, TicksAndCommandsDuringARunningCycleDoNothing)
     EXPECT_EQ(m_frame->timerPeriods, std::vector<UINT>{100});
     CloseHandle(gate);
 }
-TEST_F(FrameTest, NewsShowsItsCategoryAndMarksTheOthers)
+TEST_F(FrameTest, CyclesChoicesAndBalloonsAsViewSelectorTrayAndBalloonShowThem)
 {
-    struct Row {
-        const char* name;
-        std::vector<unsigned char> masks;  // cycles with news, in order
-        int choose;                        // then the user picks this category (-1: none)
-        int shown;
-        COLORREF colour;
-        std::vector<int> images;
+    // 'N' a cycle without news, 'X' one without connection, 'F' news of `arg` (the mask), 'C' the
+    // user picks category `arg` (-1: none; 'L' through the drop-down list inside the selector),
+    // 'T' the taskbar comes back without the icon, 'K' a click on the balloon with the frame
+    // hidden. Then the view's category (-1: empty), the images, the tray, the window's
+    // visibility and the balloons the shell took, with the last one's text. The frame starts
+    // hidden, its icon in the shell in the no-connection state, all images closed.
+    struct Step {
+        char op;
+        int arg, shown;
+        const char* images;
         int tray;
+        bool visible;
+        int balloons;
+        const wchar_t* text;
     };
-    const Row rows[] = {
-        {"general and comercial", {1 | 8}, -1, CATEGORY_GENERAL, RGB(194, 0, 0), {1, 0, 1, 1}, IDI_HAY_MENSAJES},
-        {"administrativo only", {2}, -1, CATEGORY_ADMINISTRATIVO, RGB(0, 0, 0), kAllSeen, IDI_NO_MENSAJES},
-        {"general only", {1}, -1, CATEGORY_GENERAL, RGB(194, 0, 0), kAllSeen, IDI_NO_MENSAJES},
-        {"the last unseen chosen", {2 | 8}, CATEGORY_COMERCIAL, CATEGORY_COMERCIAL, RGB(0, 0, 180), kAllSeen,
-         IDI_NO_MENSAJES},
-        {"later news recomputes", {2 | 8, 4}, -1, CATEGORY_OPERATIVO, RGB(0, 150, 0), kAllSeen, IDI_NO_MENSAJES},
+    constexpr int A = CATEGORY_ADMINISTRATIVO, C = CATEGORY_COMERCIAL, G = CATEGORY_GENERAL, O = CATEGORY_OPERATIVO;
+    const wchar_t* const both = L"Comercial, Informaci\u00f3n General";
+    const Step steps[] = {
+        {'N', 0, -1, "0000", IDI_NO_MENSAJES, false, 0, L""},
+        {'X', 0, -1, "0000", IDI_NO_CONEXION, false, 0, L""},
+        // Choosing all three while the last cycle found no connection leaves the tray alone.
+        {'C', A, A, "1000", IDI_NO_CONEXION, false, 0, L""},
+        {'C', C, C, "1100", IDI_NO_CONEXION, false, 0, L""},
+        {'C', O, O, "1101", IDI_NO_CONEXION, false, 0, L""},
+        {'C', -1, -1, "1101", IDI_NO_CONEXION, false, 0, L""},
+        {'L', G, G, "1111", IDI_NO_CONEXION, false, 0, L""},
+        {'F', 1 | 8, G, "1011", IDI_HAY_MENSAJES, true, 1, both},
+        // Announced and still unseen: no second balloon.
+        {'F', 8, C, "1111", IDI_NO_MENSAJES, true, 1, both},
+        {'F', 1 | 4, G, "1110", IDI_HAY_MENSAJES, true, 2, L"Informaci\u00f3n General, Operativo"},
+        {'T', 0, G, "1110", IDI_HAY_MENSAJES, true, 3, L"Operativo"},
+        {'K', 0, O, "1111", IDI_NO_MENSAJES, true, 3, L"Operativo"},
+        // Once seen: nothing to announce again, and a click shows the news' first category.
+        {'T', 0, O, "1111", IDI_NO_MENSAJES, true, 3, L"Operativo"},
+        {'K', 0, G, "1111", IDI_NO_MENSAJES, true, 3, L"Operativo"},
+        {'F', 2 | 8, A, "1011", IDI_HAY_MENSAJES, true, 4, L"Administrativo, Comercial"},
+        // Later news recomputes every image: Comercial's closed envelope opens.
+        {'F', 4, O, "1111", IDI_NO_MENSAJES, true, 5, L"Operativo"},
     };
+    const COLORREF colours[] = {RGB(0, 0, 0), RGB(0, 0, 180), RGB(194, 0, 0), RGB(0, 150, 0)};
     WriteCategoryFiles();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        for (const unsigned char mask : row.masks) Fetch(OUTCOME_NEWS, mask);
-        if (row.choose >= 0) Choose(row.choose);
-        EXPECT_EQ(ViewText(), kTexts[row.shown]);
-        EXPECT_EQ(m_frame->View().TextColour(), row.colour);
-        EXPECT_EQ(m_frame->Selector().GetCurSel(), row.shown);
-        EXPECT_EQ(Images(), row.images);
-        EXPECT_EQ(Tray(), row.tray);
-        EXPECT_TRUE(IsWindowVisible(m_hWnd));
+    EXPECT_TRUE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
+    EXPECT_TRUE(GetWindowLongW(m_frame->View().Handle(), GWL_STYLE) & ES_READONLY);
+    const CNoteliaIcon& icon = m_frame->TrayIcon();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(1, step.op) + std::to_string(step.arg));
+        if (step.op == 'N' || step.op == 'X' || step.op == 'F')
+            Fetch(step.op == 'F' ? OUTCOME_NEWS : step.op == 'N' ? OUTCOME_NO_NEWS : OUTCOME_NO_CONNECTION,
+                  static_cast<unsigned char>(step.op == 'F' ? step.arg : CHANGED_GENERAL));
+        if (step.op == 'C') Choose(step.arg);
+        if (step.op == 'L') {
+            const HWND selector = m_frame->Selector().Handle();
+            const HWND list = FindWindowExW(selector, nullptr, L"ComboBox", nullptr);
+            SendMessageW(selector, CB_SETCURSEL, static_cast<WPARAM>(step.arg), 0);
+            SendMessageW(selector, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELENDOK), reinterpret_cast<LPARAM>(list));
+        }
+        if (step.op == 'T') {
+            ASSERT_TRUE(RemoveShellIcon(m_hWnd, IDR_TRAYMENU));
+            SendMessageW(m_hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+            EXPECT_TRUE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
+        }
+        if (step.op == 'K') {
+            ShowWindow(m_hWnd, SW_HIDE);
+            TrayEvent(NIN_BALLOONUSERCLICK);
+        }
+        EXPECT_EQ(ViewText(), step.shown < 0 ? "" : kTexts[step.shown]);
+        if (step.shown >= 0) {
+            EXPECT_EQ(m_frame->View().TextColour(), colours[step.shown]);
+            EXPECT_EQ(m_frame->Selector().GetCurSel(), step.shown);
+        }
+        std::string images;
+        for (const int image : Images()) images += static_cast<char>('0' + image);
+        EXPECT_EQ(images, step.images);
+        EXPECT_EQ(Tray(), step.tray);
+        EXPECT_EQ(IsWindowVisible(m_hWnd) != FALSE, step.visible);
+        EXPECT_EQ(icon.BalloonCount(), step.balloons);
+        EXPECT_EQ(std::wstring(icon.NotifyData().szInfo), step.text);
+        // Later changes of the icon never carry the balloon again.
+        EXPECT_FALSE(icon.NotifyData().uFlags & NIF_INFO);
     }
-    EXPECT_TRUE(m_boxes.boxes.empty());
+    EXPECT_EQ(std::wstring(icon.NotifyData().szInfoTitle), L"Hay mensajes!");
+    EXPECT_EQ(icon.NotifyData().dwInfoFlags, static_cast<DWORD>(NIIF_USER | NIIF_LARGE_ICON));
+    EXPECT_NE(icon.NotifyData().hBalloonIcon, nullptr);
+    EXPECT_TRUE(m_boxes.boxes.empty());  // the display font was applied too
 }
 
-TEST_F(FrameTest, OtherOutcomesSetOnlyTheTray)
-{
-    WriteCategoryFiles();
-    Fetch(OUTCOME_NO_NEWS, 0);
-    EXPECT_EQ(Tray(), IDI_NO_MENSAJES);
-    Fetch(OUTCOME_NO_CONNECTION, CHANGED_GENERAL);
-    EXPECT_EQ(Tray(), IDI_NO_CONEXION);
-    EXPECT_FALSE(IsWindowVisible(m_hWnd));
-    // Choosing all three while the last cycle found no connection leaves the tray alone.
-    for (const int index : {CATEGORY_ADMINISTRATIVO, CATEGORY_COMERCIAL, CATEGORY_OPERATIVO}) Choose(index);
-    EXPECT_EQ(ViewText(), kTexts[CATEGORY_OPERATIVO]);
-    EXPECT_EQ(Tray(), IDI_NO_CONEXION);
-    Choose(-1);  // no current item: the view is cleared
-    EXPECT_EQ(ViewText(), "");
-    // The drop-down list inside the selector reports the user's choice as a real one does.
-    const HWND selector = m_frame->Selector().Handle();
-    const HWND list = FindWindowExW(selector, nullptr, L"ComboBox", nullptr);
-    SendMessageW(selector, CB_SETCURSEL, CATEGORY_GENERAL, 0);
-    SendMessageW(selector, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELENDOK), reinterpret_cast<LPARAM>(list));
-    EXPECT_EQ(ViewText(), kTexts[CATEGORY_GENERAL]);
-}
 TEST_F(FrameTest, ErrorsOfACycleAreReportedWithTheFrameAsOwnerAndChangeNothing)
 {
     WriteCategoryFiles();
@@ -459,60 +481,4 @@ TEST_F(FrameTest, DialogsAndACloseConfirmedInsideOne)
     EXPECT_EQ(dialogs, (std::vector<UINT>{IDD_SENDMESSAGE, IDD_SENDMESSAGE, IDD_SENDMESSAGE, IDD_ABOUTBOX}));
     EXPECT_TRUE(aliveAfterClose);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(m_hWnd); }, 5000, m_hWnd));
-}
-TEST_F(FrameTest, TheIconComesBackWhenTheTaskbarIsCreatedAgain)
-{
-    NOTIFYICONDATAW nid{};
-    nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
-    nid.hWnd = m_hWnd;
-    nid.uID = IDR_TRAYMENU;
-    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
-    SendMessageW(m_hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-    EXPECT_TRUE(ShellHasIcon(m_hWnd, IDR_TRAYMENU));
-}
-
-TEST_F(FrameTest, NewsIsAnnouncedOnceInABalloonWhoseClickShowsItsFirstUnseenCategory)
-{
-    // 'F' a cycle with news `mask` ('N' without), 'T' the taskbar comes back, 'C' a click on the
-    // balloon with the frame hidden; then the balloons the shell took and the last one's text.
-    struct Step {
-        const char* name;
-        char op;
-        unsigned char mask;
-        int balloons;
-        const wchar_t* text;
-        int shown = -1;
-    };
-    const Step steps[] = {
-        {"no news, no balloon", 'N', 0, 0, L""},
-        {"news of two", 'F', CHANGED_GENERAL | CHANGED_COMERCIAL, 1, L"Comercial, Informaci\u00f3n General"},
-        {"the announced and unseen again", 'F', CHANGED_COMERCIAL, 1, L"Comercial, Informaci\u00f3n General"},
-        {"news of another", 'F', CHANGED_GENERAL | CHANGED_OPERATIVO, 2, L"Informaci\u00f3n General, Operativo"},
-        {"a new taskbar while unseen", 'T', 0, 3, L"Operativo"},
-        {"the click", 'C', 0, 3, L"Operativo", CATEGORY_OPERATIVO},
-        {"a new taskbar once seen", 'T', 0, 3, L"Operativo"},
-        {"a click once seen shows the first", 'C', 0, 3, L"Operativo", CATEGORY_GENERAL},
-    };
-    WriteCategoryFiles();
-    const CNoteliaIcon& icon = m_frame->TrayIcon();
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.name);
-        if (step.op == 'F' || step.op == 'N') Fetch(step.op == 'F' ? OUTCOME_NEWS : OUTCOME_NO_NEWS, step.mask);
-        if (step.op == 'T') SendMessageW(m_hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-        if (step.op == 'C') {
-            ShowWindow(m_hWnd, SW_HIDE);
-            TrayEvent(NIN_BALLOONUSERCLICK);
-            EXPECT_TRUE(IsWindowVisible(m_hWnd));
-            EXPECT_EQ(ViewText(), kTexts[step.shown]);
-            EXPECT_EQ(m_frame->Selector().GetCurSel(), step.shown);
-        }
-        EXPECT_EQ(icon.BalloonCount(), step.balloons);
-        EXPECT_EQ(std::wstring(icon.NotifyData().szInfo), step.text);
-        // Later changes of the icon never carry the balloon again.
-        EXPECT_FALSE(icon.NotifyData().uFlags & NIF_INFO);
-    }
-    EXPECT_EQ(std::wstring(icon.NotifyData().szInfoTitle), L"Hay mensajes!");
-    EXPECT_EQ(icon.NotifyData().dwInfoFlags, static_cast<DWORD>(NIIF_USER | NIIF_LARGE_ICON));
-    EXPECT_NE(icon.NotifyData().hBalloonIcon, nullptr);
-    EXPECT_EQ(Tray(), IDI_NO_MENSAJES);
 }

@@ -16,27 +16,28 @@ namespace program_driver {
 using testing_support::ClassName;
 using testing_support::WindowText;
 
+// The first window that `match` accepts: a top-level one, or with `parent` one inside it.
+inline HWND FindWindowWhere(const std::function<bool(HWND)>& match, HWND parent = nullptr)
+{
+    std::pair<const std::function<bool(HWND)>*, HWND> search{&match, nullptr};
+    const WNDENUMPROC visit = [](HWND hWnd, LPARAM lParam) -> BOOL {
+        auto& [test, found] = *reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(lParam);
+        if ((*test)(hWnd)) found = hWnd;
+        return found == nullptr;
+    };
+    if (parent) EnumChildWindows(parent, visit, reinterpret_cast<LPARAM>(&search));
+    else EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
 // A top-level window of process `processId` with this class (null: any) and title.
 inline HWND FindProcessWindow(DWORD processId, const wchar_t* className, const std::wstring& title)
 {
-    struct Search {
-        DWORD processId;
-        const wchar_t* className;
-        const std::wstring* title;
-        HWND found;
-    } search{processId, className, &title, nullptr};
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lParam);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hWnd, &pid);
-            if (pid != s->processId || WindowText(hWnd) != *s->title) return TRUE;
-            if (s->className && ClassName(hWnd) != s->className) return TRUE;
-            s->found = hWnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return FindWindowWhere([&](HWND hWnd) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hWnd, &pid);
+        return pid == processId && WindowText(hWnd) == title && (!className || ClassName(hWnd) == className);
+    });
 }
 
 // The folder where the program keeps its files for this Windows user.
@@ -92,49 +93,8 @@ inline bool StartProgram(const std::wstring& path, RunningProgram& program)
     return program.frame != nullptr;
 }
 
-// A message box of the program: its window and text.
-struct ProgramBox {
-    HWND window = nullptr;
-    std::wstring text;
-};
-
-// Waits for the program's message box captioned `caption`.
-inline ProgramBox WaitForBox(HANDLE process, DWORD processId, const std::wstring& caption, DWORD timeoutMs)
-{
-    ProgramBox box;
-    WaitFor(process, [&] { return (box.window = FindProcessWindow(processId, L"#32770", caption)) != nullptr; },
-            timeoutMs);
-    // The box's text is its static control 0xFFFF.
-    if (box.window) box.text = WindowText(GetDlgItem(box.window, 0xFFFF));
-    return box;
-}
-
-// Presses `button` (IDYES, IDNO, IDOK ...) of a box as a click would.
-inline void Press(const ProgramBox& box, int button)
-{
-    PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box.window, button)));
-}
-
 inline constexpr wchar_t kCloseQuestion[] = L"\u00BFEst\u00E1 seguro que desea cerrar la aplicaci\u00F3n?";
 inline constexpr wchar_t kCloseWarning[] = L"Ud. dejar\u00E1 de recibir mensajes. Desea continuar?";
-
-// Ends the program the user's way: the close command, then Yes to both questions. Answers an
-// empty text on success, else what went wrong.
-inline std::wstring CloseProgram(HANDLE process, DWORD processId, HWND frame)
-{
-    PostMessageW(frame, WM_COMMAND, 57665, 0);
-    const ProgramBox question = WaitForBox(process, processId, L"Notelia", 30000);
-    if (!question.window) return L"no close question";
-    if (question.text != kCloseQuestion) return L"close question reads: " + question.text;
-    Press(question, IDYES);
-    const ProgramBox warning = WaitForBox(process, processId, L"ATENCION", 30000);
-    if (!warning.window) return L"no warning";
-    if (warning.text != kCloseWarning) return L"warning reads: " + warning.text;
-    Press(warning, IDYES);
-    if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) return L"the program did not end";
-    return L"";
-}
 
 // How the program ended after EndProgram.
 struct ProgramEnd {
@@ -143,12 +103,26 @@ struct ProgramEnd {
     DWORD exitCode = 1;
 };
 
-// Closes the program the user's way, or ends it by force when that fails, and waits for it.
+// Closes the program the user's way (the close command, then Yes to both questions), or ends
+// it by force when that fails, and waits for it.
 inline ProgramEnd EndProgram(RunningProgram& program)
 {
     ProgramEnd end;
     const HANDLE process = program.process.hProcess;
-    end.failure = CloseProgram(process, program.process.dwProcessId, program.frame);
+    PostMessageW(program.frame, WM_COMMAND, 57665, 0);
+    for (const auto& [caption, text] : {std::pair{L"Notelia", kCloseQuestion}, {L"ATENCION", kCloseWarning}}) {
+        HWND box = nullptr;
+        const auto found = [&] { return (box = FindProcessWindow(program.process.dwProcessId, L"#32770", caption)); };
+        WaitFor(process, [&] { return found() != nullptr; }, 30000);
+        // The box's text is its static control 0xFFFF; a click answers it.
+        const std::wstring shown = box ? WindowText(GetDlgItem(box, 0xFFFF)) : L"(none)";
+        if (shown != text) {
+            end.failure = std::wstring(caption) + L" box: " + shown;
+            break;
+        }
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
+    }
+    if (end.failure.empty() && WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) end.failure = L"it did not end";
     if (!end.failure.empty()) TerminateProcess(process, 1);
     end.ended = WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
     GetExitCodeProcess(process, &end.exitCode);
