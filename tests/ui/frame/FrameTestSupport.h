@@ -41,6 +41,7 @@ public:
     bool failPosts = false;
 
     CMessageFetcher& RealFetcher() { return MutableFetcher(); }
+    FetchJob RealJob() { return CMainFrame::MakeFetchJob(); }
 
 protected:
     FetchJob MakeFetchJob() override

@@ -262,7 +262,7 @@ TEST_F(FrameTest, ErrorsOfACycleAreReportedWithTheFrameAsOwnerAndChangeNothing)
     EXPECT_EQ(Tray(), IDI_HAY_MENSAJES);
     EXPECT_EQ(Images(), (std::vector<int>{1, 0, 1, 1}));
 }
-TEST_F(FrameTest, ADrippingServerNeverHoldsTheWindowAndACloseStopsAStalledCycle)
+TEST_F(FrameTest, ADrippingServerNeverHoldsTheWindowAndACloseOrTheSessionsEndStopsAStalledCycle)
 {
     ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/http_server.py";
     CScriptedWeb::Reset();
@@ -296,6 +296,14 @@ TEST_F(FrameTest, ADrippingServerNeverHoldsTheWindowAndACloseStopsAStalledCycle)
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(m_hWnd); }, 3000, m_hWnd));
     EXPECT_EQ(m_boxes.boxes.size(), 3u);  // the two questions, no download error
     EXPECT_FALSE(ShellHasIcon(m_hWnd, IDR_TRAYMENU) || Exists("mensaje.txt"));
+
+    // The session's end stops such a cycle too, and its handler returns once the worker has ended.
+    Recreate(CScriptedWeb::Port(), 5000);
+    const auto stopped = std::make_shared<std::atomic<bool>>(false);
+    m_frame->fetch = [real = m_frame->RealJob(), stopped] { return real(), *stopped = true, CMainFrame::CycleOutcome{}; };
+    Command(ID_FILE_FETCH);
+    SendMessageW(m_hWnd, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(*stopped);
 }
 
 TEST_F(FrameTest, AResultThatCannotBePostedEndsItsCycleAllTheSame)
