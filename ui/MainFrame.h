@@ -1,7 +1,8 @@
 // The program's only top-level window: menu, toolbar with the category selector inside a
-// rebar, status bar, message view and notification-area icon. Its timer runs the fetch cycle;
-// it stays hidden until a fetch brings news or the user asks for it, and the program ends
-// only through the close command after two confirmations.
+// rebar, status bar, message view and notification-area icon. Its timer runs the fetch cycle
+// on a worker of its own (CCycleWorker), and its news state (CNewsState) says what the news
+// leaves seen and announced. It stays hidden until a fetch brings news or the user asks for
+// it, and the program ends only through the close command after two confirmations.
 #pragma once
 
 #include <windows.h>
@@ -102,39 +103,42 @@ private:
     // The tray icon's callback message.
     static constexpr UINT kTrayCallback = WM_USER;
 
+    // MainFrameContents.cpp: the window's contents, their scale and sizes, the fly-by prompts.
     int OnCreate();
-    void OnCommand(UINT id, UINT notifyCode, HWND control);
-    void OnTimer();
-    void OnClose();
-    void OnCloseCommand();
-    void OnSizing(RECT& proposed);
-    void OnSize();
+    SIZE BandSize() const;
+    void SetWindowIcons();
     // The window moved to a screen of another scale: every size follows, then the window takes
     // the system's suggested rectangle.
     void OnDpiChanged(UINT dpi, const RECT& suggested);
-    SIZE BandSize() const;
-    void SetWindowIcons();
-    void OnShowCommand();
-    void OnAbout();
-    // Send command: the send-message dialog with the recipient list.
-    void OnSendMessage();
-    void OnChooseFont();
-    void OnCategorySelected();
-    void ShowFetchResult(unsigned char changeMask);
+    void OnSizing(RECT& proposed);
+    void OnSize();
+    void OnMenuSelect(UINT item, UINT flags, HMENU menu);
+    void TrackFlyBy(const MSG& msg);
+
+    // MainFrame.cpp: the commands and the order of their steps.
+    void OnCommand(UINT id, UINT notifyCode, HWND control);
+    void OnTimer();
     void OnFetchDone(std::unique_ptr<CCycleWorker::Result> result);
     // A worker whose result never came (its post failed) has ended: the cycle is over.
     void OnWorkerWatch();
     void EndCycle();
     void StopWorker() noexcept;
+    void ShowFetchResult(unsigned char changeMask);
+    void OnCategorySelected();
+    void ShowNewsBalloon(unsigned char changeMask);
+    void OnBalloonClick();
+    void OnShowCommand();
+    void OnAbout();
+    // Send command: the send-message dialog with the recipient list.
+    void OnSendMessage();
+    void OnChooseFont();
+    void OnClose();
+    void OnCloseCommand();
     void OnEndSession();
     void RequestDestroy();
     bool IsDestroyDue() const noexcept;
     void DestroyIfDue();
     void ReportCaught();
-    void OnMenuSelect(UINT item, UINT flags, HMENU menu);
-    void TrackFlyBy(const MSG& msg);
-    void ShowNewsBalloon(unsigned char changeMask);
-    void OnBalloonClick();
 
     CNoteliaIcon m_trayIcon;
     CMessageFetcher m_fetcher;
