@@ -3,7 +3,6 @@
 #include "ui/MainFrame.h"
 
 #include <exception>
-#include <vector>
 
 #include "app/ErrorReport.h"
 #include "app/Identity.h"
@@ -316,17 +315,18 @@ void CMainFrame::OnBalloonClick()
 
 void CMainFrame::ShowFetchResult(unsigned char changeMask)
 {
+    const int shown = ShownCategory(changeMask);
     // Read before anything changes: a failed read leaves the selector and view as they were.
     std::string text;
-    ReadCategoryText(m_fetcher.Files(), ShownCategory(changeMask), text);
+    ReadCategoryText(m_fetcher.Files(), shown, text);
     const CNewsState::News news = m_news.OnNews(changeMask);
 
     m_selector.ResetContent();
     SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
-    m_view.SetTextColour(Category(news.shown).colour);
+    m_view.SetTextColour(Category(shown).colour);
     for (int index = 0; index < kCategoryCount; ++index)
         m_selector.InsertCategory(index, news.seen[index] ? kImageSeen : kImageUnseen);
-    m_selector.SetCurSel(news.shown);
+    m_selector.SetCurSel(shown);
     m_trayIcon.SetIconFromResource(static_cast<UINT>(news.tray));
     ShowWindow(Handle(), SW_SHOW);
     // The system may refuse the foreground to a program in the background: the balloon is
