@@ -683,7 +683,7 @@ void CMainFrame::ShowFetchResult(unsigned char changeMask)
     ReadCategoryText(m_fetcher.Files(), shown, text);
 
     m_selector.ResetContent();
-    SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
+    m_view.ShowMessageText(text);
     m_view.SetTextColour(Category(shown).colour);
     for (int index = 0; index < kCategoryCount; ++index) {
         const bool seen = SeenAfterNews(index, shown, changeMask);
@@ -715,7 +715,7 @@ void CMainFrame::OnCategorySelected()
             m_selector.SetCurSel(index);
             if (bool* flag = SeenFlag(index)) *flag = true;
         }
-        SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
+        m_view.ShowMessageText(text);
         if (const int tray = TrayAfterChoice(m_nLastOutcome, AllSeen()))
             m_trayIcon.SetIconFromResource(static_cast<UINT>(tray));
     } catch (...) {
