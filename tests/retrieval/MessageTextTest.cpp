@@ -32,6 +32,8 @@ TEST(MessageTextTest, TheEncodingIsToldFromTheBytes)
         // One byte that is not UTF-8 makes the whole file Windows-1252.
         {Utf8(u8"ñ") + "\xE9", u"Ã±é"},
         {"\xC0\xAF", u"À¯"},
+        {"\xE0\x9F\xBF", u"àŸ¿"},
+        {"\xF0\x8F\xBF\xBF", u"ð\u008F¿¿"},
         {"\xED\xA0\x80", u"í\u00A0€"},
         {"\xF4\x90\x80\x80", u"ô\u0090€€"},
         {"abc\xE2\x82", u"abcâ‚"},
