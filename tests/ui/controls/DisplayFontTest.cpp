@@ -43,18 +43,11 @@ struct ScopedUserKey {
     }
 };
 
-// Writes under `refused` fail as the system fails a standard user's under HKEY_LOCAL_MACHINE.
-class ScopedRefusal {
-public:
-    explicit ScopedRefusal(RegistryRoot refused)
-        : m_previous(SetRegistryWriteRefusal([refused](RegistryRoot root) { return root == refused; }))
-    {
-    }
-    ~ScopedRefusal() { SetRegistryWriteRefusal(m_previous); }
-
-private:
-    RegistryWriteRefusal m_previous;
-};
+// Writes under `refused` fail, as the system fails a standard user's under HKEY_LOCAL_MACHINE.
+void Refuse(RegistryRoot refused)
+{
+    SetRegistryWriteRefusal([refused](RegistryRoot root) { return root == refused; });
+}
 
 // Height, weight and italic flag of a font description.
 std::tuple<LONG, LONG, int> Shape(const LOGFONTW& lf)
@@ -80,7 +73,11 @@ protected:
         });
         Provision(L"Arial", L"No", L"No", L"120");
     }
-    void TearDown() override { SetFontDialogHandler(m_previous); }
+    void TearDown() override
+    {
+        SetFontDialogHandler(m_previous);
+        SetRegistryWriteRefusal(nullptr);
+    }
 
     void Provision(const std::wstring& face, const std::wstring& bold, const std::wstring& italic,
                    const std::wstring& size)
@@ -182,7 +179,7 @@ TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
 TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNextStart)
 {
     // A standard user: the system refuses writes under the machine's key.
-    const ScopedRefusal standardUser(RegistryRoot::Machine);
+    Refuse(RegistryRoot::Machine);
     ScriptedBoxes boxes;
     Choose(L"Times New Roman", FW_BOLD, FALSE, 120);
     // The face with its terminator, the others without.
@@ -242,7 +239,7 @@ TEST_F(DisplayFontTest, WithoutTheMachinesKeyTheDialogUsesDefaultsAndTheChoiceIs
 
     // When even the user's own key refuses the write: one box, and the view keeps its font.
     const HFONT before = ViewFont();
-    const ScopedRefusal lockedProfile(RegistryRoot::User);
+    Refuse(RegistryRoot::User);
     Choose(L"Arial", FW_NORMAL, FALSE, 100);
     EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_frame.Handle(), kWriteErrorText, "ATENCION", MB_ICONHAND}}));
     EXPECT_EQ(ViewFont(), before);
