@@ -43,11 +43,8 @@ void CColorEdit::ShowText(std::u16string_view text)
     m_strPending.assign(text.begin(), text.end());
     m_nPendingAt = SliceEnd(0);
     SetWindowTextW(Handle(), m_strPending.substr(0, m_nPendingAt).c_str());
-    if (Filling() && !m_bSlicePosted) m_bSlicePosted = PostMessageW(Handle(), kAppendSlice, 0, 0) != FALSE;
-    if (!Filling()) {
-        m_strPending.clear();
-        m_nPendingAt = 0;
-    }
+    // A slice already asked for takes the new text's next one.
+    if (!m_bSlicePosted) ContinueFilling();
 }
 
 void CColorEdit::ShowMessageText(std::string_view fileBytes)
@@ -84,11 +81,17 @@ void CColorEdit::AppendSlice()
     SendMessageW(view, WM_SETREDRAW, TRUE, 0);
     RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
     m_nPendingAt = end;
-    if (!Filling()) {
+    ContinueFilling();
+}
+
+void CColorEdit::ContinueFilling()
+{
+    if (Filling()) m_bSlicePosted = PostMessageW(Handle(), kAppendSlice, 0, 0) != FALSE;
+    // A queue that takes no more messages gets the rest at once: slow, but nothing is lost.
+    if (Filling() && !m_bSlicePosted) SetWindowTextW(Handle(), m_strPending.c_str());
+    if (!m_bSlicePosted) {
         m_strPending.clear();
         m_nPendingAt = 0;
-    } else {
-        m_bSlicePosted = PostMessageW(view, kAppendSlice, 0, 0) != FALSE;
     }
 }
 

@@ -46,6 +46,8 @@ protected:
 private:
     // Adds the next slice at the end, where the user is kept in the text.
     void AppendSlice();
+    // Asks for the next slice while text is still to come, else lets the text go.
+    void ContinueFilling();
     // End of the slice that starts at `from`: after a line end where there is one.
     std::size_t SliceEnd(std::size_t from) const;
 
