@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "app/Errors.h"
@@ -14,6 +15,12 @@ namespace {
 HKEY RootKey(RegistryRoot root)
 {
     return root == RegistryRoot::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
+RegistryWriteRefusal& Refusal()
+{
+    static RegistryWriteRefusal refusal;
+    return refusal;
 }
 
 } // namespace
@@ -49,6 +56,7 @@ int ReadRegistryString(const char* keyPath, const char* valueName, char* buffer,
 int WriteRegistryString(const char* keyPath, const char* valueName, const char* data, std::uint32_t length,
                         RegistryRoot root)
 {
+    if (Refusal() && Refusal()(root)) return -1;
     UniqueHKey key;
     const std::wstring path = WidenCp1252(keyPath);
     // The machine's key is the installation's to create; a user's own is made on first use.
@@ -65,6 +73,11 @@ int WriteRegistryString(const char* keyPath, const char* valueName, const char* 
     const LONG rc = RegSetValueExW(key.get(), WidenCp1252(valueName).c_str(), 0, REG_SZ,
                                    reinterpret_cast<const BYTE*>(wide.data()), bytes);
     return rc == ERROR_SUCCESS ? 0 : -4;
+}
+
+RegistryWriteRefusal SetRegistryWriteRefusal(RegistryWriteRefusal refusal)
+{
+    return std::exchange(Refusal(), std::move(refusal));
 }
 
 bool TryReadSetting(const char* valueName, std::uint32_t bufferSize, std::string& text)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 inline constexpr char kSettingsKey[] = "Software\\Quorvex\\Zandu\\Usuario";
@@ -24,6 +25,12 @@ int ReadRegistryString(const char* keyPath, const char* valueName, char* buffer,
 // writing, -4 not stored.
 int WriteRegistryString(const char* keyPath, const char* valueName, const char* data, std::uint32_t length,
                         RegistryRoot root = RegistryRoot::Machine);
+
+// Whether a write under `root` is refused before the system is asked, as Windows refuses a
+// standard user's under HKEY_LOCAL_MACHINE and Wine does not: a seam for tests. Empty (the
+// default) refuses nothing. Answers the previous one.
+using RegistryWriteRefusal = std::function<bool(RegistryRoot root)>;
+RegistryWriteRefusal SetRegistryWriteRefusal(RegistryWriteRefusal refusal);
 
 // A value of the settings key read through a buffer of `bufferSize` bytes, cut at its first
 // NUL. False when it cannot be read.

@@ -2,8 +2,10 @@
 
 #include <commdlg.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app/ErrorReport.h"
 #include "app/Errors.h"
@@ -13,6 +15,33 @@
 #include "win/FontDialog.h"
 #include "win/Dpi.h"
 #include "win/TextCodec.h"
+
+bool TryReadFontSetting(const char* valueName, std::uint32_t bufferSize, std::string& text)
+{
+    for (const RegistryRoot root : {RegistryRoot::User, RegistryRoot::Machine}) {
+        std::vector<char> buffer(bufferSize + 1, '\0');
+        std::uint32_t size = bufferSize;
+        if (ReadRegistryString(kSettingsKey, valueName, buffer.data(), size, root) != 0) continue;
+        // Data stored with its terminator ends there.
+        text.assign(buffer.data(), std::strlen(buffer.data()));
+        return true;
+    }
+    return false;
+}
+
+std::string ReadFontSetting(const char* valueName, std::uint32_t bufferSize)
+{
+    std::string text;
+    if (!TryReadFontSetting(valueName, bufferSize, text)) throw CCodeException(ERR_REGISTRY_READ);
+    return text;
+}
+
+void WriteFontSetting(const char* valueName, const std::string& text, bool withTerminator)
+{
+    const auto length = static_cast<std::uint32_t>(text.size() + (withTerminator ? 1 : 0));
+    if (WriteRegistryString(kSettingsKey, valueName, text.c_str(), length, RegistryRoot::User) != 0)
+        throw CCodeException(ERR_REGISTRY_WRITE);
+}
 
 namespace {
 constexpr char kDefaultFace[] = "Times New Roman";
@@ -25,18 +54,18 @@ LOGFONTW StoredFontDescription(HWND frame)
     std::string text;
 
     std::string face = kDefaultFace;
-    if (TryReadSetting("Font", 50, text)) face = text;
+    if (TryReadFontSetting("Font", 50, text)) face = text;
     const std::wstring wideFace = WidenCp1252(CutFaceName(face));
     std::wmemcpy(font.lfFaceName, wideFace.c_str(), wideFace.size());
 
     long points = kDefaultPoints;
-    if (TryReadSetting("FontSize", 10, text)) points = ParseLenientLong(text) / 10;
+    if (TryReadFontSetting("FontSize", 10, text)) points = ParseLenientLong(text) / 10;
     // Points to pixels at the frame's resolution.
     font.lfHeight = -MulDiv(static_cast<int>(points), static_cast<int>(WindowDpi(frame)), 72);
 
-    if (TryReadSetting("IsItalic", 4, text)) font.lfItalic = IsYes(text) ? TRUE : FALSE;
+    if (TryReadFontSetting("IsItalic", 4, text)) font.lfItalic = IsYes(text) ? TRUE : FALSE;
     // Without a stored value the weight stays the font's default (0).
-    if (TryReadSetting("IsBold", 4, text)) font.lfWeight = IsYes(text) ? FW_BOLD : FW_NORMAL;
+    if (TryReadFontSetting("IsBold", 4, text)) font.lfWeight = IsYes(text) ? FW_BOLD : FW_NORMAL;
     return font;
 }
 } // namespace
@@ -55,10 +84,10 @@ void ChooseViewFont(HWND frame, CColorEdit& view)
 
     try {
         const std::wstring face(font.lfFaceName, wcsnlen(font.lfFaceName, LF_FACESIZE));
-        WriteSetting("Font", NarrowCp1252(face), true);
-        WriteSetting("IsBold", YesNo(font.lfWeight == FW_BOLD), false);
-        WriteSetting("IsItalic", YesNo(font.lfItalic != 0), false);
-        WriteSetting("FontSize", std::to_string(choice.iPointSize), false);
+        WriteFontSetting("Font", NarrowCp1252(face), true);
+        WriteFontSetting("IsBold", YesNo(font.lfWeight == FW_BOLD), false);
+        WriteFontSetting("IsItalic", YesNo(font.lfItalic != 0), false);
+        WriteFontSetting("FontSize", std::to_string(choice.iPointSize), false);
     } catch (const CCodeException& error) {
         ReportErrorCode(frame, error.Code());
         return;

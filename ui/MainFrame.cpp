@@ -322,7 +322,7 @@ void CMainFrame::ShowFetchResult(unsigned char changeMask)
     const CNewsState::News news = m_news.OnNews(changeMask);
 
     m_selector.ResetContent();
-    SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
+    m_view.ShowMessageText(text);
     m_view.SetTextColour(Category(shown).colour);
     for (int index = 0; index < kCategoryCount; ++index)
         m_selector.InsertCategory(index, news.seen[index] ? kImageSeen : kImageUnseen);
@@ -347,7 +347,7 @@ void CMainFrame::OnCategorySelected()
             m_selector.InsertCategory(index, kImageSeen);
             m_selector.SetCurSel(index);
         }
-        SetWindowTextW(m_view.Handle(), WidenCp1252(text).c_str());
+        m_view.ShowMessageText(text);
         if (const int tray = m_news.OnChoice(index, m_nLastOutcome))
             m_trayIcon.SetIconFromResource(static_cast<UINT>(tray));
     } catch (...) {

@@ -1,5 +1,5 @@
-// The view font and the font dialog against the real settings key, with the font dialog and
-// the message boxes answered through their seams.
+// The view font and the font dialog against the real settings keys, the machine's and the
+// user's, with the font dialog, the message boxes and a refused write through their seams.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "tests/support/WinTestSupport.h"
 #include "ui/ColorEdit.h"
+#include "app/Settings.h"
 #include "ui/DisplayFont.h"
 #include "win/FontDialog.h"
 
@@ -22,6 +23,31 @@ namespace {
 
 const std::string kReadErrorText = "No se pudo encontrar la entrada en la registry.";
 const std::string kWriteErrorText = "Se produjo un error al escribir la nueva configuraci\xF3n en la registry.";
+
+// The user's own settings key, absent at the start and the end of each test.
+struct ScopedUserKey {
+    ScopedUserKey() { Remove(); }
+    ~ScopedUserKey() { Remove(); }
+    static void Remove() { RegDeleteTreeW(HKEY_CURRENT_USER, testing_support::kSettingsKey); }
+    // The data exactly as long as stored; "-" when there is no such value.
+    static std::wstring Raw(const wchar_t* name)
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, testing_support::kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return L"-";
+        wchar_t data[256] = {};
+        DWORD bytes = sizeof data;
+        const LSTATUS rc = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &bytes);
+        RegCloseKey(key);
+        return rc == ERROR_SUCCESS ? std::wstring(data, bytes / sizeof(wchar_t)) : L"-";
+    }
+};
+
+// Writes under `refused` fail, as the system fails a standard user's under HKEY_LOCAL_MACHINE.
+void Refuse(RegistryRoot refused)
+{
+    SetRegistryWriteRefusal([refused](RegistryRoot root) { return root == refused; });
+}
 
 // Height, weight and italic flag of a font description.
 std::tuple<LONG, LONG, int> Shape(const LOGFONTW& lf)
@@ -47,7 +73,11 @@ protected:
         });
         Provision(L"Arial", L"No", L"No", L"120");
     }
-    void TearDown() override { SetFontDialogHandler(m_previous); }
+    void TearDown() override
+    {
+        SetFontDialogHandler(m_previous);
+        SetRegistryWriteRefusal(nullptr);
+    }
 
     void Provision(const std::wstring& face, const std::wstring& bold, const std::wstring& italic,
                    const std::wstring& size)
@@ -75,6 +105,7 @@ protected:
     }
 
     testing_support::ScopedSettingsKey m_key;
+    ScopedUserKey m_user;
     testing_support::CRecorderWindow m_frame;
     CColorEdit m_view;
     FontDialogHandler m_previous;
@@ -145,44 +176,74 @@ TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
     EXPECT_EQ(m_key.Raw(L"FontSize"), std::wstring(L"120\0", 4));
 }
 
-TEST_F(DisplayFontTest, OkStoresTheChoiceAndAppliesIt)
+TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNextStart)
 {
+    // A standard user: the system refuses writes under the machine's key.
+    Refuse(RegistryRoot::Machine);
     ScriptedBoxes boxes;
     Choose(L"Times New Roman", FW_BOLD, FALSE, 120);
     // The face with its terminator, the others without.
-    EXPECT_EQ(m_key.Raw(L"Font"), std::wstring(L"Times New Roman\0", 16));
-    EXPECT_EQ(m_key.Raw(L"IsBold"), L"Yes");
-    EXPECT_EQ(m_key.Raw(L"IsItalic"), L"No");
-    EXPECT_EQ(m_key.Raw(L"FontSize"), L"120");
+    EXPECT_EQ(m_user.Raw(L"Font"), std::wstring(L"Times New Roman\0", 16));
+    EXPECT_EQ(m_user.Raw(L"IsBold"), L"Yes");
+    EXPECT_EQ(m_user.Raw(L"IsItalic"), L"No");
+    EXPECT_EQ(m_user.Raw(L"FontSize"), L"120");
     EXPECT_STREQ(ViewLogFont().lfFaceName, L"Times New Roman");
     EXPECT_EQ(Shape(ViewLogFont()), std::tuple(-12, FW_BOLD, 0));
 
     // Only exactly 700 is bold.
     for (const LONG weight : {600L, 800L}) {
         Choose(L"Arial", weight, TRUE, 95);
-        EXPECT_EQ(m_key.Raw(L"IsBold"), L"No") << weight;
+        EXPECT_EQ(m_user.Raw(L"IsBold"), L"No") << weight;
     }
-    EXPECT_EQ(m_key.Raw(L"IsItalic"), L"Yes");
-    EXPECT_EQ(m_key.Raw(L"FontSize"), L"95");
-    EXPECT_EQ(ViewLogFont().lfItalic, TRUE);
+    EXPECT_EQ(m_user.Raw(L"IsItalic"), L"Yes");
+    EXPECT_EQ(m_user.Raw(L"FontSize"), L"95");
+    EXPECT_TRUE(boxes.boxes.empty());
+    // The administrator's default stays as provisioned.
+    EXPECT_EQ(m_key.Raw(L"Font"), std::wstring(L"Arial\0", 6));
+    EXPECT_EQ(m_key.Raw(L"IsItalic"), std::wstring(L"No\0", 3));
+    EXPECT_EQ(m_key.Raw(L"FontSize"), std::wstring(L"120\0", 4));
+
+    // The next start: a new view takes the user's font, a value by value; one the user's key
+    // lacks, or that cannot be read there, is the machine's.
+    Provision(L"Courier New", L"Yes", L"No", L"140");
+    const auto* const key = testing_support::kSettingsKey;
+    // As stored, then without the user's "IsItalic", then with one too long for its buffer.
+    for (const auto* italic : {L"", L"-", L"Nope"}) {
+        if (*italic == L'-') RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"IsItalic");
+        else if (*italic)
+            RegSetKeyValueW(HKEY_CURRENT_USER, key, L"IsItalic", REG_SZ, italic, sizeof L"Nope");
+        CColorEdit next;
+        ASSERT_TRUE(next.Create(m_frame.Handle(), RECT{0, 0, 99, 99}, IDC_VIEW, WS_CHILD | ES_MULTILINE));
+        next.ApplyViewFont();
+        LOGFONTW lf{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(next.Handle(), WM_GETFONT, 0, 0)), sizeof lf, &lf);
+        EXPECT_STREQ(lf.lfFaceName, L"Arial");
+        EXPECT_EQ(Shape(lf), std::tuple(-9, FW_NORMAL, *italic ? 0 : TRUE));
+    }
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(DisplayFontTest, WithoutTheKeyTheDialogUsesDefaultsAndSavingFails)
+TEST_F(DisplayFontTest, WithoutTheMachinesKeyTheDialogUsesDefaultsAndTheChoiceIsStillTheUsers)
 {
-    m_view.ApplyViewFont();
-    const HFONT before = ViewFont();
     testing_support::ScopedSettingsKey::Remove();
-
     ScriptedBoxes boxes;
     Choose(L"Courier New", FW_BOLD, TRUE, 140);
     EXPECT_STREQ(given.lfFaceName, L"Times New Roman");
     EXPECT_EQ(Shape(given), std::tuple(-16, 0, 0));
-    // One box, for the write; the view is not touched and nothing brought the key back.
-    EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_frame.Handle(), kWriteErrorText, "ATENCION", MB_ICONHAND}}));
-    EXPECT_EQ(ViewFont(), before);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(m_user.Raw(L"Font"), std::wstring(L"Courier New\0", 12));
+    EXPECT_EQ(Shape(ViewLogFont()), std::tuple(-14, FW_BOLD, TRUE));
+    // Nothing brought the machine's key back.
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, testing_support::kSettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+
+    // When even the user's own key refuses the write: one box, and the view keeps its font.
+    const HFONT before = ViewFont();
+    Refuse(RegistryRoot::User);
+    Choose(L"Arial", FW_NORMAL, FALSE, 100);
+    EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_frame.Handle(), kWriteErrorText, "ATENCION", MB_ICONHAND}}));
+    EXPECT_EQ(ViewFont(), before);
+    EXPECT_EQ(m_user.Raw(L"Font"), std::wstring(L"Courier New\0", 12));
 }
 
 namespace {
@@ -236,10 +297,10 @@ TEST_F(DisplayFontTest, TheRealDialogShowsTheStoredSizeInPoints)
     EXPECT_EQ(g_real.size, L"12");
     EXPECT_EQ(g_real.owner, m_frame.Handle());
     EXPECT_TRUE(boxes.boxes.empty());
-    // OK without changes stores what was shown.
-    EXPECT_EQ(m_key.Raw(L"Font"), face + std::wstring(1, L'\0'));
-    EXPECT_EQ(m_key.Raw(L"FontSize"), L"120");
-    EXPECT_EQ(m_key.Raw(L"IsBold"), L"Yes");
-    EXPECT_EQ(m_key.Raw(L"IsItalic"), L"No");
+    // OK without changes stores what was shown, as the user's own.
+    EXPECT_EQ(m_user.Raw(L"Font"), face + std::wstring(1, L'\0'));
+    EXPECT_EQ(m_user.Raw(L"FontSize"), L"120");
+    EXPECT_EQ(m_user.Raw(L"IsBold"), L"Yes");
+    EXPECT_EQ(m_user.Raw(L"IsItalic"), L"No");
     EXPECT_EQ(ViewLogFont().lfHeight, -12);
 }
