@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "mail/MailCoders.h"
 #include "mail/MailConnection.h"
 #include "mail/MailPlatform.h"
+#include "net/StopSignal.h"
 #include "tests/mail/MailTestText.h"
 #include "tests/support/ScriptedServer.h"
 
@@ -122,12 +124,17 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
          false, "no such user", 22, "QUIT", "DATA"},
         {"plain login", {kLogin[0], kLogin[1], "334 Username:\r\n", "334 password:\r\n", "235 ok\r\n"}, 3, false,
          true, "235 ok", 0, "AUTH LOGIN PLAIN\r\nusuario\r\nclave\r\n", ""},
-        // Under "required" nothing but QUIT follows an EHLO without STARTTLS or a refused one.
+        // Under "required", or for a server seen with STARTTLS before, nothing but QUIT follows
+        // an EHLO without STARTTLS or a refused one.
         {"required, EHLO without STARTTLS", {"220 hola\r\n", "250-x\r\n250 AUTH LOGIN\r\n"}, 2, false, false, "250-x",
          0, "EHLO puesto-7.cliente\r\nQUIT\r\n", "AUTH", true, 60000, CMailConnection::StartTlsRequired},
         {"required, STARTTLS refused", {"220 hola\r\n", "250-x\r\n250 STARTTLS\r\n", "454 TLS not available\r\n"}, 2,
          false, false, "454 TLS not available", 0, "\r\nSTARTTLS\r\nQUIT\r\n", "AUTH", true, 60000,
          CMailConnection::StartTlsRequired},
+        {"seen before, EHLO without STARTTLS", {"220 hola\r\n", "250-x\r\n250 AUTH LOGIN\r\n"}, 2, false, false,
+         "250-x", 0, "EHLO puesto-7.cliente\r\nQUIT\r\n", "AUTH", true, 60000, CMailConnection::StartTlsSeenBefore},
+        {"seen before, STARTTLS refused", {"220 hola\r\n", "250-x\r\n250 STARTTLS\r\n", "454 no\r\n"}, 2, false,
+         false, "454 no", 0, "\r\nSTARTTLS\r\nQUIT\r\n", "AUTH", true, 60000, CMailConnection::StartTlsSeenBefore},
         {"STARTTLS refused when offered", {kLogin[0], "250-x\r\n250 starttls\r\n", "454 no\r\n", kLogin[2], kLogin[3],
          "235 ok\r\n"}, 2, false, true, "235 ok", 0, "\r\nSTARTTLS\r\nAUTH LOGIN\r\n", ""},
         // Many lines without a code before the final one: read in linear time.
@@ -152,7 +159,7 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         EXPECT_EQ(connection.GetLastReplyText().rfind(row.reply, 0), 0u) << row.name << ": " << connection.GetLastReplyText();
         if (row.error) { EXPECT_EQ(error, row.error) << row.name; }
         if (!row.ok) { EXPECT_GT(connection.Notified, 0) << row.name; }
-        EXPECT_EQ(connection.GetSecurityFailureText().empty(), row.security != CMailConnection::StartTlsRequired)
+        EXPECT_EQ(connection.GetSecurityFailureText().empty(), row.security == CMailConnection::StartTlsWhenOffered)
             << row.name;
         // A server that closes is noticed at once, not after the reply time-out.
         if (!row.quit) { EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << row.name; }
@@ -283,27 +290,111 @@ TEST(ScriptedSmtp, ReconnectDisconnectAndDestruction)
     EXPECT_NE(polite.Transcript().find("QUIT\r\n"), std::string::npos);
 }
 
-TEST(MailSocket, APendingConnectEndsOnItsTimeOutOrAtOnceOnShutdown)
+// Every wait watches the stop beside the socket: a host that never answers a connect, or a
+// peer that neither sends nor closes, holds none of them past the stop.
+TEST(SocketLayer, AConnectOrAReadEndsOnItsTimeOutOrAtOnceOnTheStop)
 {
-    const testing_support::CFullListener silent;
-    const net::Address& address = silent.address;
-
     using Clock = std::chrono::steady_clock;
-    net::CSocket pending;
-    ASSERT_TRUE(pending.OpenStream());
-    auto start = Clock::now();
-    EXPECT_FALSE(pending.Connect(address, 300));
-    EXPECT_TRUE(net::IsTimedOut(net::LastSocketError()));
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+    const testing_support::CFullListener full;
+    for (const bool read : {false, true}) {
+        for (const bool stop : {false, true}) {
+            SCOPED_TRACE(std::string(read ? "read" : "connect") + (stop ? ", stopped" : ""));
+            CGate reached, release;
+            std::unique_ptr<CScriptedServer> quiet;
+            net::Address address = full.address;
+            if (read) {
+                quiet = std::make_unique<CScriptedServer>([&](CScriptPeer&) {
+                    reached.Open();
+                    release.Wait();
+                });
+                ASSERT_TRUE(net::Resolve("127.0.0.1", static_cast<std::uint16_t>(quiet->Port()), address));
+            }
+            net::CSocket socket;
+            ASSERT_TRUE(socket.OpenStream());
+            net::CStopSignal signal;
+            const net::CStopScope scope(&signal, socket);
+            std::thread stopper([&] {
+                if (stop && (!read || reached.Wait())) signal.Stop();
+            });
+            const std::uint32_t wait = stop ? 60000 : 300;
+            const auto start = Clock::now();
+            bool ok = socket.Connect(address, read ? 5000 : wait);
+            int error = net::LastSocketError();
+            bool readable = true;
+            if (read && ok) {
+                ok = socket.WaitReadable(wait, readable) && readable;
+                error = net::LastSocketError();
+            }
+            stopper.join();
+            release.Open();
+            EXPECT_FALSE(ok);
+            if (!stop) {
+                EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+                EXPECT_TRUE(read ? !readable : net::IsTimedOut(error));
+            } else {
+                EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+                EXPECT_FALSE(net::IsTimedOut(error));
+            }
+        }
+    }
+}
 
-    // Another thread's Shutdown, before or during the wait, ends it long before its time-out.
-    net::CSocket stopped;
-    ASSERT_TRUE(stopped.OpenStream());
-    start = Clock::now();
-    std::thread stopper([&] { stopped.Shutdown(); });
-    EXPECT_FALSE(stopped.Connect(address, 60000));
-    stopper.join();
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+// A server that neither sends nor closes, or drips its greeting, holds the session no longer
+// than the reply's time-out, the session's deadline or Abort; an aborted one says no QUIT.
+TEST(ScriptedSmtp, SilentOrDrippingServersEndOnTheTimeOutTheDeadlineOrAbort)
+{
+    using Clock = std::chrono::steady_clock;
+    using Failure = CMailConnection::Failure;
+    enum Peer { Silent, Drip, SilentHandshake, SilentAfterStartTls };
+    const struct {
+        const char* name;
+        Peer peer;
+        bool abort;
+        int error;
+        Failure failure;
+    } rows[] = {
+        {"silent greeting", Silent, false, 10060, Failure::TimedOut},
+        {"silent greeting, aborted", Silent, true, 995, Failure::Stopped},
+        {"greeting dripped past the deadline", Drip, false, 10060, Failure::TimedOut},
+#ifdef _WIN32
+        {"silent handshake", SilentHandshake, false, 10060, Failure::Security},
+        {"silent handshake, aborted", SilentHandshake, true, 995, Failure::Stopped},
+        {"silent after STARTTLS, aborted", SilentAfterStartTls, true, 995, Failure::Stopped},
+#endif
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CGate reached, release;
+        CScriptedServer server([&](CScriptPeer& peer) {
+            if (row.peer == SilentAfterStartTls) {
+                Replying({"220 hola\r\n", "250-x\r\n250 STARTTLS\r\n", "220 adelante\r\n"}, false)(peer);
+            } else if (row.peer == Drip) {
+                for (peer.Send("220 "); !release.Wait(std::chrono::milliseconds(20));) peer.Send("x");
+            }
+            if (row.peer == SilentHandshake || row.peer == SilentAfterStartTls) peer.WaitData();  // the ClientHello
+            reached.Open();
+            release.Wait();
+        });
+        TestConnection connection;
+        connection.Security = row.peer == SilentHandshake ? CMailConnection::ImplicitTls : CMailConnection::StartTlsWhenOffered;
+        connection.ReplyTimeout = row.abort || row.peer == Drip ? 60000 : 300;
+        connection.SessionTimeout = row.peer == Drip ? 500 : 60000;
+        std::thread stopper([&] {
+            if (row.abort && reached.Wait()) connection.Abort();
+        });
+        const auto start = Clock::now();
+        EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", server.Port()));
+        const int error = MailLastError();
+        stopper.join();
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(connection.LastFailure(), row.failure);
+        connection.Disconnect(true);
+        release.Open();
+        const std::string transcript = server.Transcript();
+        EXPECT_EQ(transcript.find("AUTH"), std::string::npos);
+        if (row.abort) { EXPECT_EQ(transcript.find("QUIT"), std::string::npos); }
+    }
 }
 
 TEST(MailSocket, ConnectFailures)
@@ -460,37 +551,6 @@ TEST_F(RealSmtp, EncodedSubjectsOfEveryLengthDecodeToTheText)
 
 #ifdef _WIN32
 // ---- TLS through the system's provider ------------------------------------------------
-
-TEST(ScriptedSmtp, AHandshakeWithASilentServerEndsOnItsTimeOutOrAtOnceOnAbort)
-{
-    using Clock = std::chrono::steady_clock;
-    for (const bool abort : {false, true}) {
-        std::atomic<bool> hello{false};
-        CScriptedServer server([&](CScriptPeer& peer) {
-            hello = peer.WaitData();
-            peer.WaitClose();
-        });
-        TestConnection connection;
-        connection.Security = CMailConnection::ImplicitTls;
-        connection.ReplyTimeout = abort ? 60000 : 300;
-        std::thread stopper([&] {
-            for (const auto end = Clock::now() + std::chrono::seconds(10); abort && !hello && Clock::now() < end;)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (abort) connection.Abort();
-        });
-        const auto start = Clock::now();
-        EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", server.Port()));
-        const int error = MailLastError();
-        stopper.join();
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
-        EXPECT_TRUE(hello);
-        EXPECT_EQ(error, abort ? 995 : 10060);
-        EXPECT_EQ(connection.GetSecurityFailureText(),
-                  abort ? "" : "No se pudo establecer una conexión segura con el servidor (error 10060).");
-        connection.Disconnect(true);
-        EXPECT_EQ(server.Transcript().find("QUIT"), std::string::npos);
-    }
-}
 
 TEST_F(RealSmtp, SecureSessionsAuthenticateInsideTlsAndRefuseUncheckedCertificates)
 {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -68,6 +69,8 @@ protected:
         key.Set(L"HolderName", L"Ferretería Núñez");
         key.Set(L"HolderAddress", L"Av. Güemes 1234");
         key.Set(L"MailServer", L"127.0.0.1");
+        // The servers this user saw with STARTTLS, from earlier runs in this prefix.
+        RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(testing_support::kSettingsKey) + L"\\STARTTLS").c_str());
         dialog.RecipientList = "Zandu = mesadeayuda@zandu.com.ar\nSoporte = soporte@arnet.com.ar";
     }
 
@@ -192,12 +195,15 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
     };
     // Eight of these are 510 characters: with the mark, two too many for a box.
     const std::string wide = "550-no te conozco" + std::string(45, '.');
+    const std::string closed = "El servidor de correo cerró la conexión antes de aceptar el mensaje; no se envió el mensaje.";
+    CGate ended;  // the session: a dripping server stops
     const struct {
         const char* name;
         CScriptedServer::Script script;  // null: no server
         std::string box;
         bool exact;  // else the box's start, the system's text following
         std::string sent;
+        unsigned deadline = 60000;
     } rows[] = {
         {"sender rejected",
          [&](CScriptPeer& peer) {
@@ -208,13 +214,29 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
              peer.WaitClose();
          },
          "550 Sender rejected", true, "MAIL FROM:<usuario@quorvexnet.com.ar>\r\nQUIT\r\n"},
-        {"accepts and closes", [](CScriptPeer&) {}, "(10054) - ", false, ""},
+        {"accepts and closes", [](CScriptPeer&) {}, closed, true, ""},
         {"closes after EHLO",
          [](CScriptPeer& peer) {
              peer.Send("220 hola\r\n");
              peer.ReadLine();
          },
-         "(10054) - ", false, "EHLO "},
+         closed, true, "EHLO "},
+        // Not the "354" that came before the close.
+        {"closes during DATA",
+         [](CScriptPeer& peer) {
+             AcceptLogin(peer);
+             for (const char* reply : {"250 ok\r\n", "250 ok\r\n", "354 adelante\r\n"}) {
+                 peer.ReadLine();
+                 peer.Send(reply);
+             }
+         },
+         closed, true, "DATA\r\n"},
+        {"greeting dripped past the session's deadline",
+         [&](CScriptPeer& peer) {
+             peer.Send("220 ");
+             for (int i = 0; i < 1000 && !ended.Wait(std::chrono::milliseconds(20)); ++i) peer.Send("x");
+         },
+         "El servidor de correo no respondió a tiempo; no se envió el mensaje.", true, "", 1500},
         {"host not found", nullptr, "(11001) - ", false, ""},
         {"a mebibyte of lines, then closed", lines("550-no te conozco"), eight("550-no te conozco") + "...", true,
          "EHLO "},
@@ -222,6 +244,7 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        ended.Close();
         std::unique_ptr<CScriptedServer> server;
         if (row.script) server = std::make_unique<CScriptedServer>(row.script);
         // A label longer than 63 characters fails before any query is sent.
@@ -229,11 +252,13 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
         boxes.boxes.clear();
         CSendMessageDlg fresh;
         fresh.RecipientList = dialog.RecipientList;
+        fresh.SessionTimeout = row.deadline;
         key.Set(L"MailPort", std::to_wstring(server ? server->Port() : 25));
         const auto typed = [&](HWND hWnd) {
             Fill(hWnd);
             Click(hWnd, IDC_SEND_BUTTON);
             ASSERT_TRUE(PumpUntil([&] { return !fresh.IsSending(); }, 30000));
+            ended.Open();
             EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_BUTTON)));
             EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_TEXT)), L"No llegan los mensajes.\r\n.punto inicial\r\nfin");
         };
@@ -249,13 +274,15 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
     }
 }
 
+// The server neither answers EHLO nor closes, whatever the client does.
 TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
 {
     std::atomic<bool> asked{false};
+    CGate release;
     CScriptedServer server([&](CScriptPeer& peer) {
         peer.Send("220 hola\r\n");
         asked = !peer.ReadLine().empty();
-        peer.WaitClose();  // never answers EHLO
+        release.Wait();
     });
     key.Set(L"MailPort", std::to_wstring(server.Port()));
     EXPECT_EQ(Run([&](HWND hWnd) {
@@ -273,7 +300,8 @@ TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
                   EXPECT_TRUE(PumpUntil([] { return true; }));
                   const auto start = std::chrono::steady_clock::now();
                   Click(hWnd, IDCANCEL);
-                  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+                  // The worker ended: the dialog lets one go only after three seconds.
+                  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
                   EXPECT_FALSE(dialog.IsSending());
                   PumpUntil([] { return true; });
                   EXPECT_FALSE(dialog.IsSending());
@@ -281,6 +309,7 @@ TEST_F(SendDialog, CancelEndsAStalledSessionAtOnceAndNoClickSendsAgain)
                   EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_CONTACT)), L"Juan Pérez");
               }),
               IDABORT);
+    release.Open();
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);
 }
@@ -368,6 +397,50 @@ TEST_F(SendDialog, TheSecuritySettingsChooseTheChannelAndTheBoxSaysWhyNoneCameAb
     EXPECT_EQ(noStartTls.Transcript().substr(noStartTls.Transcript().find("\r\n") + 2), "QUIT\r\n");
 }
 
+// A server that once completed STARTTLS is held to it: with STARTTLS stripped from the EHLO
+// reply or refused, the session says nothing but QUIT and the box says why. A secure channel
+// that breaks after the handshake is told in words too.
+TEST_F(SendDialog, AServerOnceSecureIsHeldToStartTls)
+{
+    const int port = EnvPort("NOTELIA_SMTP_STRIPPED");
+    ASSERT_NE(port, 0) << "run through smtp_peer.py with --tls";
+    key.Set(L"MailPort", std::to_wstring(port));
+    const std::string noLonger =
+        "El servidor de correo ya no ofrece la conexión segura (STARTTLS) que ofrecía antes; no se envió el mensaje.";
+    const struct {
+        const char* mode;
+        std::string box;  // its start
+        const char* verbs;  // their start
+    } rows[] = {
+        {"tls", "", "EHLO STARTTLS EHLO AUTH MAIL RCPT DATA QUIT"},
+        {"strip", noLonger, "EHLO QUIT"},
+        {"454", noLonger + " Respuesta del servidor: 454 4.7.0 TLS not available due to temporary reason",
+         "EHLO STARTTLS QUIT"},
+        {"break", "Se interrumpió la conexión segura con el servidor de correo (error 0x", "EHLO STARTTLS EHLO"},
+    };
+    COracle oracle;
+    ASSERT_TRUE(oracle.Ok());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mode);
+        ASSERT_TRUE(oracle.Mode(row.mode));
+        boxes.boxes.clear();
+        CSendMessageDlg fresh;
+        fresh.RecipientList = dialog.RecipientList;
+        const INT_PTR result = fresh.RunModalWithScript(nullptr, [&](HWND hWnd) {
+            Fill(hWnd);
+            Click(hWnd, IDC_SEND_BUTTON);
+            ASSERT_TRUE(PumpUntil([&] { return !fresh.IsSending(); }, 30000));
+            if (!row.box.empty()) { EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_CONTACT)), L"Juan Pérez"); }
+        });
+        EXPECT_EQ(result, row.box.empty() ? IDOK : IDABORT);
+        ASSERT_EQ(boxes.boxes.size(), row.box.empty() ? 0u : 1u);
+        if (!row.box.empty()) { EXPECT_EQ(boxes.boxes[0].text.substr(0, row.box.size()), row.box); }
+        const std::string verbs = oracle.Last()["verbs"];
+        EXPECT_EQ(verbs.substr(0, std::strlen(row.verbs)), row.verbs);
+        if (!row.box.empty()) { EXPECT_EQ(verbs.find("AUTH"), std::string::npos) << verbs; }
+    }
+}
+
 // The close command, and the end of the Windows session (whose handler then releases Windows
 // Sockets), stop the dialog's session first.
 TEST_F(SendDialog, ClosingTheProgramOrTheSessionStopsARunningSessionFirst)
@@ -379,10 +452,11 @@ TEST_F(SendDialog, ClosingTheProgramOrTheSessionStopsARunningSessionFirst)
     ScriptedBoxes yes({}, IDYES);  // both close questions, and the fetch's box without "RemoteHost"
     for (const bool sessionEnds : {false, true}) {
         std::atomic<bool> asked{false};
+        CGate release;  // the server neither answers nor closes until then
         CScriptedServer server([&](CScriptPeer& peer) {
             peer.Send("220 hola\r\n");
             asked = !peer.ReadLine().empty();
-            peer.WaitClose();
+            release.Wait();
         });
         auto* frame = new CMainFrame;
         ASSERT_TRUE(frame->LoadFrame(IDR_MAINFRAME, CMainFrame::kFrameStyle));
@@ -397,6 +471,7 @@ TEST_F(SendDialog, ClosingTheProgramOrTheSessionStopsARunningSessionFirst)
                 Fill(hWnd);
                 Click(hWnd, IDC_SEND_BUTTON);
                 ASSERT_TRUE(PumpUntil([&] { return asked.load(); }));
+                const auto start = std::chrono::steady_clock::now();
                 if (sessionEnds) {
                     SendMessageW(hFrame, WM_ENDSESSION, TRUE, 0);
                     EXPECT_FALSE(sendingAtRelease);
@@ -404,6 +479,8 @@ TEST_F(SendDialog, ClosingTheProgramOrTheSessionStopsARunningSessionFirst)
                     SendMessageW(hFrame, WM_COMMAND, ID_APP_EXIT, 0);
                     EXPECT_TRUE(IsWindow(hFrame));  // not while the dialog's loop runs on the frame's stack
                 }
+                // The worker ended rather than being let go after three seconds.
+                EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
             });
         });
         SendMessageW(hFrame, WM_COMMAND, ID_FILE_SEND, 0);
@@ -411,6 +488,7 @@ TEST_F(SendDialog, ClosingTheProgramOrTheSessionStopsARunningSessionFirst)
         // After the session's end the frame stays until the system ends the process.
         if (sessionEnds) DestroyWindow(hFrame);
         EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hFrame); }));
-        EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);  // returns: the session's socket is closed
+        release.Open();
+        EXPECT_EQ(server.Transcript().rfind("EHLO ", 0), 0u);
     }
 }

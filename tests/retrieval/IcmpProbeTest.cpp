@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "net/Socket.h"
+#include "net/StopSignal.h"
 #include "net/SystemSockets.h"
 #include "retrieval/IcmpProbe.h"
 
@@ -120,8 +122,8 @@ TEST(EchoReplyMatching, OnlyAnEchoReplyWithThisIdentifierAndSequenceAnswers)
         EXPECT_EQ(IsMatchingEchoReply(row.datagram.data(), row.size, request.data()), row.matches) << row.what;
 }
 
-// The wait that both the probe and the mail transport run.
-TEST(SocketLayer, AnIdleSocketIsWaitedForTheWholeTime)
+// The wait that both the probe and the mail transport run: the whole time, or until the stop.
+TEST(SocketLayer, AnIdleSocketIsWaitedForTheWholeTimeOrUntilTheStop)
 {
     net::CSocket idle(static_cast<net::SocketHandle>(socket(AF_INET, SOCK_DGRAM, 0)));
     net::Address loopback;
@@ -136,6 +138,15 @@ TEST(SocketLayer, AnIdleSocketIsWaitedForTheWholeTime)
         EXPECT_GE(waited, static_cast<long>(wait) * 9 / 10) << wait;
         EXPECT_LT(waited, static_cast<long>(wait) * 2 + 1000) << wait;
     }
+    net::CStopSignal stop;
+    const net::CStopScope scope(&stop, idle);
+    std::thread stopper([&] { stop.Stop(); });
+    bool readable = true;
+    const auto start = Clock::now();
+    EXPECT_FALSE(idle.WaitReadable(600000, readable));
+    stopper.join();
+    EXPECT_FALSE(readable);
+    EXPECT_LT(MillisecondsSince(start), 60000);
 }
 
 TEST(PingHost, EachOutcomeWithItsDetail)
@@ -169,6 +180,12 @@ TEST(PingHost, EachOutcomeWithItsDetail)
         EXPECT_EQ(detail, row.detail) << row.host << " " << row.rawSocketError;
     }
     SetProbeFaults(0, 0);
+    // Once the program stops, no echo goes out: nothing answers.
+    net::CStopSignal stopped;
+    stopped.Stop();
+    int detail = kUnchanged;
+    EXPECT_EQ(PingHost("127.0.0.1", 600000, detail, &stopped), PINGO_TIMEOUT);
+    EXPECT_EQ(detail, 0);
 }
 
 #ifndef _WIN32
@@ -200,12 +217,12 @@ int RunWithSilentLoopback(int (*body)())
 }
 
 // Answers this process's next echo request on loopback with `answers` (ICMP messages; the
-// checksums are filled in here). The raw socket is open before the probe sends; the result
-// tells whether a request was seen.
-std::future<bool> AnswerNextRequest(std::vector<std::vector<unsigned char>> answers)
+// checksums are filled in here), then stops `stop` when given. The raw socket is open before
+// the probe sends; the result tells whether a request was seen.
+std::future<bool> AnswerNextRequest(std::vector<std::vector<unsigned char>> answers, net::CStopSignal* stop = nullptr)
 {
     const int raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    return std::async(std::launch::async, [raw, answers]() mutable {
+    return std::async(std::launch::async, [raw, answers, stop]() mutable {
         const auto ids = Request();
         unsigned char datagram[1024];
         pollfd entry{raw, POLLIN, 0};
@@ -223,6 +240,7 @@ std::future<bool> AnswerNextRequest(std::vector<std::vector<unsigned char>> answ
                 sendto(raw, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
             }
             answered = true;
+            if (stop) stop->Stop();
         }
         close(raw);
         return answered;
@@ -252,7 +270,13 @@ int SilentHostScenario()
     injected = AnswerNextRequest(answers);
     detail = 1234;
     if (PingHost("127.0.0.1", 20000, detail) != PINGO_OK || !injected.get()) return 5;
-    return detail == 1234 ? 0 : 6;
+    if (detail != 1234) return 6;
+    // The stop ends the wait for an echo that never comes.
+    net::CStopSignal stop;
+    injected = AnswerNextRequest({}, &stop);
+    const auto stopped = Clock::now();
+    if (PingHost("127.0.0.1", 600000, detail, &stop) != PINGO_TIMEOUT || !injected.get()) return 7;
+    return MillisecondsSince(stopped) < 60000 ? 0 : 8;
 }
 
 } // namespace
