@@ -25,7 +25,7 @@ class TestConnection : public CMailConnection {
 public:
     std::vector<std::string> Replies;  // LastReplyText after each awaited reply
     std::vector<std::size_t> Capacities;
-    int Notified = 0;
+    std::vector<std::string> Notices;  // the error hook's texts
 
     MailSocketHandle Handle() const { return Socket().Handle(); }
 
@@ -39,7 +39,7 @@ protected:
         SetMailLastError(error);
         return ok;
     }
-    void NotifyError(const std::string&) override { ++Notified; }
+    void NotifyError(const std::string& text) override { Notices.push_back(text); }
 };
 
 std::string B64(const std::string& text)
@@ -99,6 +99,7 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         bool quit = true;
         unsigned timeout = 60000;
         int security = CMailConnection::StartTlsWhenOffered;
+        const char* notice = "";  // the first text of the error hook
     } rows[] = {
         {"greeting 554", {"554 no hay servicio\r\n"}, 2, false, false, "554 no hay servicio", 0, "QUIT", "EHLO"},
         {"EHLO 550 without 250", {"220 hola\r\n", "550 no te conozco\r\n"}, 2, false, false, "550 no te conozco",
@@ -106,9 +107,11 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         {"RCPT 251", {"220 hola\r\n", "250 ok\r\n", "250 ok\r\n", "251 User not local\r\n"}, 0, true, false,
          "251 User not local", 22, "QUIT", "DATA"},
         {"password 535", {kLogin[0], kLogin[1], kLogin[2], kLogin[3], "535 5.7.8 credenciales\r\n"}, 2, false, false,
-         "535 5.7.8 credenciales", 0, B64("clave") + "\r\nQUIT", ""},
+         "535 5.7.8 credenciales", 0, B64("clave") + "\r\nQUIT", "", true, 60000, CMailConnection::StartTlsWhenOffered,
+         "CMailConnection::AuthLogin, AUTH LOGIN authentication was unsuccessful"},
         {"prompt not username", {kLogin[0], kLogin[1], "334 " + B64("User Name") + "\r\n"}, 2, false, false, "", 0,
-         "AUTH LOGIN\r\nQUIT", B64("usuario")},
+         "AUTH LOGIN\r\nQUIT", B64("usuario"), true, 60000, CMailConnection::StartTlsWhenOffered,
+         "CMailConnection::AuthLogin, An unexpected request received when expecting username request"},
         // A peer that closes gives a real error, never 0.
         {"closed within a reply", {"220 hola\r\n", "250-a medias\r\n250 "}, 2, false, false, "250-a medias\r\n250 ",
          10054, "EHLO", "", false},
@@ -134,7 +137,8 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         {"seen before, EHLO without STARTTLS", {"220 hola\r\n", "250-x\r\n250 AUTH LOGIN\r\n"}, 2, false, false,
          "250-x", 0, "EHLO puesto-7.cliente\r\nQUIT\r\n", "AUTH", true, 60000, CMailConnection::StartTlsSeenBefore},
         {"seen before, STARTTLS refused", {"220 hola\r\n", "250-x\r\n250 STARTTLS\r\n", "454 no\r\n"}, 2, false,
-         false, "454 no", 0, "\r\nSTARTTLS\r\nQUIT\r\n", "AUTH", true, 60000, CMailConnection::StartTlsSeenBefore},
+         false, "454 no", 0, "\r\nSTARTTLS\r\nQUIT\r\n", "AUTH", true, 60000, CMailConnection::StartTlsSeenBefore,
+         "CMailConnection::StartTls, The SMTP server refused STARTTLS"},
         {"STARTTLS refused when offered", {kLogin[0], "250-x\r\n250 starttls\r\n", "454 no\r\n", kLogin[2], kLogin[3],
          "235 ok\r\n"}, 2, false, true, "235 ok", 0, "\r\nSTARTTLS\r\nAUTH LOGIN\r\n", ""},
         // Many lines without a code before the final one: read in linear time.
@@ -158,7 +162,8 @@ TEST(ScriptedSmtp, RefusalsAndOddReplies)
         EXPECT_EQ(ok, row.ok) << row.name;
         EXPECT_EQ(connection.GetLastReplyText().rfind(row.reply, 0), 0u) << row.name << ": " << connection.GetLastReplyText();
         if (row.error) { EXPECT_EQ(error, row.error) << row.name; }
-        if (!row.ok) { EXPECT_GT(connection.Notified, 0) << row.name; }
+        if (!row.ok) { EXPECT_FALSE(connection.Notices.empty()) << row.name; }
+        if (*row.notice) { EXPECT_EQ(connection.Notices.at(0), row.notice) << row.name; }
         EXPECT_EQ(connection.GetSecurityFailureText().empty(), row.security == CMailConnection::StartTlsWhenOffered)
             << row.name;
         // A server that closes is noticed at once, not after the reply time-out.
@@ -402,7 +407,7 @@ TEST(MailSocket, ConnectFailures)
     TestConnection connection;
     EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::None, "", "", testing_support::ClosedPort(),
                                     "127.0.0.1"));
-    EXPECT_EQ(connection.Notified, 1);
+    EXPECT_EQ(connection.Notices.size(), 1u);
     EXPECT_NE(MailLastError(), 0);
     EXPECT_FALSE(connection.Connected);
 
