@@ -18,29 +18,21 @@ std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
 
 // A one-way signal between a test and its peer's thread.
-class CGate {
-public:
+struct CGate {
     void Open()
     {
         const std::lock_guard lock(m_lock);
         m_bOpen = true;
-        m_opened.notify_all();
-    }
-    void Close()
-    {
-        const std::lock_guard lock(m_lock);
-        m_bOpen = false;
+        m_changed.notify_all();
     }
     // True once opened; false after `limit`.
     bool Wait(std::chrono::milliseconds limit = std::chrono::seconds(20))
     {
         std::unique_lock lock(m_lock);
-        return m_opened.wait_for(lock, limit, [this] { return m_bOpen; });
+        return m_changed.wait_for(lock, limit, [this] { return m_bOpen; });
     }
-
-private:
     std::mutex m_lock;
-    std::condition_variable m_opened;
+    std::condition_variable m_changed;
     bool m_bOpen = false;
 };
 
