@@ -327,8 +327,10 @@ TEST(ScriptedSmtp, SilentOrDrippingServersEndOnTheTimeOutTheDeadlineOrAbort)
         if (row.peer != Unanswered) server = std::make_unique<CScriptedServer>([&](CScriptPeer& peer) {
             if (row.peer == SilentAfterStartTls)
                 Replying({"220 hola\r\n", "250-x\r\n250 STARTTLS\r\n", "220 adelante\r\n"}, false)(peer);
-            if (row.peer == Drip)
-                for (peer.Send("220 "); !release.Wait(std::chrono::milliseconds(20));) peer.Send("x");
+            if (row.peer == Drip) {
+                peer.Send("220 ");
+                for (int i = 0; i < 750 && !release.Wait(std::chrono::milliseconds(20)); ++i) peer.Send("x");
+            }
             if (row.peer == SilentHandshake || row.peer == SilentAfterStartTls) peer.WaitData();  // the ClientHello
             reached.Open();
             release.Wait();
@@ -345,7 +347,8 @@ TEST(ScriptedSmtp, SilentOrDrippingServersEndOnTheTimeOutTheDeadlineOrAbort)
         EXPECT_FALSE(connection.Connect("127.0.0.1", CMailConnection::Login, "usuario", "clave", port));
         const int error = MailLastError();
         stopper.join();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        // Half the time the peer holds out before it closes.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         EXPECT_EQ(error, row.abort ? 995 : 10060);
         EXPECT_EQ(connection.LastFailure(), row.failure);
         connection.Disconnect(true);
