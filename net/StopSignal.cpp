@@ -58,8 +58,9 @@ void SetWake(WakeHandle wake, bool set)
 void CStopSignal::Stop() noexcept
 {
     const std::lock_guard lock(m_lock);
-    if (!m_bStopped) SetWake(m_wake, true);
-    m_bStopped = true;
+    // Stopped before woken: a woken wait finds it so.
+    const bool was = m_bStopped.exchange(true);
+    if (!was) SetWake(m_wake, true);
     if (m_pSocket) m_pSocket->Shutdown();
 }
 
