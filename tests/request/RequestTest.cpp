@@ -214,12 +214,6 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
          },
          "550 Sender rejected", true, "MAIL FROM:<usuario@quorvexnet.com.ar>\r\nQUIT\r\n"},
         {"accepts and closes", [](CScriptPeer&) {}, closed, true, ""},
-        {"closes after EHLO",
-         [](CScriptPeer& peer) {
-             peer.Send("220 hola\r\n");
-             peer.ReadLine();
-         },
-         closed, true, "EHLO "},
         // Not the "354" that came before the close.
         {"closes during DATA",
          [](CScriptPeer& peer) {
