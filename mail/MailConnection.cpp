@@ -1,5 +1,6 @@
 #include "mail/MailConnection.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -43,11 +44,21 @@ bool ParseCode(const char* line, std::size_t length, int& code)
     return true;
 }
 
-constexpr int kErrorOperationAborted = 995;  // ERROR_OPERATION_ABORTED
-
 constexpr char kNoStartTls[] = "El servidor de correo no ofrece una conexión segura (STARTTLS); no se envió el mensaje.";
 constexpr char kStartTlsRefused[] = "El servidor de correo rechazó la conexión segura (STARTTLS); no se envió el "
                                     "mensaje. Respuesta del servidor: ";
+// A server that completed STARTTLS before: someone on the way may be removing it.
+constexpr char kNoLongerStartTls[] = "El servidor de correo ya no ofrece la conexión segura (STARTTLS) que ofrecía "
+                                     "antes; no se envió el mensaje.";
+constexpr char kReplyWas[] = " Respuesta del servidor: ";
+constexpr char kChannelBroken[] = "Se interrumpió la conexión segura con el servidor de correo";
+
+// Security statuses in hexadecimal, as the system documents them; socket errors in decimal.
+std::string ChannelBrokenText(int error)
+{
+    const auto code = static_cast<unsigned long>(static_cast<unsigned>(error));
+    return Printf(code > 0xFFFF ? "%s (error 0x%08lX)." : "%s (error %lu).", kChannelBroken, code);
+}
 
 // An EHLO reply line that names the extension, after its code and separator.
 bool OffersStartTls(std::string_view reply)
@@ -69,27 +80,27 @@ bool OffersStartTls(std::string_view reply)
 CMailConnection::~CMailConnection()
 {
     if (Connected) Disconnect(true);
-    CloseSocket();
-}
-
-bool CMailConnection::CreateSocket()
-{
-    std::lock_guard<std::mutex> guard(m_SocketLock);
-    return m_Socket.Create();
-}
-
-void CMailConnection::CloseSocket()
-{
-    std::lock_guard<std::mutex> guard(m_SocketLock);
     m_Socket.Close();
 }
 
-void CMailConnection::Abort()
+bool CMailConnection::Fail(Failure kind, int error)
 {
-    std::lock_guard<std::mutex> guard(m_SocketLock);
-    m_bAborted = true;
-    // Shut down rather than closed: the session's own thread closes it.
-    m_Socket.Shutdown();
+    m_failure = kind;
+    SetMailLastError(error);
+    return false;
+}
+
+bool CMailConnection::FailIo(int error)
+{
+    if (m_stop.IsStopped()) return Fail(Failure::Stopped, kErrorOperationAborted);
+    if (net::IsTimedOut(error)) return Fail(Failure::TimedOut, kErrorTimedOut);
+    if (net::IsConnectionLost(error)) return Fail(Failure::Closed, error);
+    if (m_Socket.Secure()) {
+        // Its own words: the system has none for most security statuses.
+        m_strSecurityFailure = ChannelBrokenText(error);
+        return Fail(Failure::Security, error);
+    }
+    return Fail(Failure::Network, error);
 }
 
 void CMailConnection::Report(const char* format, int error)
@@ -101,11 +112,20 @@ void CMailConnection::Report(const char* format, int error)
 
 bool CMailConnection::SendText(std::string_view text)
 {
-    if (m_bAborted) {
-        SetMailLastError(kErrorOperationAborted);
-        return false;
+    if (m_stop.IsStopped()) return Fail(Failure::Stopped, kErrorOperationAborted);
+    return m_Socket.Send(text.data(), text.size()) || FailIo(MailLastError());
+}
+
+CMailConnection::Step CMailConnection::RunStep(std::string_view command, int code, const char* notSent,
+                                               const char* refused, bool final250)
+{
+    if (!command.empty() && !SendText(command)) {
+        NotifyError(notSent);
+        return Step::NotSent;
     }
-    return m_Socket.Send(text.data(), text.size());
+    if (AwaitReply(code, final250)) return Step::Done;
+    if (refused) NotifyError(refused);
+    return Step::Refused;
 }
 
 void CMailConnection::DisconnectKeepingReply()
@@ -113,9 +133,11 @@ void CMailConnection::DisconnectKeepingReply()
     const std::string text = LastReplyText;
     const int code = LastReplyCode;
     const int error = MailLastError();
+    const Failure failure = m_failure;
     Disconnect(true);
     LastReplyText = text;
     LastReplyCode = code;
+    m_failure = failure;
     SetMailLastError(error);
 }
 
@@ -125,12 +147,17 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
     if (Connected) Disconnect(true);
     m_strServer = server;
     m_strSecurityFailure.clear();
-    if (!CreateSocket()) {
+    m_failure = Failure::None;
+    m_bStartTlsCompleted = false;
+    m_Socket.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(SessionTimeout));
+    if (!m_Socket.Create()) {
+        FailIo(MailLastError());
         Report("CMailConnection::Connect, Failed to create client socket, GetLastError returns: %d\n", MailLastError());
         return false;
     }
-    if (!m_Socket.Connect(server.c_str(), static_cast<std::uint16_t>(port), localAddress.c_str()) || m_bAborted) {
-        const int error = m_bAborted ? kErrorOperationAborted : MailLastError();
+    if (!m_Socket.Connect(server.c_str(), static_cast<std::uint16_t>(port), localAddress.c_str())) {
+        FailIo(MailLastError());
+        const int error = MailLastError();
         if (!localAddress.empty())
             NotifyError(Printf("CMailConnection::Connect, Could not connect to the SMTP server %s on port %d from "
                                "LocalAddress:%s, GetLastError returns: %d",
@@ -161,7 +188,7 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
     }
 
     // Only EHLO learns whether STARTTLS is offered.
-    const bool extended = method != None || Security == StartTlsRequired;
+    const bool extended = method != None || MustStartTls();
     const bool ok = extended ? ConnectESMTP(HelloHostName, userName, password, method) : ConnectSMTP(HelloHostName);
     if (!ok) {
         DisconnectKeepingReply();
@@ -173,31 +200,26 @@ bool CMailConnection::Connect(const std::string& server, int method, const std::
 
 bool CMailConnection::ConnectSMTP(const std::string& name)
 {
-    if (!SendText("HELO " + name + "\r\n")) {
-        NotifyError("CMailConnection::ConnectSMTP, An unexpected error occurred while sending the HELO command");
-        return false;
-    }
-    return AwaitReply(250, false);
+    return RunStep("HELO " + name + "\r\n", 250,
+                   "CMailConnection::ConnectSMTP, An unexpected error occurred while sending the HELO command",
+                   nullptr) == Step::Done;
 }
 
 bool CMailConnection::ConnectESMTP(const std::string& name, const std::string& userName, const std::string& password,
                                    int method)
 {
-    if (!SendText("EHLO " + name + "\r\n")) {
-        NotifyError("CMailConnection::ConnectESMTP, An unexpected error occurred while sending the EHLO command");
+    if (RunStep("EHLO " + name + "\r\n", 250,
+                "CMailConnection::ConnectESMTP, An unexpected error occurred while sending the EHLO command",
+                "CMailConnection::ConnectESMTP, An unexpected response was received occurred while sending the EHLO "
+                "command",
+                true) != Step::Done)
         return false;
-    }
-    if (!AwaitReply(250, true)) {
-        NotifyError("CMailConnection::ConnectESMTP, An unexpected response was received occurred while sending the "
-                    "EHLO command");
-        return false;
-    }
     if (!m_Socket.Secure() && Security != ImplicitTls) {
         if (OffersStartTls(LastReplyText)) {
             if (!StartTls(name)) return false;
-        } else if (Security == StartTlsRequired) {
+        } else if (MustStartTls()) {
             NotifyError("CMailConnection::ConnectESMTP, The SMTP server does not offer STARTTLS");
-            return FailSecurity(kNoStartTls);
+            return FailSecurity(Security == StartTlsSeenBefore ? kNoLongerStartTls : kNoStartTls);
         }
     }
     switch (method) {
@@ -210,15 +232,22 @@ bool CMailConnection::ConnectESMTP(const std::string& name, const std::string& u
 
 bool CMailConnection::StartTls(const std::string& name)
 {
-    if (!SendText("STARTTLS\r\n")) {
-        NotifyError("CMailConnection::StartTls, An unexpected error occurred while sending the STARTTLS command");
-        return false;
-    }
-    if (!AwaitReply(220, false)) {
-        NotifyError("CMailConnection::StartTls, The SMTP server refused STARTTLS");
-        // A refusal, not a lost connection: as if it had not been offered.
-        if (Security != StartTlsRequired && !m_bAborted && MailLastError() == kErrorProtocol) return true;
-        return FailSecurity(kStartTlsRefused + LastReplyText);
+    const Step step =
+        RunStep("STARTTLS\r\n", 220,
+                "CMailConnection::StartTls, An unexpected error occurred while sending the STARTTLS command",
+                "CMailConnection::StartTls, The SMTP server refused STARTTLS");
+    if (step == Step::NotSent) return false;
+    if (step == Step::Refused) {
+        // A time-out or a lost connection tells its own cause.
+        if (m_failure != Failure::Reply) return false;
+        // A refusal of what was only offered: as if it had not been.
+        if (!MustStartTls()) {
+            m_failure = Failure::None;
+            return true;
+        }
+        return FailSecurity((Security == StartTlsSeenBefore ? std::string(kNoLongerStartTls) + kReplyWas
+                                                            : std::string(kStartTlsRefused)) +
+                            LastReplyText);
     }
     // Whatever came with or after the 220 ends with that reply's buffer: nothing read in clear
     // is taken as a reply inside TLS.
@@ -226,31 +255,24 @@ bool CMailConnection::StartTls(const std::string& name)
         NotifyError("CMailConnection::StartTls, The TLS handshake with the SMTP server failed");
         return false;
     }
-    if (!SendText("EHLO " + name + "\r\n")) {
-        NotifyError("CMailConnection::StartTls, An unexpected error occurred while sending the EHLO command");
-        return false;
-    }
-    if (!AwaitReply(250, true)) {
-        NotifyError("CMailConnection::StartTls, An unexpected response was received to the EHLO command");
-        return false;
-    }
-    return true;
+    m_bStartTlsCompleted = true;
+    return RunStep("EHLO " + name + "\r\n", 250,
+                   "CMailConnection::StartTls, An unexpected error occurred while sending the EHLO command",
+                   "CMailConnection::StartTls, An unexpected response was received to the EHLO command",
+                   true) == Step::Done;
 }
 
 bool CMailConnection::SecureSocket()
 {
-    if (m_Socket.StartTls(m_strServer, ReplyTimeout) && !m_bAborted) return true;
-    if (m_bAborted) SetMailLastError(kErrorOperationAborted);
-    else FailSecurity(m_Socket.TlsFailureText());
-    return false;
+    if (m_Socket.StartTls(m_strServer, ReplyTimeout)) return true;
+    if (m_stop.IsStopped()) return Fail(Failure::Stopped, kErrorOperationAborted);
+    return FailSecurity(m_Socket.TlsFailureText());
 }
 
 bool CMailConnection::FailSecurity(const std::string& text)
 {
-    const int error = MailLastError();
     m_strSecurityFailure = text;
-    SetMailLastError(error);
-    return false;
+    return Fail(Failure::Security, MailLastError());
 }
 
 namespace {
@@ -263,210 +285,49 @@ std::string Prompt(const std::string& reply)
 bool CMailConnection::AuthLogin(const std::string& userName, const std::string& password)
 {
     CBase64Coder coder;
-    if (!SendText("AUTH LOGIN\r\n")) {
-        NotifyError("CMailConnection::AuthLogin, An unexpected error occurred while sending the AUTH command");
+    if (RunStep("AUTH LOGIN\r\n", 334,
+                "CMailConnection::AuthLogin, An unexpected error occurred while sending the AUTH command",
+                "CMailConnection::AuthLogin, Server does not support AUTH LOGIN") != Step::Done)
         return false;
-    }
-    if (!AwaitReply(334, false)) {
-        NotifyError("CMailConnection::AuthLogin, Server does not support AUTH LOGIN");
-        return false;
-    }
     coder.DecodeText(Prompt(LastReplyText).c_str());
     if (!EqualsNoCase(reinterpret_cast<const char*>(coder.DecodedData()), "username:")) {
         NotifyError("CMailConnection::AuthLogin, An unexpected request received when expecting username request");
         return false;
     }
     coder.EncodeText(userName.c_str());
-    if (!SendText(std::string(coder.EncodedText()) + "\r\n")) {
-        NotifyError("CMailConnection::AuthLogin, An unexpected error occurred while sending the username");
+    if (RunStep(std::string(coder.EncodedText()) + "\r\n", 334,
+                "CMailConnection::AuthLogin, An unexpected error occurred while sending the username",
+                "CMailConnection::AuthLogin, Server did not respond correctly to AUTH LOGIN username field") !=
+        Step::Done)
         return false;
-    }
-    if (!AwaitReply(334, false)) {
-        NotifyError("CMailConnection::AuthLogin, Server did not respond correctly to AUTH LOGIN username field");
-        return false;
-    }
     coder.DecodeText(Prompt(LastReplyText).c_str());
     if (!EqualsNoCase(reinterpret_cast<const char*>(coder.DecodedData()), "password:")) {
         NotifyError("CMailConnection::AuthLogin, An unexpected request received when expecting password request");
         return false;
     }
     coder.EncodeText(password.c_str());
-    if (!SendText(std::string(coder.EncodedText()) + "\r\n")) {
-        NotifyError("CMailConnection::AuthLogin, An unexpected error occurred while sending the password");
-        return false;
-    }
-    if (!AwaitReply(235, false)) {
-        NotifyError("CMailConnection::AuthLogin, AUTH LOGIN authentication was unsuccessful");
-        return false;
-    }
-    return true;
+    return RunStep(std::string(coder.EncodedText()) + "\r\n", 235,
+                   "CMailConnection::AuthLogin, An unexpected error occurred while sending the password",
+                   "CMailConnection::AuthLogin, AUTH LOGIN authentication was unsuccessful") == Step::Done;
 }
 
 bool CMailConnection::AuthLoginPlain(const std::string& userName, const std::string& password)
 {
-    if (!SendText("AUTH LOGIN PLAIN\r\n")) {
-        NotifyError("CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the AUTH command");
+    if (RunStep("AUTH LOGIN PLAIN\r\n", 334,
+                "CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the AUTH command",
+                "CMailConnection::AuthLoginPlain, Server does not support AUTH LOGIN PLAIN") != Step::Done)
         return false;
-    }
-    if (!AwaitReply(334, false)) {
-        NotifyError("CMailConnection::AuthLoginPlain, Server does not support AUTH LOGIN PLAIN");
+    // The user name only when asked for; the second prompt is awaited either way.
+    const bool asked = EqualsNoCase(Prompt(LastReplyText), "username:");
+    if (RunStep(asked ? userName + "\r\n" : std::string(), 334,
+                "CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the username",
+                "CMailConnection::AuthLoginPlain, Server did not response correctly to AUTH LOGIN PLAIN username "
+                "field") != Step::Done)
         return false;
-    }
-    if (EqualsNoCase(Prompt(LastReplyText), "username:") && !SendText(userName + "\r\n")) {
-        NotifyError("CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the username");
-        return false;
-    }
-    if (!AwaitReply(334, false)) {
-        NotifyError("CMailConnection::AuthLoginPlain, Server did not response correctly to AUTH LOGIN PLAIN username "
-                    "field");
-        return false;
-    }
     if (!EqualsNoCase(Prompt(LastReplyText), "password:")) return true;
-    if (!SendText(password + "\r\n")) {
-        NotifyError("CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the password");
-        return false;
-    }
-    if (!AwaitReply(235, false)) {
-        NotifyError("CMailConnection::AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful");
-        return false;
-    }
-    return true;
-}
-
-bool CMailConnection::SendMailMessage(CMailMessage& message)
-{
-    // Refused before anything is sent: such an address would smuggle text into the command.
-    bool safe = IsSafeMailAddress(message.From.EmailAddress);
-    for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
-        for (const auto& address : *list) safe = safe && IsSafeMailAddress(address.EmailAddress);
-    if (!safe) {
-        // No reply text: callers show the user their own words for it.
-        LastReplyText.clear();
-        Report("CMailConnection::SendMessage, An address holds a line break, a NUL or an angle bracket; nothing "
-               "was sent",
-               kErrorInvalidParameter);
-        return false;
-    }
-
-    if (!SendText("MAIL FROM:<" + message.From.EmailAddress + ">\r\n")) {
-        Report("CMailConnection::SendMessage, Failed in call to send MAIL command, GetLastError returns: %d",
-               MailLastError());
-        return false;
-    }
-    if (!AwaitReply(250, false)) {
-        Report("CMailConnection::SendMessage, An unexpected MAIL response was received", kErrorBadCommand);
-        return false;
-    }
-    for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
-        for (const auto& address : *list)
-            if (!SendRCPTForRecipient(address)) return false;
-
-    if (!SendText("DATA\r\n")) return false;
-    if (!AwaitReply(354, false)) {
-        Report("CMailConnection::SendMessage, An unexpected DATA response was received", kErrorBadCommand);
-        return false;
-    }
-
-    // No header line may begin with a lone full stop either.
-    if (!SendText(DoubleLeadingDots(message.ComposeHeader()))) {
-        Report("CMailConnection::SendMessage, Failed in call to send the header, GetLastError returns: %d",
-               MailLastError());
-        return false;
-    }
-    if (!SendText("\r\n")) {
-        Report("CMailConnection::SendMessage, Failed in call to send the header / body separator, GetLastError "
-               "returns: %d",
-               MailLastError());
-        return false;
-    }
-
-    CMailBodyPart& root = message.RootPart;
-    if (root.ChildPartCount() != 0 || message.Mime) {
-        if (!SendBodyPart(root, true)) return false;
-    } else if (NeedsQuotedPrintable(root.PartText)) {
-        // Lines too long for the wire: the header announced quoted-printable.
-        if (!SendText(DoubleLeadingDots(QuotedPrintableEncode(UndoubleLeadingDots(root.PartText))))) return false;
-    } else {
-        // SetPartText leaves the dot of the first line single: it is doubled here.
-        if (!root.PartText.empty() && root.PartText[0] == '.' && !SendText(".")) return false;
-        if (!SendText(root.PartText)) return false;
-    }
-
-    if (!SendText("\r\n.\r\n")) {
-        Report("CMailConnection::SendMessage, Failed in call to send end of message indicator, GetLastError "
-               "returns: %d",
-               MailLastError());
-        return false;
-    }
-    if (!AwaitReply(250, false)) {
-        Report("CMailConnection::SendMessage, An unexpected end of message response was received", kErrorBadCommand);
-        return false;
-    }
-    return true;
-}
-
-bool CMailConnection::SendRCPTForRecipient(const CMailAddress& address)
-{
-    if (!SendText("RCPT TO:<" + address.EmailAddress + ">\r\n")) {
-        Report("CMailConnection::SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError returns: %d",
-               MailLastError());
-        return false;
-    }
-    if (!AwaitReply(250, false)) {
-        Report("CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received", kErrorBadCommand);
-        return false;
-    }
-    return true;
-}
-
-bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
-{
-    bool result = true;
-    char* buffer = nullptr;
-    std::size_t length = 0;
-    auto fail = [&](const char* what) {
-        const std::string format =
-            std::string("CMailConnection::SendBodyPart, Failed in call to send body parts ") + what +
-            ", GetLastError returns: %d";
-        Report(format.c_str(), MailLastError());
-    };
-
-    if (!isRoot) {
-        if (!part.BuildPartHeader(buffer, length)) {
-            fail("header");
-            return false;
-        }
-        if (!SendText(std::string_view(buffer, length))) {
-            fail("header");
-            result = false;
-        }
-        CMailBodyPart::FreePartBuffer(buffer);
-    }
-
-    if (!part.BuildPartBody(buffer, length)) {
-        fail("body");
-        return false;
-    }
-    if (length && !SendText(std::string_view(buffer, length))) {
-        fail("body");
-        result = false;
-    }
-    CMailBodyPart::FreePartBuffer(buffer);
-
-    for (int i = 0; i < part.ChildPartCount() && result; ++i) result = SendBodyPart(*part.ChildPartAt(i), false);
-
-    if (part.ChildPartCount() != 0) {
-        if (!part.BuildPartFooter(buffer, length)) {
-            fail("footer");
-            return false;
-        }
-        if (!SendText(std::string_view(buffer, length))) {
-            fail("footer");
-            result = false;
-        }
-        CMailBodyPart::FreePartBuffer(buffer);
-    }
-    return result;
+    return RunStep(password + "\r\n", 235,
+                   "CMailConnection::AuthLoginPlain, An unexpected error occurred while sending the password",
+                   "CMailConnection::AuthLoginPlain, AUTH LOGIN PLAIN authentication was unsuccessful") == Step::Done;
 }
 
 bool CMailConnection::Disconnect(bool graceful)
@@ -485,7 +346,7 @@ bool CMailConnection::Disconnect(bool graceful)
     } else {
         NotifyError("CMailConnection::Disconnect, Already disconnected from SMTP server, doing nothing");
     }
-    CloseSocket();
+    m_Socket.Close();
     return result;
 }
 
@@ -509,30 +370,32 @@ bool CMailConnection::ReadResponse(char* buffer, std::size_t capacity, const cha
 
     for (;;) {
         bool readable = false;
-        if (m_bAborted || !m_Socket.WaitReadable(readable, ReplyTimeout)) {
-            const int error = m_bAborted ? kErrorOperationAborted : MailLastError();
+        if (!m_Socket.WaitReadable(readable, ReplyTimeout)) {
             LastReplyText.assign(current, received);
-            SetMailLastError(error);
-            return false;
+            return FailIo(MailLastError());
         }
         if (!readable) {
+            // This wait's time, or the whole session's.
             LastReplyText.assign(current, received);
+            m_failure = Failure::TimedOut;
             Report("CMailConnection::ReadResponse, Timed Out waiting for response from SMTP server", kErrorTimedOut);
             return false;
         }
         const int got = m_Socket.Receive(current + received, capacity - received - 1);
-        if (got <= 0 || m_bAborted) {
-            // A peer that closed leaves no error of its own: it must not read as success.
-            const int error = m_bAborted ? kErrorOperationAborted : got == 0 ? kErrorConnectionReset : MailLastError();
+        if (got <= 0) {
             LastReplyText.assign(current, received);
-            SetMailLastError(error);
-            return false;
+            // A peer that closed leaves no error of its own: it must not read as success. What
+            // it said before is its last word.
+            if (got == 0 && !m_stop.IsStopped())
+                return Fail(received ? Failure::Reply : Failure::Closed, kErrorConnectionReset);
+            return FailIo(MailLastError());
         }
         received += static_cast<std::size_t>(got);
         current[received] = 0;
 
         if (received > kMaxReplyLength) {
             LastReplyText.assign(current, received);
+            m_failure = Failure::Reply;
             Report("CMailConnection::ReadResponse, The response from the SMTP server is longer than 1 MiB",
                    kErrorProtocol);
             return false;
@@ -575,8 +438,7 @@ bool CMailConnection::ReadResponse(char* buffer, std::size_t capacity, const cha
         const std::size_t next = endLength ? text.find(end, line) : std::string_view::npos;
         if (next == std::string_view::npos) {
             LastReplyText.assign(text.substr(line));
-            SetMailLastError(kErrorProtocol);
-            return false;
+            return Fail(Failure::Reply, kErrorProtocol);
         }
         line = next + endLength;
     }

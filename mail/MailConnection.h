@@ -4,10 +4,8 @@
 // English text to NotifyError.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -18,13 +16,25 @@ class CMailConnection {
 public:
     enum SmtpAuthMethod { None = 0, Login = 2, LoginPlain = 3 };
     // STARTTLS when the EHLO reply offers it (plain otherwise); STARTTLS or nothing but QUIT;
-    // TLS from the first byte.
-    enum SmtpSecurity { StartTlsWhenOffered = 0, StartTlsRequired = 1, ImplicitTls = 2 };
+    // TLS from the first byte; STARTTLS or nothing but QUIT because this server completed
+    // it before (its own texts: the server no longer offers it).
+    enum SmtpSecurity { StartTlsWhenOffered = 0, StartTlsRequired = 1, ImplicitTls = 2, StartTlsSeenBefore = 3 };
+    // What ended the last failed step.
+    enum class Failure {
+        None,
+        Reply,     // a reply other than the awaited one: LastReplyText holds the server's words
+        TimedOut,  // no reply within ReplyTimeout, or the session's deadline came
+        Closed,    // the server closed or reset the connection
+        Network,   // creating, connecting, sending or receiving failed: the thread's last error
+        Stopped,   // Abort
+        Security,  // no secure channel, or it broke: GetSecurityFailureText
+        Unsafe,    // an address that could smuggle text into a command; nothing was sent
+    };
 
     // The longest reply accepted; a server that sends more is cut off.
     static constexpr std::size_t kMaxReplyLength = 1u << 20;
 
-    CMailConnection() = default;
+    CMailConnection() { m_Socket.WatchStop(&m_stop); }
     CMailConnection(const CMailConnection&) = delete;
     CMailConnection& operator=(const CMailConnection&) = delete;
     // Says QUIT when still connected.
@@ -38,20 +48,26 @@ public:
     bool SendMessage(CMailMessage& message) { return SendMailMessage(message); }
     bool Disconnect(bool graceful);
     std::string GetLastReplyText() const { return LastReplyText; }
-    // Why no secure session came about, in Spanish for the user; empty when that was not the
-    // failure.
+    // Why no secure session came about, or why it broke, in Spanish for the user; empty when
+    // that was not the failure.
     std::string GetSecurityFailureText() const { return m_strSecurityFailure; }
     bool IsSecure() const { return m_Socket.Secure(); }
+    // The last Connect secured its session with STARTTLS (it may have failed later).
+    bool CompletedStartTls() const { return m_bStartTlsCompleted; }
+    Failure LastFailure() const { return m_failure; }
 
-    // May be called from any thread: the session running on another thread fails at its
-    // next wait or send, at once (its socket is shut down). A connect under way ends first.
-    void Abort();
+    // May be called from any thread: the session running on another thread fails at once,
+    // whatever wait it is in (connect, handshake, reply, room to send), and sends nothing
+    // more. For good: a later Connect on this object fails too.
+    void Abort() { m_stop.Stop(); }
 
     bool Connected = false;
     std::string LastReplyText;
     // "auto": the local host name, or "localhost" when that is not a plain host name.
     std::string HelloHostName = "auto";
     unsigned ReplyTimeout = 60000;
+    // The whole session, from Connect to the end of Disconnect, ends within this.
+    unsigned SessionTimeout = 60000;
     int LastReplyCode = 0;
     int Security = StartTlsWhenOffered;
 
@@ -78,23 +94,32 @@ protected:
     std::size_t ReplyBufferCapacity() const { return m_nReplyCapacity; }
 
 private:
+    enum class Step { Done, NotSent, Refused };
+    // One step of the dialogue: sends `command` (nothing when empty), awaits `code`, and on
+    // failure hands its text to NotifyError: `notSent` when the command could not go out,
+    // `refused` (when given) when the reply was not the awaited one.
+    Step RunStep(std::string_view command, int code, const char* notSent, const char* refused,
+                 bool final250 = false);
     bool SendText(std::string_view text);
     void DisconnectKeepingReply();
     // NotifyError with `format` (which may hold one %d for `error`); the thread's last error
     // is `error` afterwards, whatever the hook did.
     void Report(const char* format, int error);
-    bool CreateSocket();
-    void CloseSocket();
+    // Records why a wait, send or receive failed; false.
+    bool Fail(Failure kind, int error);
+    bool FailIo(int error);
 
     // The handshake for the server given to Connect.
     bool SecureSocket();
     bool FailSecurity(const std::string& text);
+    bool MustStartTls() const { return Security == StartTlsRequired || Security == StartTlsSeenBefore; }
 
+    // Made before the socket that watches it and gone after it.
+    net::CStopSignal m_stop;
     CMailSocket m_Socket;
     std::string m_strServer;
     std::string m_strSecurityFailure;
     std::size_t m_nReplyCapacity = 0;
-    // Guards the socket's creation and closing against Abort from another thread.
-    std::mutex m_SocketLock;
-    std::atomic<bool> m_bAborted{false};
+    Failure m_failure = Failure::None;
+    bool m_bStartTlsCompleted = false;
 };

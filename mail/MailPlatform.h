@@ -12,6 +12,7 @@
 // Error numbers shared by both platforms.
 inline constexpr int kErrorBadCommand = 22;          // ERROR_BAD_COMMAND
 inline constexpr int kErrorInvalidParameter = 87;    // ERROR_INVALID_PARAMETER
+inline constexpr int kErrorOperationAborted = 995;   // ERROR_OPERATION_ABORTED
 inline constexpr int kErrorInvalidArgument = 10022;  // WSAEINVAL
 inline constexpr int kErrorProtocol = 10043;         // WSAEPROTONOSUPPORT
 inline constexpr int kErrorConnectionReset = 10054;  // WSAECONNRESET

@@ -1,12 +1,16 @@
-// A blocking IPv4 TCP client socket, with TLS on it once StartTls has run.
+// A blocking IPv4 TCP client socket, with TLS on it once StartTls has run. With a stop signal
+// every wait (connect, handshake, reply, room to send) watches it; with a deadline every
+// wait ends by then.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "net/Socket.h"
+#include "net/StopSignal.h"
 #include "net/TlsStream.h"
 
 using MailSocketHandle = net::SocketHandle;
@@ -16,18 +20,23 @@ public:
     CMailSocket() = default;
     CMailSocket(const CMailSocket&) = delete;
     CMailSocket& operator=(const CMailSocket&) = delete;
-    virtual ~CMailSocket() = default;
+    virtual ~CMailSocket() { Close(); }
 
-    // A socket still held from an earlier attempt is closed first.
-    bool Create()
+    // Set before Create; the signal outlives the socket.
+    void WatchStop(net::CStopSignal* stop) { m_pStop = stop; }
+    void SetDeadline(std::chrono::steady_clock::time_point deadline)
     {
-        m_tls.reset();
-        return m_socket.OpenStream();
+        m_deadline = deadline;
+        m_socket.SetDeadline(deadline);
     }
+    // A socket still held from an earlier attempt is closed first. False also once the stop
+    // has come.
+    bool Create();
     // Binds to `localAddress` first when it is given and not empty. A local address that does
     // not resolve answers false with last error 10022, a server name with the resolver's error
     // (11001 when the host is not known).
-    bool Connect(const char* server, std::uint16_t port, const char* localAddress);
+    bool Connect(const char* server, std::uint16_t port, const char* localAddress,
+                 std::uint32_t milliseconds = net::CSocket::kConnectLimit);
     // The TLS handshake and the check of the server's certificate for `host`; from then on
     // everything goes through TLS. After a failed one nothing more is sent or received.
     bool StartTls(const std::string& host, unsigned waitMilliseconds);
@@ -49,7 +58,6 @@ public:
         return m_tls ? m_tls->WaitReadable(timeoutMilliseconds, readable)
                      : m_socket.WaitReadable(timeoutMilliseconds, readable);
     }
-    void Shutdown() { m_socket.Shutdown(); }
     // Says close notify on a secure session first. -1 when no socket is held.
     int Close();
 
@@ -58,4 +66,7 @@ public:
 private:
     net::CSocket m_socket;
     std::unique_ptr<net::CTlsStream> m_tls;
+    net::CStopSignal* m_pStop = nullptr;
+    bool m_bRegistered = false;
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
 };

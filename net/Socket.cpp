@@ -1,8 +1,10 @@
 #include "net/Socket.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
+#include "net/StopSignal.h"
 #include "net/SystemSockets.h"
 
 #ifndef _WIN32
@@ -64,6 +66,28 @@ int Clamped(std::size_t size)
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
 }
 
+std::uint32_t MillisecondsUntil(std::chrono::steady_clock::time_point end)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    return left <= 0 ? 0 : left >= UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(left);
+}
+
+// A wait ended by the stop.
+bool Interrupted()
+{
+    SetLastSocketError(kInterrupted);
+    return false;
+}
+
+bool IsSendBlocked(int error)
+{
+#ifdef _WIN32
+    return error == WSAEWOULDBLOCK;
+#else
+    return error == EAGAIN || error == EWOULDBLOCK;
+#endif
+}
+
 } // namespace
 
 bool Resolve(const char* host, std::uint16_t port, Address& address)
@@ -112,6 +136,11 @@ bool IsAccessDenied(int error)
     return error == WSAEACCES;
 }
 
+bool IsConnectionLost(int error)
+{
+    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN;
+}
+
 int CloseSocket(SocketHandle socket)
 {
     return closesocket(N(socket)) == 0 ? 0 : -1;
@@ -133,7 +162,7 @@ bool CSocket::OpenRawIcmp()
     return m_handle != kNoSocket;
 }
 
-bool CSocket::Wait(bool forWriting, std::uint32_t milliseconds, bool& ready)
+bool CSocket::Poll(Want want, std::uint32_t milliseconds, bool& ready)
 {
     // A failed connect shows in the exception set, not the write set.
     fd_set wanted;
@@ -143,11 +172,54 @@ bool CSocket::Wait(bool forWriting, std::uint32_t milliseconds, bool& ready)
     FD_SET(N(m_handle), &wanted);
     FD_SET(N(m_handle), &failed);
     timeval limit = TimeLimit(milliseconds);
-    const int count = forWriting ? select(0, nullptr, &wanted, &failed, &limit)
-                                 : select(0, &wanted, nullptr, nullptr, &limit);
+    const int count = want == Want::Read    ? select(0, &wanted, nullptr, nullptr, &limit)
+                      : want == Want::Write ? select(0, nullptr, &wanted, nullptr, &limit)
+                                            : select(0, nullptr, &wanted, &failed, &limit);
     if (count == SOCKET_ERROR) return false;
     ready = count > 0;
     return true;
+}
+
+bool CSocket::Wait(Want want, std::uint32_t milliseconds, bool& ready)
+{
+    ready = false;
+    milliseconds = UntilDeadline(milliseconds);
+    const CStopSignal* stop = m_pStop;
+    if (stop && stop->IsStopped()) return Interrupted();
+    const HANDLE wake = stop ? stop->Wake() : kNoWake;
+    if (wake == kNoWake) return Poll(want, milliseconds, ready);
+
+    // The socket's own event only wakes the wait; select says what is ready, as without a
+    // stop. (Under Wine a shutdown does not wake another thread's select: the stop's event
+    // does.)
+    const WSAEVENT woken = WSACreateEvent();
+    if (woken == WSA_INVALID_EVENT) return false;
+    const long events = want == Want::Read ? FD_READ | FD_CLOSE | FD_ACCEPT
+                        : want == Want::Write ? FD_WRITE | FD_CLOSE
+                                              : FD_CONNECT;
+    bool ok = WSAEventSelect(N(m_handle), woken, events) == 0;
+    bool stopped = false;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (ok) {
+        WSANETWORKEVENTS seen;
+        WSAEnumNetworkEvents(N(m_handle), woken, &seen);  // resets the event
+        ok = Poll(want, 0, ready);
+        const std::uint32_t left = MillisecondsUntil(end);
+        if (!ok || ready || left == 0) break;
+        HANDLE both[2] = {wake, woken};
+        const DWORD which = WSAWaitForMultipleEvents(2, both, FALSE, left, FALSE);
+        if (which == WSA_WAIT_EVENT_0) stopped = true;
+        if (which == WSA_WAIT_FAILED) ok = false;
+        if (stopped || !ok) break;
+    }
+    const int error = LastSocketError();
+    // Back to the mode the socket had: the event selection made it non-blocking.
+    WSAEventSelect(N(m_handle), nullptr, 0);
+    WSACloseEvent(woken);
+    if (m_bBlocking) SetBlocking(true);
+    if (stopped) return Interrupted();
+    SetLastSocketError(error);
+    return ok;
 }
 
 bool CSocket::SetTimeOuts(std::uint32_t milliseconds)
@@ -167,7 +239,9 @@ bool CSocket::SetNonBlocking()
 bool CSocket::SetBlocking(bool blocking)
 {
     u_long on = blocking ? 0 : 1;
-    return ioctlsocket(N(m_handle), FIONBIO, &on) == 0;
+    if (ioctlsocket(N(m_handle), FIONBIO, &on) != 0) return false;
+    m_bBlocking = blocking;
+    return true;
 }
 
 #else
@@ -197,6 +271,11 @@ bool IsAccessDenied(int error)
     return error == EACCES || error == EPERM;
 }
 
+bool IsConnectionLost(int error)
+{
+    return error == ECONNRESET || error == ECONNABORTED || error == EPIPE;
+}
+
 int CloseSocket(SocketHandle socket)
 {
     return close(socket);
@@ -218,17 +297,33 @@ bool CSocket::OpenRawIcmp()
     return m_handle != kNoSocket;
 }
 
-bool CSocket::Wait(bool forWriting, std::uint32_t milliseconds, bool& ready)
+bool CSocket::Poll(Want want, std::uint32_t milliseconds, bool& ready)
 {
-    // poll rather than select: no limit on the descriptor's number.
-    pollfd entry{m_handle, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
-    const int limit = milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
-    int count;
-    do {
-        count = poll(&entry, 1, limit);
-    } while (count < 0 && errno == EINTR);
+    pollfd entry{m_handle, static_cast<short>(want == Want::Read ? POLLIN : POLLOUT), 0};
+    const int count = poll(&entry, 1, static_cast<int>(std::min<std::uint32_t>(milliseconds, INT_MAX)));
     if (count < 0) return false;
     ready = count > 0;
+    return true;
+}
+
+bool CSocket::Wait(Want want, std::uint32_t milliseconds, bool& ready)
+{
+    ready = false;
+    milliseconds = UntilDeadline(milliseconds);
+    const CStopSignal* stop = m_pStop;
+    if (stop && stop->IsStopped()) return Interrupted();
+    const int wake = stop ? stop->Wake() : kNoWake;
+    // poll rather than select: no limit on the descriptor's number.
+    pollfd entries[2] = {{m_handle, static_cast<short>(want == Want::Read ? POLLIN : POLLOUT), 0}, {wake, POLLIN, 0}};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    int count;
+    do {
+        const std::uint32_t left = MillisecondsUntil(end);
+        count = poll(entries, wake == kNoWake ? 1 : 2, static_cast<int>(std::min<std::uint32_t>(left, INT_MAX)));
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) return false;
+    if (entries[1].revents != 0) return Interrupted();
+    ready = entries[0].revents != 0;
     return true;
 }
 
@@ -247,7 +342,9 @@ bool CSocket::SetNonBlocking()
 bool CSocket::SetBlocking(bool blocking)
 {
     const int flags = fcntl(m_handle, F_GETFL);
-    return flags >= 0 && fcntl(m_handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
+    if (flags < 0 || fcntl(m_handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0) return false;
+    m_bBlocking = blocking;
+    return true;
 }
 
 #endif
@@ -266,29 +363,24 @@ int CSocket::PendingError()
     return error;
 }
 
+std::uint32_t CSocket::UntilDeadline(std::uint32_t milliseconds) const
+{
+    if (m_deadline == std::chrono::steady_clock::time_point::max()) return milliseconds;
+    return std::min(milliseconds, MillisecondsUntil(m_deadline));
+}
+
 bool CSocket::Connect(const Address& address, std::uint32_t milliseconds)
 {
-    // Non-blocking, so that a silent host or a Shutdown from another thread ends the wait.
+    if (m_bShutDown) return Interrupted();
+    // Non-blocking, so that a silent host or the stop ends the wait.
     if (!SetBlocking(false)) return false;
     int error = 0;
     if (connect(N(m_handle), AsSockaddr(address), sizeof address.bytes) != 0) {
         error = LastSocketError();
         if (error == kInProgress) {
-            // Short slices: a Shutdown cannot wake a connect that is still pending.
-            constexpr std::uint32_t kSlice = 50;
-            error = kTimedOut;
-            for (std::uint32_t waited = 0; waited < milliseconds && !m_bShutDown; waited += kSlice) {
-                bool ended = false;
-                if (!Wait(true, kSlice, ended)) {
-                    error = LastSocketError();
-                    break;
-                }
-                if (ended) {
-                    error = PendingError();
-                    break;
-                }
-            }
-            if (m_bShutDown) error = kInterrupted;
+            bool ended = false;
+            if (!Wait(Want::Connected, milliseconds, ended)) error = LastSocketError();
+            else error = ended ? PendingError() : kTimedOut;
         }
     }
     if (!SetBlocking(true) && error == 0) error = LastSocketError();
@@ -300,15 +392,34 @@ bool CSocket::Connect(const Address& address, std::uint32_t milliseconds)
 bool CSocket::Send(const void* data, std::size_t length)
 {
     const char* p = static_cast<const char*>(data);
+    // Without a stop or a deadline the system's own blocking send; with one, each wait for
+    // room is one the stop and the deadline end.
+    const bool bounded = m_pStop || m_deadline != std::chrono::steady_clock::time_point::max();
+    const bool wasBlocking = m_bBlocking;
+    if (bounded && wasBlocking && !SetBlocking(false)) return false;
+    bool ok = true;
     // A blocking send normally takes everything at once; a partial one must not lose the rest.
-    while (length > 0) {
+    while (ok && length > 0) {
         const int piece = length > 0x40000000 ? 0x40000000 : static_cast<int>(length);
         const auto sent = send(N(m_handle), p, piece, kSendFlags);
-        if (sent < 0) return false;
-        p += sent;
-        length -= static_cast<std::size_t>(sent);
+        if (sent >= 0) {
+            p += sent;
+            length -= static_cast<std::size_t>(sent);
+            continue;
+        }
+        bool room = false;
+        ok = bounded && IsSendBlocked(LastSocketError()) && Wait(Want::Write, kConnectLimit, room);
+        if (ok && !room) {
+            SetLastSocketError(kTimedOut);
+            ok = false;
+        }
     }
-    return true;
+    if (bounded && wasBlocking) {
+        const int error = LastSocketError();
+        SetBlocking(true);
+        SetLastSocketError(error);
+    }
+    return ok;
 }
 
 int CSocket::Receive(void* buffer, std::size_t capacity)

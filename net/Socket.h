@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,10 +13,18 @@ namespace net {
 #ifdef _WIN32
 using SocketHandle = std::uintptr_t;
 inline constexpr SocketHandle kNoSocket = ~static_cast<SocketHandle>(0);
+// An event handle (HANDLE).
+using WakeHandle = void*;
+inline constexpr WakeHandle kNoWake = nullptr;
 #else
 using SocketHandle = int;
 inline constexpr SocketHandle kNoSocket = -1;
+// A descriptor that polls readable once woken.
+using WakeHandle = int;
+inline constexpr WakeHandle kNoWake = -1;
 #endif
+
+class CStopSignal;
 
 // A 16-byte IPv4 socket address (sockaddr_in).
 struct Address {
@@ -33,6 +42,8 @@ bool IsTimedOut(int error);
 bool IsWouldBlock(int error);
 // A raw socket refused for lack of rights.
 bool IsAccessDenied(int error);
+// The peer reset or ended the connection under a send or receive.
+bool IsConnectionLost(int error);
 
 // Answers the system's result: 0, or -1 with the error in LastSocketError.
 int CloseSocket(SocketHandle socket);
@@ -50,24 +61,31 @@ public:
     bool OpenStream();
     bool OpenRawIcmp();
     bool Bind(const Address& address);
-    // Gives up after `milliseconds` (time-out error) or as soon as another thread calls
-    // Shutdown (interrupted-call error), also a Shutdown that came before: an object once
-    // shut down connects no more. The socket stays blocking for what follows.
+    // Gives up after `milliseconds` (time-out error) or at the watched stop (interrupted-call
+    // error), also after a Shutdown that came before: an object once shut down connects no
+    // more. The socket stays blocking for what follows.
     bool Connect(const Address& address, std::uint32_t milliseconds = kConnectLimit);
-    // Hands the whole buffer to the system; a peer that has gone never raises a signal.
+    // Hands the whole buffer to the system; a peer that has gone never raises a signal. With
+    // a watched stop or a deadline, a peer that reads nothing holds it no longer than they do.
     bool Send(const void* data, std::size_t length);
     // The byte count, 0 when the peer closed, -1 on error.
     int Receive(void* buffer, std::size_t capacity);
     bool SendTo(const void* data, std::size_t length, const Address& to);
     // The byte count of one datagram, -1 on error.
     int ReceiveFrom(void* buffer, std::size_t capacity);
-    // `readable` is false when `milliseconds` passed without data.
-    bool WaitReadable(std::uint32_t milliseconds, bool& readable) { return Wait(false, milliseconds, readable); }
+    // `readable` is false when `milliseconds` passed without data (or the deadline came);
+    // false with the interrupted-call error at the watched stop.
+    bool WaitReadable(std::uint32_t milliseconds, bool& readable) { return Wait(Want::Read, milliseconds, readable); }
+    // Every later wait ends by `deadline` too, as a time-out.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
+    // The stop whose event every wait watches beside the socket (CStopSignal::Register sets
+    // it); none: only the time-outs end them.
+    void WatchStop(const CStopSignal* stop) noexcept { m_pStop = stop; }
     // The receive and then the send time-out.
     bool SetTimeOuts(std::uint32_t milliseconds);
     bool SetNonBlocking();
-    // Ends both directions: a blocked connect, receive or send of another thread returns at
-    // once, while the handle stays held, so it can never name another socket meanwhile.
+    // Ends both directions while the handle stays held, so it can never name another socket
+    // meanwhile. A wait of another thread is ended by the stop it watches, not by this.
     void Shutdown();
     // -1 when no socket is held.
     int Close();
@@ -77,15 +95,24 @@ public:
     static constexpr std::uint32_t kConnectLimit = 60000;
 
 private:
+    enum class Want { Read, Write, Connected };
+
     // Switches between blocking and non-blocking mode.
     bool SetBlocking(bool blocking);
-    // Until the socket can be read, or (`forWriting`) until a pending connect has ended.
-    bool Wait(bool forWriting, std::uint32_t milliseconds, bool& ready);
+    // Until the socket can be read or written, or a pending connect has ended; bounded by
+    // the deadline, ended by the watched stop.
+    bool Wait(Want want, std::uint32_t milliseconds, bool& ready);
+    // The readiness test alone, on the socket only.
+    bool Poll(Want want, std::uint32_t milliseconds, bool& ready);
+    std::uint32_t UntilDeadline(std::uint32_t milliseconds) const;
     // The pending error of the socket (SO_ERROR).
     int PendingError();
 
     SocketHandle m_handle = kNoSocket;
     std::atomic<bool> m_bShutDown{false};
+    bool m_bBlocking = true;
+    std::atomic<const CStopSignal*> m_pStop{nullptr};
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
 };
 
 } // namespace net

@@ -1,9 +1,11 @@
-// Stops the network work of another thread at once: the socket it has registered is shut
-// down, so its connect, wait, receive or send ends now, and no later socket may register
-// (none connects) until the signal is cleared.
+// Stops the network work of another thread at once. Every wait of a registered socket waits
+// on the socket and on this signal's event together, so a Stop ends it whatever the peer does
+// (a peer that neither sends nor closes included); the socket is also shut down, which ends a
+// blocked send. No later socket may register (none connects) until the signal is cleared.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "net/Socket.h"
@@ -12,19 +14,31 @@ namespace net {
 
 class CStopSignal {
 public:
+    CStopSignal() noexcept;
+    ~CStopSignal();
+    CStopSignal(const CStopSignal&) = delete;
+    CStopSignal& operator=(const CStopSignal&) = delete;
+
     void Stop() noexcept;
     void Clear() noexcept;
     bool IsStopped() const noexcept { return m_bStopped; }
 
-    // `socket` becomes the one a Stop shuts down; false, and nothing registered, once stopped.
+    // `socket` becomes the one a Stop shuts down, and its waits watch this signal; false,
+    // and nothing registered, once stopped.
     bool Register(CSocket& socket) noexcept;
     // Before the socket is closed, so that a Stop never reaches a handle that names another.
-    void Unregister(const CSocket& socket) noexcept;
+    void Unregister(CSocket& socket) noexcept;
+
+    // What a wait watches beside its socket: a manual-reset event on Windows, the readable
+    // end of an event counter elsewhere; kNoWake when it could not be made (then only the
+    // shutdown stops).
+    WakeHandle Wake() const noexcept { return m_wake; }
 
 private:
     std::mutex m_lock;
     std::atomic<bool> m_bStopped{false};
     CSocket* m_pSocket = nullptr;
+    WakeHandle m_wake = kNoWake;
 };
 
 // A registration for the life of the scope (none without a signal); IsRegistered is false

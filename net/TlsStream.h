@@ -1,7 +1,7 @@
 // A TLS client session over a connected CSocket, through the system's own provider and chain
 // engine (Windows only; elsewhere every handshake fails). The socket does every wait: each is
-// bounded, and the socket's Shutdown from another thread ends any of them at once, the
-// handshake's included. No system header comes with it.
+// bounded, and the stop the socket watches ends any of them at once, the handshake's
+// included. No system header comes with it.
 #pragma once
 
 #include <chrono>

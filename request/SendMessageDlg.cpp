@@ -33,6 +33,33 @@ constexpr char kNoContact[] = "El campo 'Contacto' está vacío.\nDebe especific
                               "se deberá contactar.";
 constexpr char kBadSender[] = "La dirección de correo electrónico no es válida.";
 constexpr char kBadRecipient[] = "La dirección del destinatario no es válida.";
+constexpr char kTimedOut[] = "El servidor de correo no respondió a tiempo; no se envió el mensaje.";
+constexpr char kClosed[] = "El servidor de correo cerró la conexión antes de aceptar el mensaje; no se envió el mensaje.";
+
+// The servers (name and port) that completed STARTTLS for this user: from then on a session
+// without it sends nothing but QUIT, so that no one on the way can strip it unnoticed.
+const std::string kStartTlsSeenKey = std::string(kSettingsKey) + "\\STARTTLS";
+
+std::string ServerValueName(const std::string& server, unsigned short port)
+{
+    std::string name;
+    for (const char c : server) name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return name + ":" + std::to_string(port);
+}
+
+bool StartTlsSeen(const std::string& server, unsigned short port)
+{
+    char seen[8];
+    std::uint32_t size = sizeof seen;
+    return ReadRegistryString(kStartTlsSeenKey.c_str(), ServerValueName(server, port).c_str(), seen, size,
+                              RegistryRoot::User) == 0;
+}
+
+void RememberStartTls(const std::string& server, unsigned short port)
+{
+    // Not stored (a registry that refuses it): the next session is judged as this one was.
+    WriteRegistryString(kStartTlsSeenKey.c_str(), ServerValueName(server, port).c_str(), "1", 1, RegistryRoot::User);
+}
 
 // "MailSecurity" as provisioned; none means STARTTLS when offered. A value not understood
 // sends nothing in clear.
@@ -102,6 +129,7 @@ struct CSendMessageDlg::Session {
 
     bool connected = false;
     bool sent = false;
+    CMailConnection::Failure failure = CMailConnection::Failure::None;
     std::string replyText;
     std::string securityText;
     int lastError = 0;
@@ -109,7 +137,10 @@ struct CSendMessageDlg::Session {
     void Run()
     {
         connection.Security = security;
-        if (!connection.Connect(server, CMailConnection::Login, kSmtpUser, kSmtpPassword, port)) {
+        const bool ok = connection.Connect(server, CMailConnection::Login, kSmtpUser, kSmtpPassword, port);
+        if (security == CMailConnection::StartTlsWhenOffered && connection.CompletedStartTls())
+            RememberStartTls(server, port);
+        if (!ok) {
             Fail();
             return;
         }
@@ -129,6 +160,7 @@ struct CSendMessageDlg::Session {
     void Fail()
     {
         lastError = MailLastError();
+        failure = connection.LastFailure();
         // A reply may be up to 1 MiB: only what the box shows is kept.
         replyText = BoxReplyText(connection.LastReplyText);
         std::string().swap(connection.LastReplyText);
@@ -152,12 +184,15 @@ struct CSendMessageDlg::Session {
     std::condition_variable endSignal;
     bool ended = false;
 
-    // Why no secure session came about; else the server's words, or the system's for a
-    // failure that came before any reply.
+    // What ended the session: the secure channel's failure, the server's words, a time-out
+    // or a close; else the system's words for the error.
     std::string FailureText() const
     {
-        if (!securityText.empty()) return securityText;
-        if (!replyText.empty()) return replyText;
+        using Failure = CMailConnection::Failure;
+        if (failure == Failure::Security && !securityText.empty()) return securityText;
+        if (failure == Failure::Reply && !replyText.empty()) return replyText;
+        if (failure == Failure::TimedOut) return kTimedOut;
+        if (failure == Failure::Closed) return kClosed;
         const auto number = static_cast<unsigned long>(lastError);
         return NumberedErrorText(number, SystemErrorText(number));
     }
@@ -245,13 +280,16 @@ void CSendMessageDlg::OnSend()
         return;
     }
 
-    const int security = ReadMailSecurity();
+    int security = ReadMailSecurity();
     const unsigned short port = ReadMailPort(security);
+    if (security == CMailConnection::StartTlsWhenOffered && StartTlsSeen(server, port))
+        security = CMailConnection::StartTlsSeenBefore;
 
     auto session = std::make_shared<Session>();
     session->server = server;
     session->port = port;
     session->security = security;
+    session->connection.SessionTimeout = SessionTimeout;
     session->sender = email;
     session->recipient = recipient;
     session->subject = ControlText(IDC_SEND_SUBJECT);

@@ -21,6 +21,8 @@ public:
 
     // Set before the dialog runs: the recipient list text.
     std::string RecipientList;
+    // The longest an SMTP session may last, in milliseconds, every wait included.
+    unsigned SessionTimeout = 60000;
 
     bool IsSending() const noexcept { return m_worker.joinable(); }
     // The program or the Windows session is closing: stops a running session and ends the

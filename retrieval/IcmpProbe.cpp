@@ -7,6 +7,7 @@
 
 #include "net/Blocks.h"
 #include "net/Socket.h"
+#include "net/StopSignal.h"
 #include "retrieval/EchoService.h"
 
 using namespace probe_platform;
@@ -153,7 +154,7 @@ bool IsMatchingEchoReply(const unsigned char* datagram, std::size_t size, const 
     return icmp[0] == kEchoReplyType && icmp[1] == 0 && std::memcmp(icmp + 4, request + 4, 4) == 0;
 }
 
-t_pingo_status PingHost(const char* host, long wait, int& detail)
+t_pingo_status PingHost(const char* host, long wait, int& detail, net::CStopSignal* stop)
 {
     // A negative wait would make every wait fail; it means no wait at all.
     wait = std::clamp(wait, 0L, kMaxWait);
@@ -173,6 +174,9 @@ t_pingo_status PingHost(const char* host, long wait, int& detail)
     }
     if (!socket.SetTimeOuts(static_cast<std::uint32_t>(wait)) || !socket.SetNonBlocking())
         return Fail(detail, net::LastSocketError());
+    // The wait watches the stop beside the socket: the program's end never waits for it.
+    const net::CStopScope stopScope(stop, socket);
+    if (!stopScope.IsRegistered()) return TimedOut(detail);
 
     CEchoBlocks blocks;
     if (!blocks.Allocate(true)) {
@@ -195,7 +199,7 @@ t_pingo_status PingHost(const char* host, long wait, int& detail)
         const long left = MillisecondsLeft(deadline);
         bool readable = false;
         if (!socket.WaitReadable(static_cast<std::uint32_t>(left), readable))
-            return Fail(detail, net::LastSocketError());
+            return stop && stop->IsStopped() ? TimedOut(detail) : Fail(detail, net::LastSocketError());
         if (!readable) return TimedOut(detail);
         const int received = socket.ReceiveFrom(blocks.Reply(), kEchoBlockSize);
         error = received < 0 ? net::LastSocketError() : 0;

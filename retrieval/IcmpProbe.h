@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace net {
+class CStopSignal;
+}
+
 enum t_pingo_status : int {
     PINGO_OK = 0,
     PINGO_SOCKET_ERROR = 1,
@@ -19,8 +23,9 @@ inline constexpr unsigned char kEchoFill = 0x45;
 // Sends one echo request to `host` (a name, or a dotted address) and waits up to `wait`
 // milliseconds for the matching echo reply. `detail` gets the status's detail value: the
 // socket error for PINGO_SOCKET_ERROR, the system error for PINGO_NO_MEMORY, 0 for
-// PINGO_BAD_HOST and PINGO_TIMEOUT; it is left alone on PINGO_OK. Never raises.
-t_pingo_status PingHost(const char* host, long wait, int& detail);
+// PINGO_BAD_HOST and PINGO_TIMEOUT; it is left alone on PINGO_OK. `stop` ends the wait at
+// once, as a time-out. Never raises.
+t_pingo_status PingHost(const char* host, long wait, int& detail, net::CStopSignal* stop = nullptr);
 
 // Type 8, code 0, checksum 0, this process's identifier, sequence 0, and 0x45 from byte 12
 // to the end of the first `size` bytes. Multi-byte fields are little-endian.

@@ -177,7 +177,7 @@ bool CFetchCycle::IsServerReachable()
     // The host alone: a RemoteHost that names no server has nothing to probe.
     if (!session->Address()) return false;
     int detail = 0;
-    return PingHost(session->Address()->host.c_str(), wait, detail) == PINGO_OK;
+    return PingHost(session->Address()->host.c_str(), wait, detail, m_pStop.get()) == PINGO_OK;
 }
 
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}

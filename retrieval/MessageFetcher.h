@@ -91,8 +91,9 @@ public:
 
     bool IsServerReachable() { return NewCycle()->IsServerReachable(); }
 
-    // TimeOut read as the probe's wait in milliseconds, at most kMaxProbeWait (the probe is
-    // the one wait a stop does not end); code -1003 when it cannot be read.
+    // TimeOut read as the probe's wait in milliseconds, at most kMaxProbeWait (the system's
+    // echo service, used without the right to raw sockets, is a wait a stop does not end);
+    // code -1003 when it cannot be read.
     static long ReadProbeWait();
     static constexpr long kMaxProbeWait = 5000;
 

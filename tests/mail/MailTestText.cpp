@@ -117,3 +117,10 @@ std::string COracle::DecodeSubject(const std::string& value)
     const std::string line = Line();
     return line == "ERR" ? "<error>" : Unhex(line);
 }
+
+bool COracle::Mode(const std::string& mode)
+{
+    const std::string command = "MODE " + mode + "\n";
+    m_Socket.Send(command.data(), command.size());
+    return Line() == "OK";
+}

@@ -2,7 +2,10 @@
 // real SMTP peer's question port.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "mail/MailSocket.h"
@@ -13,6 +16,25 @@ std::string SpanishSample(std::size_t size);
 std::string DecodeQuotedPrintable(const std::string& text);
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
+
+// A one-way signal between a test and its peer's thread.
+struct CGate {
+    void Open()
+    {
+        const std::lock_guard lock(m_lock);
+        m_bOpen = true;
+        m_changed.notify_all();
+    }
+    // True once opened; false after `limit`.
+    bool Wait(std::chrono::milliseconds limit = std::chrono::seconds(20))
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, limit, [this] { return m_bOpen; });
+    }
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_bOpen = false;
+};
 
 // A port given by smtp_peer.py in the environment; 0 without it.
 int EnvPort(const char* name);
@@ -25,6 +47,8 @@ public:
     // The last delivery's fields ("mail_from", "subject", "body" ...), Windows-1252.
     std::map<std::string, std::string> Last();
     std::string DecodeSubject(const std::string& value);
+    // How the STRIPPED server treats STARTTLS from its next session on: "tls", "strip", "454".
+    bool Mode(const std::string& mode);
 
 private:
     std::string Line();

@@ -8,9 +8,12 @@ and NOTELIA_SMTP_ORACLE; both servers stop when the program ends.
 With --tls FOLDER --trust HELPER (under Wine; see test_ca.wrapper_options), more servers
 start, their ports in NOTELIA_SMTP_<NAME>: STARTTLS required before AUTH with a good
 certificate (STARTTLS), TLS from the first byte (IMPLICIT), STARTTLS with an expired, a
-wrong-name or an untrusted certificate (EXPIRED, WRONGNAME, UNTRUSTED), and one that sends a
-line ahead of the handshake with its 220 (AHEAD). LAST also tells whether the
-last delivery and its AUTH came inside TLS, and how many AUTHs and deliveries there were.
+wrong-name or an untrusted certificate (EXPIRED, WRONGNAME, UNTRUSTED), one that sends a
+line ahead of the handshake with its 220 (AHEAD), and one whose STARTTLS is as "MODE tls",
+"MODE strip" (not in the EHLO reply), "MODE 454" (refused) or "MODE break" (a record that
+cannot be decrypted after the handshake) last said (STRIPPED), as someone on the path could
+make it. LAST also tells whether the last delivery and its AUTH came inside
+TLS, how many AUTHs and deliveries there were, and the commands of STRIPPED's last session.
 """
 import asyncio
 import email
@@ -44,6 +47,36 @@ class AheadSMTP(PeerSMTP):
         await super().push(status)
 
 
+class StrippedSMTP(PeerSMTP):
+    def __init__(self, store, **kwargs):
+        super().__init__(store, **kwargs)
+        self.mode = store.mode
+        store.verbs = []
+        if self.mode == "strip":
+            self.tls_context = None
+
+        def recorded(name, method):
+            async def call(arg):
+                store.verbs.append(name)
+                return await method(arg)
+            return call
+        self._smtp_methods = {name: recorded(name, method) for name, method in self._smtp_methods.items()}
+
+    async def smtp_EHLO(self, hostname):
+        if self.mode == "break" and self._tls_protocol:
+            # A record that cannot be decrypted, written under the secure channel.
+            raw = self._original_transport.get_extra_info("socket")
+            os.write(raw.fileno(), b"\x17\x03\x03\x00\x20" + bytes(32))
+            return
+        await super().smtp_EHLO(hostname)
+
+    async def smtp_STARTTLS(self, arg):
+        if self.mode == "454":
+            await self.push("454 4.7.0 TLS not available due to temporary reason")
+            return
+        await super().smtp_STARTTLS(arg)
+
+
 def secure(server):
     return server.transport.get_extra_info("ssl_object") is not None
 
@@ -58,6 +91,8 @@ class Store:
         self.last = None
         self.tls = self.auth_tls = False
         self.auths = self.deliveries = 0
+        self.mode = "tls"
+        self.verbs = []
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         self.auths += 1
@@ -78,7 +113,7 @@ def cp(text):
 def summary(store):
     counts = "".join(f"{k} {cp(str(v)).hex()}\n" for k, v in (
         ("auths", store.auths), ("deliveries", store.deliveries), ("tls", int(store.tls)),
-        ("auth_tls", int(store.auth_tls))))
+        ("auth_tls", int(store.auth_tls)), ("verbs", " ".join(store.verbs))))
     envelope = store.last
     if envelope is None:
         return counts + "END\n"
@@ -124,6 +159,9 @@ async def oracle(store, reader, writer):
         words = line.decode("ascii", "replace").split()
         if words[:1] == ["LAST"]:
             writer.write(summary(store).encode())
+        elif words[:1] == ["MODE"] and len(words) == 2:
+            store.mode = words[1]
+            writer.write(b"OK\n")
         elif words[:1] == ["SUBJECT"]:
             writer.write(decode_subject(words[1] if len(words) > 1 else "").encode())
         else:
@@ -158,6 +196,7 @@ def main():
             await serve("STARTTLS", "good")
             await serve("IMPLICIT", "good", implicit=True)
             await serve("AHEAD", "good", AheadSMTP)
+            await serve("STRIPPED", "good", StrippedSMTP)
             for kind in ("expired", "wrongname", "untrusted"):
                 await serve(kind.upper(), kind)
         query = await asyncio.start_server(lambda r, w: oracle(store, r, w), "127.0.0.1", 0)

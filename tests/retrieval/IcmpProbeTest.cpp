@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/Socket.h"
+#include "net/StopSignal.h"
 #include "net/SystemSockets.h"
 #include "retrieval/IcmpProbe.h"
 
@@ -169,6 +170,12 @@ TEST(PingHost, EachOutcomeWithItsDetail)
         EXPECT_EQ(detail, row.detail) << row.host << " " << row.rawSocketError;
     }
     SetProbeFaults(0, 0);
+    // Once the program stops, no echo goes out: nothing answers.
+    net::CStopSignal stopped;
+    stopped.Stop();
+    int detail = kUnchanged;
+    EXPECT_EQ(PingHost("127.0.0.1", 600000, detail, &stopped), PINGO_TIMEOUT);
+    EXPECT_EQ(detail, 0);
 }
 
 #ifndef _WIN32
@@ -200,12 +207,12 @@ int RunWithSilentLoopback(int (*body)())
 }
 
 // Answers this process's next echo request on loopback with `answers` (ICMP messages; the
-// checksums are filled in here). The raw socket is open before the probe sends; the result
-// tells whether a request was seen.
-std::future<bool> AnswerNextRequest(std::vector<std::vector<unsigned char>> answers)
+// checksums are filled in here), then stops `stop` when given. The raw socket is open before
+// the probe sends; the result tells whether a request was seen.
+std::future<bool> AnswerNextRequest(std::vector<std::vector<unsigned char>> answers, net::CStopSignal* stop = nullptr)
 {
     const int raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    return std::async(std::launch::async, [raw, answers]() mutable {
+    return std::async(std::launch::async, [raw, answers, stop]() mutable {
         const auto ids = Request();
         unsigned char datagram[1024];
         pollfd entry{raw, POLLIN, 0};
@@ -223,6 +230,7 @@ std::future<bool> AnswerNextRequest(std::vector<std::vector<unsigned char>> answ
                 sendto(raw, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
             }
             answered = true;
+            if (stop) stop->Stop();
         }
         close(raw);
         return answered;
@@ -252,7 +260,13 @@ int SilentHostScenario()
     injected = AnswerNextRequest(answers);
     detail = 1234;
     if (PingHost("127.0.0.1", 20000, detail) != PINGO_OK || !injected.get()) return 5;
-    return detail == 1234 ? 0 : 6;
+    if (detail != 1234) return 6;
+    // The stop ends the wait for an echo that never comes.
+    net::CStopSignal stop;
+    injected = AnswerNextRequest({}, &stop);
+    const auto stopped = Clock::now();
+    if (PingHost("127.0.0.1", 600000, detail, &stop) != PINGO_TIMEOUT || !injected.get()) return 7;
+    return MillisecondsSince(stopped) < 60000 ? 0 : 8;
 }
 
 } // namespace

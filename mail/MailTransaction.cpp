@@ -1,0 +1,142 @@
+// The mail transaction of CMailConnection: MAIL, RCPT, DATA and the message's bytes.
+#include "mail/MailConnection.h"
+
+#include "mail/MailCoders.h"
+#include "mail/MailPlatform.h"
+
+bool CMailConnection::SendMailMessage(CMailMessage& message)
+{
+    // Refused before anything is sent: such an address would smuggle text into the command.
+    bool safe = IsSafeMailAddress(message.From.EmailAddress);
+    for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
+        for (const auto& address : *list) safe = safe && IsSafeMailAddress(address.EmailAddress);
+    if (!safe) {
+        // No reply text: callers show the user their own words for it.
+        LastReplyText.clear();
+        m_failure = Failure::Unsafe;
+        Report("CMailConnection::SendMessage, An address holds a line break, a NUL or an angle bracket; nothing "
+               "was sent",
+               kErrorInvalidParameter);
+        return false;
+    }
+
+    if (!SendText("MAIL FROM:<" + message.From.EmailAddress + ">\r\n")) {
+        Report("CMailConnection::SendMessage, Failed in call to send MAIL command, GetLastError returns: %d",
+               MailLastError());
+        return false;
+    }
+    if (!AwaitReply(250, false)) {
+        Report("CMailConnection::SendMessage, An unexpected MAIL response was received", kErrorBadCommand);
+        return false;
+    }
+    for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
+        for (const auto& address : *list)
+            if (!SendRCPTForRecipient(address)) return false;
+
+    if (!SendText("DATA\r\n")) return false;
+    if (!AwaitReply(354, false)) {
+        Report("CMailConnection::SendMessage, An unexpected DATA response was received", kErrorBadCommand);
+        return false;
+    }
+
+    // No header line may begin with a lone full stop either.
+    if (!SendText(DoubleLeadingDots(message.ComposeHeader()))) {
+        Report("CMailConnection::SendMessage, Failed in call to send the header, GetLastError returns: %d",
+               MailLastError());
+        return false;
+    }
+    if (!SendText("\r\n")) {
+        Report("CMailConnection::SendMessage, Failed in call to send the header / body separator, GetLastError "
+               "returns: %d",
+               MailLastError());
+        return false;
+    }
+
+    CMailBodyPart& root = message.RootPart;
+    if (root.ChildPartCount() != 0 || message.Mime) {
+        if (!SendBodyPart(root, true)) return false;
+    } else if (NeedsQuotedPrintable(root.PartText)) {
+        // Lines too long for the wire: the header announced quoted-printable.
+        if (!SendText(DoubleLeadingDots(QuotedPrintableEncode(UndoubleLeadingDots(root.PartText))))) return false;
+    } else {
+        // SetPartText leaves the dot of the first line single: it is doubled here.
+        if (!root.PartText.empty() && root.PartText[0] == '.' && !SendText(".")) return false;
+        if (!SendText(root.PartText)) return false;
+    }
+
+    if (!SendText("\r\n.\r\n")) {
+        Report("CMailConnection::SendMessage, Failed in call to send end of message indicator, GetLastError "
+               "returns: %d",
+               MailLastError());
+        return false;
+    }
+    if (!AwaitReply(250, false)) {
+        Report("CMailConnection::SendMessage, An unexpected end of message response was received", kErrorBadCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::SendRCPTForRecipient(const CMailAddress& address)
+{
+    if (!SendText("RCPT TO:<" + address.EmailAddress + ">\r\n")) {
+        Report("CMailConnection::SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError returns: %d",
+               MailLastError());
+        return false;
+    }
+    if (!AwaitReply(250, false)) {
+        Report("CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received", kErrorBadCommand);
+        return false;
+    }
+    return true;
+}
+
+bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
+{
+    bool result = true;
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    auto fail = [&](const char* what) {
+        const std::string format =
+            std::string("CMailConnection::SendBodyPart, Failed in call to send body parts ") + what +
+            ", GetLastError returns: %d";
+        Report(format.c_str(), MailLastError());
+    };
+
+    if (!isRoot) {
+        if (!part.BuildPartHeader(buffer, length)) {
+            fail("header");
+            return false;
+        }
+        if (!SendText(std::string_view(buffer, length))) {
+            fail("header");
+            result = false;
+        }
+        CMailBodyPart::FreePartBuffer(buffer);
+    }
+
+    if (!part.BuildPartBody(buffer, length)) {
+        fail("body");
+        return false;
+    }
+    if (length && !SendText(std::string_view(buffer, length))) {
+        fail("body");
+        result = false;
+    }
+    CMailBodyPart::FreePartBuffer(buffer);
+
+    for (int i = 0; i < part.ChildPartCount() && result; ++i) result = SendBodyPart(*part.ChildPartAt(i), false);
+
+    if (part.ChildPartCount() != 0) {
+        if (!part.BuildPartFooter(buffer, length)) {
+            fail("footer");
+            return false;
+        }
+        if (!SendText(std::string_view(buffer, length))) {
+            fail("footer");
+            result = false;
+        }
+        CMailBodyPart::FreePartBuffer(buffer);
+    }
+    return result;
+}
