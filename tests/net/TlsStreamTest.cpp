@@ -1,0 +1,135 @@
+// The TLS stream against the servers of tls_peer.py, under Wine with the tests' CA trusted in
+// the suite's own prefix: what is refused, with which text, and that nothing of ours reached a
+// refused server.
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "net/Socket.h"
+#include "net/TlsStream.h"
+#include "tests/support/WinTestSupport.h"
+
+namespace {
+
+using net::TlsFailure;
+
+const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new testing_support::WinsockEnvironment);
+
+constexpr std::uint32_t kWait = 30000;
+const std::string kNotVerified = "No se pudo verificar el certificado del servidor: ";
+const std::string kWeak = "El certificado del servidor usa un algoritmo inseguro (firma MD5 o SHA-1, o clave RSA de "
+                          "menos de 2048 bits) (error 0x80090008).";
+const std::string kWrongName = kNotVerified + "no corresponde al nombre del servidor (error 0x800B010F).";
+
+bool Connect(net::CSocket& socket, const std::string& server)
+{
+    const char* port = std::getenv(("NOTELIA_TLS_" + server).c_str());
+    net::Address address;
+    return port && net::Resolve("127.0.0.1", static_cast<std::uint16_t>(std::atoi(port)), address) &&
+           socket.OpenStream() && socket.Connect(address);
+}
+
+// What `server` saw since the last ask, once its connections have ended.
+std::string PeerLog(const std::string& server)
+{
+    net::CSocket socket;
+    std::string log;
+    if (!Connect(socket, "LOG") || !socket.Send((server + "\n").data(), server.size() + 1)) return "no log";
+    char buffer[1024];
+    for (int n; (n = socket.Receive(buffer, sizeof buffer)) > 0;) log.append(buffer, static_cast<std::size_t>(n));
+    return log;
+}
+
+// Everything the stream gives until the server ends, or its failure's text.
+std::string ReadAll(net::CTlsStream& tls)
+{
+    std::string text;
+    char buffer[256];
+    int n;
+    while ((n = tls.Receive(buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    return n < 0 ? text + "<" + tls.FailureText() + ">" : text;
+}
+
+} // namespace
+
+TEST(TlsStream, RefusedServersGetNothingAndTheUserReadsWhy)
+{
+    struct Row {
+        const char* server;
+        const char* host;
+        TlsFailure failure;
+        std::string text;
+    };
+    const Row rows[] = {
+        {"UNTRUSTED", "localhost", TlsFailure::Untrusted,
+         kNotVerified + "no lo emitió una autoridad de confianza (error 0x800B0109)."},
+        {"NOCA", "localhost", TlsFailure::Certificate,
+         kNotVerified + "lo emitió un certificado que no es de una autoridad (error 0x80096019)."},
+        {"CONSTRAINED", "localhost", TlsFailure::Certificate,
+         kNotVerified + "su autoridad no puede emitirlo para ese nombre (error 0x800B0114)."},
+        {"REVOKED", "localhost", TlsFailure::Revoked,
+         "El certificado del servidor fue revocado por quien lo emitió (error 0x80092010)."},
+        {"MD5", "localhost", TlsFailure::Weak, kWeak},
+        {"SHA1", "127.0.0.1", TlsFailure::Weak, kWeak},
+        {"SHA1CA", "localhost", TlsFailure::Weak, kWeak},
+        {"RSA1024", "localhost", TlsFailure::Weak, kWeak},
+        // An address is compared with the certificate's address entries, byte for byte.
+        {"WILDIP", "127.0.0.1", TlsFailure::WrongName, kWrongName},
+        {"IPONLY", "localhost", TlsFailure::WrongName, kWrongName},
+        {"GOOD", "127.0.0.2", TlsFailure::WrongName, kWrongName},
+        {"GOOD", "::2", TlsFailure::WrongName, kWrongName},
+        {"TLS10", "localhost", TlsFailure::Handshake, ""},
+        // Not a time-out: the server never closes.
+        {"NOTTLS", "localhost", TlsFailure::NotTls, "El servidor no respondió con un canal seguro (error 0x80090326)."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.server) + " as " + row.host);
+        net::CSocket socket;
+        ASSERT_TRUE(Connect(socket, row.server));
+        net::CTlsStream tls(socket, kWait);
+        EXPECT_FALSE(tls.Handshake(row.host));
+        EXPECT_EQ(tls.Failure(), row.failure);
+        if (!row.text.empty()) EXPECT_EQ(tls.FailureText(), row.text);
+        else EXPECT_EQ(tls.FailureText().rfind("No se pudo establecer una conexión segura con el servidor", 0), 0u)
+                << tls.FailureText();
+        EXPECT_FALSE(tls.Send("secreto\n", 8));
+        socket.Close();
+        EXPECT_EQ(PeerLog(row.server).find("data secreto"), std::string::npos);
+    }
+    // The revocation list was asked for where the certificate says.
+    EXPECT_NE(PeerLog("CRL").find("get /revoked.crl"), std::string::npos);
+}
+
+TEST(TlsStream, AcceptedServersWithoutServerNameForAnAddress)
+{
+    struct Row {
+        const char* server;
+        const char* host;
+        std::string answer;
+    };
+    const Row rows[] = {
+        {"GOOD", "localhost", "sni=localhost\n"},
+        {"GOOD", "127.0.0.1", "sni=-\n"},
+        {"GOOD", "::1", "sni=-\n"},
+        {"GOOD", "[::1]", "sni=-\n"},
+        {"IPONLY", "127.0.0.1", "sni=-\n"},
+        // A certificate message of about 75 KiB.
+        {"BIG", "localhost", "sni=localhost\n"},
+        // No revocation information to be had: accepted, as browsers do.
+        {"NOCRL", "localhost", "sni=localhost\n"},
+        // Asked for a client certificate, the stream goes on without one.
+        {"CLIENTCERT", "localhost", "sni=localhost\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.server) + " as " + row.host);
+        net::CSocket socket;
+        ASSERT_TRUE(Connect(socket, row.server));
+        net::CTlsStream tls(socket, kWait);
+        ASSERT_TRUE(tls.Handshake(row.host)) << tls.FailureText();
+        ASSERT_TRUE(tls.Send("hola\n", 5));
+        EXPECT_EQ(ReadAll(tls), row.answer);
+        socket.Close();
+        EXPECT_NE(PeerLog(row.server).find("data hola"), std::string::npos);
+    }
+}
