@@ -40,9 +40,12 @@ CertificateVerdict ChainVerdict(DWORD status)
                       CRYPT_E_REVOKED);
     if (status & CERT_TRUST_IS_NOT_TIME_VALID)
         return Refuse(TlsFailure::Expired, "está vencido o aún no es válido", CERT_E_EXPIRED);
-    if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC |
-                  CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_EXPLICIT_DISTRUST))
-        return Refuse(TlsFailure::Untrusted, "no lo emitió una autoridad de confianza", CERT_E_UNTRUSTEDROOT);
+    constexpr char kUntrusted[] = "no lo emitió una autoridad de confianza";
+    if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC))
+        return Refuse(TlsFailure::Untrusted, kUntrusted, CERT_E_CHAINING);
+    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return Refuse(TlsFailure::Untrusted, kUntrusted, TRUST_E_CERT_SIGNATURE);
+    if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_EXPLICIT_DISTRUST))
+        return Refuse(TlsFailure::Untrusted, kUntrusted, CERT_E_UNTRUSTEDROOT);
     if (status & CERT_TRUST_HAS_WEAK_SIGNATURE)
         return Refuse(TlsFailure::Weak, std::string(), NTE_BAD_ALGID);
     if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)

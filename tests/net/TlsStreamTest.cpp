@@ -63,7 +63,7 @@ TEST(TlsStream, RefusedServersGetNothingAndTheUserReadsWhy)
     };
     const Row rows[] = {
         {"UNTRUSTED", "localhost", TlsFailure::Untrusted,
-         kNotVerified + "no lo emitió una autoridad de confianza (error 0x800B0109)."},
+         kNotVerified + "no lo emitió una autoridad de confianza (error 0x800B010A)."},
         {"NOCA", "localhost", TlsFailure::Certificate,
          kNotVerified + "lo emitió un certificado que no es de una autoridad (error 0x80096019)."},
         {"CONSTRAINED", "localhost", TlsFailure::Certificate,
