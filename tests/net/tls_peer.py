@@ -1,15 +1,13 @@
 """TLS servers on loopback for the TLS stream's suite, and the wrapper that runs it beside them:
     /usr/bin/python3 tls_peer.py --tls FOLDER --trust HELPER -- program [args...]
-Each server's port is in NOTELIA_TLS_<NAME>: one per certificate kind of test_ca (GOOD, NOCA,
-MD5 ...), REVOKED and NOCRL (revocation list served on loopback, or at a port where nothing
-listens), TLS10 (TLS 1.0 and 1.1 only), CLIENTCERT (asks for a client certificate) and NOTTLS
-(answers like a web server and never closes). After its handshake a server reads one line and
-answers "sni=NAME\\n" (the name the client indicated, "-" for none).
-NOTELIA_TLS_LOG: send a server's name (CRL for the revocation list server) and a line end; once
-that server's connections have ended, the answer is what it saw since the last ask, one line
-each: "hello SNI full|resumed", "data LINE", "refused", "get PATH".
+NOTELIA_TLS_<NAME> is a server's port: one per certificate kind of test_ca (GOOD, MD5 ...),
+REVOKED and NOCRL (revocation list on loopback, or at a port where nothing listens), TLS10
+(TLS 1.0 and 1.1 only), CLIENTCERT (asks for a client certificate), NOTTLS (answers like a web
+server, never closes). After its handshake a server reads a line and answers "sni=NAME\\n"
+("-": none indicated). NOTELIA_TLS_LOG: a server's name (CRL: the list's server) and a line
+end; once its connections have ended, the answer is what it saw since the last ask, a line
+each: "hello SNI", "data LINE", "refused", "get PATH".
 """
-import contextlib
 import http.server
 import os
 import socket
@@ -23,9 +21,7 @@ import threading
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import test_ca  # noqa: E402 - the tests' CA
 
-EVENTS = {}
-ACTIVE = {}
-CHANGED = threading.Condition()
+EVENTS, ACTIVE, CHANGED = {}, {}, threading.Condition()
 
 
 def log(server, event):
@@ -33,42 +29,34 @@ def log(server, event):
         EVENTS.setdefault(server, []).append(event)
 
 
-@contextlib.contextmanager
-def connection(server):
-    with CHANGED:
-        ACTIVE[server] = ACTIVE.get(server, 0) + 1
-    try:
-        yield
-    except OSError:
-        log(server, "refused")
-    finally:
-        with CHANGED:
-            ACTIVE[server] -= 1
-            CHANGED.notify_all()
-
-
 def read_line(receive):
     line = b""
-    while not line.endswith(b"\n"):
-        piece = receive(1)
-        if not piece:
-            break
+    while not line.endswith(b"\n") and (piece := receive(1)):
         line += piece
     return line.decode("latin-1").strip()
 
 
+def handle_counted(name, handle, sock):
+    with CHANGED:
+        ACTIVE[name] = ACTIVE.get(name, 0) + 1
+    try:
+        with sock:
+            sock.settimeout(60)
+            handle(sock)
+    except OSError:
+        log(name, "refused")
+    finally:
+        with CHANGED:
+            ACTIVE[name] -= 1
+            CHANGED.notify_all()
+
+
 def serve(name, handle):
     """Runs handle(socket) for each connection to a new loopback port; answers the port."""
-    listener = socketserver.ThreadingTCPServer(("127.0.0.1", 0), lambda c, *_: handle_logged(name, handle, c))
-    listener.daemon_threads = True
-    threading.Thread(target=listener.serve_forever, daemon=True).start()
-    return listener.server_address[1]
-
-
-def handle_logged(name, handle, sock):
-    sock.settimeout(60)
-    with connection(name), sock:
-        handle(sock)
+    server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), lambda c, *_: handle_counted(name, handle, c))
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1]
 
 
 def tls_handler(name, context):
@@ -77,20 +65,16 @@ def tls_handler(name, context):
     def handle(sock):
         with context.wrap_socket(sock, server_side=True) as tls:
             sni = getattr(tls, "sni", None) or "-"
-            log(name, "hello %s %s" % (sni, "resumed" if tls.session_reused else "full"))
-            line = read_line(tls.recv)
-            if line:
-                log(name, "data " + line)
+            log(name, "hello " + sni)
+            log(name, "data " + read_line(tls.recv))
             tls.sendall(("sni=%s\n" % sni).encode())
     return handle
 
 
 def not_tls(sock):
-    if sock.recv(4096)[:1] == b"\x16":
-        log("NOTTLS", "data client hello")
+    sock.recv(4096)
     sock.sendall(b"HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\n\r\n")
-    with contextlib.suppress(OSError):
-        sock.recv(1)  # never closes first
+    sock.recv(1)  # never closes first
 
 
 class CrlHandler(http.server.SimpleHTTPRequestHandler):
@@ -102,8 +86,7 @@ def log_server(sock):
     name = read_line(sock.recv)
     with CHANGED:
         CHANGED.wait_for(lambda: ACTIVE.get(name, 0) == 0, timeout=30)
-        events = EVENTS.pop(name, [])
-    sock.sendall("".join(event + "\n" for event in events).encode("latin-1"))
+        sock.sendall("".join(event + "\n" for event in EVENTS.pop(name, [])).encode("latin-1"))
 
 
 def main():
@@ -117,15 +100,13 @@ def main():
     test_ca.revocable(folder, run, "revoked", "http://127.0.0.1:%d/revoked.crl" % crl.server_address[1], True)
     test_ca.revocable(folder, run, "nocrl", "http://127.0.0.1:%d/none.crl" % down.getsockname()[1], False)
     contexts = {kind.upper(): test_ca.context(folder, kind) for kind in test_ca.KINDS}
-    contexts["REVOKED"] = test_ca.context(folder, "revoked", at=run)
-    contexts["NOCRL"] = test_ca.context(folder, "nocrl", at=run)
-    contexts["TLS10"] = test_ca.context(folder, "good", (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1))
-    contexts["CLIENTCERT"] = test_ca.context(folder, "good")
+    contexts.update(REVOKED=test_ca.context(folder, "revoked", at=run), NOCRL=test_ca.context(folder, "nocrl", at=run),
+                    TLS10=test_ca.context(folder, "good", (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)),
+                    CLIENTCERT=test_ca.context(folder, "good"))
     contexts["CLIENTCERT"].verify_mode = ssl.CERT_OPTIONAL
     contexts["CLIENTCERT"].load_verify_locations(os.path.join(folder, "ca.pem"))
     ports = {name: serve(name, tls_handler(name, ctx)) for name, ctx in contexts.items()}
-    ports["NOTTLS"] = serve("NOTTLS", not_tls)
-    ports["LOG"] = serve("LOG", log_server)
+    ports.update(NOTTLS=serve("NOTTLS", not_tls), LOG=serve("LOG", log_server))
     env = dict(os.environ, **{"NOTELIA_TLS_" + name: str(port) for name, port in ports.items()})
     sys.exit(subprocess.call(command, env=env))
 

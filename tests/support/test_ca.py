@@ -1,14 +1,8 @@
-"""The tests' CA and the server certificates it signs, made with python3-cryptography.
-make(folder) writes them once and answers the trusted CA's path; context(folder, kind) is a
-server-side ssl context with that kind's certificate and chain; wrapper_options(argv) reads a
-test wrapper's [--tls FOLDER --trust HELPER] [--] command; revocable(folder, out, name, url, revoked)
-makes a certificate whose revocation list is at `url`.
-
-Kinds (a name the client asks for is "localhost" or 127.0.0.1, as IP address entries: never a
-DNS entry for an address): good, expired, wrongname, untrusted (a CA nothing trusts), noca
-(issued by "good", which is no CA), constrained (its CA may name only *.example.test), md5 and
-sha1 (signatures), sha1ca (an intermediate signed with SHA-1), rsa1024, iponly (IP:127.0.0.1
-alone), wildip (DNS:*.0.0.1 alone), big (a certificate over 64 KiB).
+"""The tests' CA and the server certificates it signs (python3-cryptography): make(folder)
+writes them once, context(folder, kind) is a server context with one of them, revocable(...)
+makes one with a revocation list, wrapper_options(argv) reads a test wrapper's
+[--tls FOLDER --trust HELPER] [--] command. Addresses stand as IP address entries, never as
+DNS names. "noca" is issued by "good", which is no CA; "big" is over 64 KiB.
 """
 import datetime
 import fcntl
@@ -25,11 +19,13 @@ from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
 
 NAMES = ["DNS:localhost", "IP:127.0.0.1", "IP:::1"]
 NOW = datetime.datetime.now(datetime.timezone.utc)
-PAST = (datetime.datetime(2020, 1, 1), datetime.datetime(2021, 1, 1))
-# kind: (issuer, names, signature hash, key bits, validity or None)
+# Authorities (issuer, permitted names, signature hash): "ca" is the one the tests trust; then
+# the servers' kinds (issuer, names, signature hash, key bits, validity or None).
+AUTHORITIES = {"ca": (None, None, "sha256"), "other": (None, None, "sha256"),
+               "ncca": ("ca", [x509.DNSName("example.test")], "sha256"), "weakca": ("ca", None, "sha1")}
 KINDS = {
     "good": ("ca", NAMES, "sha256", 2048, None),
-    "expired": ("ca", NAMES, "sha256", 2048, PAST),
+    "expired": ("ca", NAMES, "sha256", 2048, (datetime.datetime(2020, 1, 1), datetime.datetime(2021, 1, 1))),
     "wrongname": ("ca", ["DNS:otro.nombre.test"], "sha256", 2048, None),
     "untrusted": ("other", NAMES, "sha256", 2048, None),
     "noca": ("good", NAMES, "sha256", 2048, None),
@@ -42,56 +38,42 @@ KINDS = {
     "wildip": ("ca", ["DNS:*.0.0.1"], "sha256", 2048, None),
     "big": ("ca", NAMES + ["DNS:n%05d.relleno.example.test" % i for i in range(2600)], "sha256", 2048, None),
 }
-# Authorities: (issuer, signature hash, name constraints); "ca" is the one the tests trust.
-AUTHORITIES = {"ca": (None, "sha256", None), "other": (None, "sha256", None),
-               "ncca": ("ca", "sha256", [x509.DNSName("example.test")]), "weakca": ("ca", "sha1", None)}
-HASHES = {"sha256": hashes.SHA256, "sha1": hashes.SHA1, "md5": hashes.MD5}
-
-
-def _name_entry(text):
-    kind, value = text.split(":", 1)
-    return x509.DNSName(value) if kind == "DNS" else x509.IPAddress(ipaddress.ip_address(value))
+PEM = serialization.Encoding.PEM
 
 
 def _load(folder, name):
     with open(os.path.join(folder, name + ".key"), "rb") as key, open(os.path.join(folder, name + ".pem"), "rb") as pem:
-        text = pem.read()
-        certificates = [x509.load_pem_x509_certificate(b"-----BEGIN" + part) for part in text.split(b"-----BEGIN")[1:]]
-        return serialization.load_pem_private_key(key.read(), None), certificates
+        parts = pem.read().split(b"-----BEGIN")[1:]
+        return (serialization.load_pem_private_key(key.read(), None),
+                [x509.load_pem_x509_certificate(b"-----BEGIN" + part) for part in parts])
 
 
-def _write(folder, name, key, chain):
-    with open(os.path.join(folder, name + ".key"), "wb") as out:
-        out.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                    serialization.NoEncryption()))
-    with open(os.path.join(folder, name + ".pem"), "wb") as out:
-        out.write(b"".join(c.public_bytes(serialization.Encoding.PEM) for c in chain))
-
-
-def _issue(folder, name, issuer, digest, bits=2048, authority=False, names=(), dates=None, extensions=(), out=None):
+def _issue(folder, name, issuer, digest, bits=2048, names=None, dates=None, extensions=(), out=None):
     """Writes name.key and name.pem into `out` (else folder): the certificate, then its issuer's
-    chain below the root."""
+    chain below the root (a root is never sent). Without `names` it is an authority."""
     key = rsa.generate_private_key(public_exponent=65537, key_size=bits)
     subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "Notelia test " + name)])
-    issuer_key, issuer_chain = _load(folder, issuer) if issuer else (key, [])
+    issuer_key, chain = _load(folder, issuer) if issuer else (key, [])
     not_before, not_after = dates or (NOW - datetime.timedelta(days=1), NOW + datetime.timedelta(days=3650))
-    builder = (x509.CertificateBuilder().subject_name(subject)
-               .issuer_name(issuer_chain[0].subject if issuer else subject)
+    builder = (x509.CertificateBuilder().subject_name(subject).issuer_name(chain[0].subject if chain else subject)
                .public_key(key.public_key()).serial_number(x509.random_serial_number())
                .not_valid_before(not_before).not_valid_after(not_after)
-               .add_extension(x509.BasicConstraints(ca=authority, path_length=None), critical=True))
-    if authority:
-        builder = builder.add_extension(x509.KeyUsage(False, False, False, False, False, True, True, False, False), True)
+               .add_extension(x509.BasicConstraints(ca=names is None, path_length=None), critical=True))
+    if names is None:
+        extensions = [x509.KeyUsage(False, False, False, False, False, True, True, False, False), *extensions]
     else:
-        builder = builder.add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]), critical=False)
-        builder = builder.add_extension(x509.SubjectAlternativeName([_name_entry(n) for n in names]), critical=False)
+        extensions = [x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]), *extensions, x509.SubjectAlternativeName(
+            [x509.DNSName(n[4:]) if n[:4] == "DNS:" else x509.IPAddress(ipaddress.ip_address(n[3:])) for n in names])]
     for extension in extensions:
         builder = builder.add_extension(extension, critical=False)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")  # weak signatures are what some kinds are for
-        certificate = builder.sign(issuer_key, HASHES[digest]())
-    # A root is never sent; everything below it is.
-    _write(out or folder, name, key, [certificate] + [c for c in issuer_chain if c.issuer != c.subject])
+        certificate = builder.sign(issuer_key, {"sha256": hashes.SHA256, "sha1": hashes.SHA1, "md5": hashes.MD5}[digest]())
+    with open(os.path.join(out or folder, name + ".key"), "wb") as file:
+        file.write(key.private_bytes(PEM, serialization.PrivateFormat.PKCS8, serialization.NoEncryption()))
+    with open(os.path.join(out or folder, name + ".pem"), "wb") as file:
+        file.write(b"".join(c.public_bytes(PEM) for c in [certificate] + [c for c in chain if c.issuer != c.subject]))
+    return certificate
 
 
 def make(folder):
@@ -101,13 +83,12 @@ def make(folder):
     # Suites that run side by side share the folder: one makes it, the others wait.
     with open(os.path.join(folder, ".lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        for name, (issuer, digest, permitted) in AUTHORITIES.items():
+        for name, (issuer, permitted, digest) in AUTHORITIES.items():
             if not os.path.exists(os.path.join(folder, name + ".pem")):
-                constraints = [x509.NameConstraints(permitted, None)] if permitted else []
-                _issue(folder, name, issuer, digest, authority=True, extensions=constraints)
+                _issue(folder, name, issuer, digest, extensions=[x509.NameConstraints(permitted, None)] if permitted else [])
         for kind, (issuer, names, digest, bits, dates) in KINDS.items():
             if not os.path.exists(os.path.join(folder, kind + ".pem")):
-                _issue(folder, kind, issuer, digest, bits, names=names, dates=dates)
+                _issue(folder, kind, issuer, digest, bits, names, dates)
     return os.path.join(folder, "ca.pem")
 
 
@@ -116,16 +97,16 @@ def revocable(folder, out, name, url, revoked):
     `url`, and that list (name.crl, DER), which holds the certificate when `revoked`."""
     make(folder)
     point = x509.DistributionPoint([x509.UniformResourceIdentifier(url)], None, None, None)
-    _issue(folder, name, "ca", "sha256", names=NAMES, extensions=[x509.CRLDistributionPoints([point])], out=out)
+    certificate = _issue(folder, name, "ca", "sha256", names=NAMES, extensions=[x509.CRLDistributionPoints([point])],
+                         out=out)
     ca_key, (ca,) = _load(folder, "ca")
-    (_, (certificate, *_)) = _load(out, name)
     crl = (x509.CertificateRevocationListBuilder().issuer_name(ca.subject)
            .last_update(NOW - datetime.timedelta(days=1)).next_update(NOW + datetime.timedelta(days=30)))
     if revoked:
         crl = crl.add_revoked_certificate(x509.RevokedCertificateBuilder().serial_number(certificate.serial_number)
                                           .revocation_date(NOW - datetime.timedelta(days=1)).build())
-    with open(os.path.join(out, name + ".crl"), "wb") as crl_file:
-        crl_file.write(crl.sign(ca_key, hashes.SHA256()).public_bytes(serialization.Encoding.DER))
+    with open(os.path.join(out, name + ".crl"), "wb") as file:
+        file.write(crl.sign(ca_key, hashes.SHA256()).public_bytes(serialization.Encoding.DER))
 
 
 def wrapper_options(argv):
