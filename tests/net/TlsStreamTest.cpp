@@ -85,8 +85,6 @@ TEST(TlsStream, WhatIsRefusedAndWhatIsAccepted)
         {"BIG", "localhost", TlsFailure::None, "sni=localhost\n"},
         // No revocation information to be had: accepted, as browsers do.
         {"NOCRL", "localhost", TlsFailure::None, "sni=localhost\n"},
-        // Asked for a client certificate, the stream goes on without one.
-        {"CLIENTCERT", "localhost", TlsFailure::None, "sni=localhost\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.server) + " as " + row.host);

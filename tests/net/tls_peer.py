@@ -2,9 +2,8 @@
     /usr/bin/python3 tls_peer.py --tls FOLDER --trust HELPER -- program [args...]
 NOTELIA_TLS_<NAME> is a server's port: one per certificate kind of test_ca (GOOD, MD5 ...),
 REVOKED and NOCRL (revocation list on loopback, or at a port where nothing listens), TLS10
-(TLS 1.0 and 1.1 only), CLIENTCERT (asks for a client certificate), NOTTLS (answers like a web
-server, never closes). After its handshake a server reads a line and answers "sni=NAME\\n"
-("-": none indicated). NOTELIA_TLS_LOG: a server's name (CRL: the list's server) and a line
+(TLS 1.0 and 1.1 only), NOTTLS (answers like a web server, never closes). After its handshake
+a server reads a line and answers "sni=NAME\\n" ("-": none indicated). NOTELIA_TLS_LOG: a server's name (CRL: the list's server) and a line
 end; once its connections have ended, the answer is what it saw since the last ask, a line
 each: "hello SNI", "data LINE", "refused", "get PATH".
 """
@@ -101,10 +100,7 @@ def main():
     test_ca.revocable(folder, run, "nocrl", "http://127.0.0.1:%d/none.crl" % down.getsockname()[1], False)
     contexts = {kind.upper(): test_ca.context(folder, kind) for kind in test_ca.KINDS}
     contexts.update(REVOKED=test_ca.context(folder, "revoked", at=run), NOCRL=test_ca.context(folder, "nocrl", at=run),
-                    TLS10=test_ca.context(folder, "good", (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)),
-                    CLIENTCERT=test_ca.context(folder, "good"))
-    contexts["CLIENTCERT"].verify_mode = ssl.CERT_OPTIONAL
-    contexts["CLIENTCERT"].load_verify_locations(os.path.join(folder, "ca.pem"))
+                    TLS10=test_ca.context(folder, "good", (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)))
     ports = {name: serve(name, tls_handler(name, ctx)) for name, ctx in contexts.items()}
     ports.update(NOTTLS=serve("NOTTLS", not_tls), LOG=serve("LOG", log_server))
     env = dict(os.environ, **{"NOTELIA_TLS_" + name: str(port) for name, port in ports.items()})
