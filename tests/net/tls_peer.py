@@ -3,9 +3,10 @@
 NOTELIA_TLS_<NAME> is a server's port: one per certificate kind of test_ca (GOOD, MD5 ...),
 REVOKED and NOCRL (revocation list on loopback, or at a port where nothing listens), TLS10
 (TLS 1.0 and 1.1 only), NOTTLS (answers like a web server, never closes). After its handshake
-a server reads a line and answers "sni=NAME\\n" ("-": none indicated). NOTELIA_TLS_LOG: a server's name (CRL: the list's server) and a line
-end; once its connections have ended, the answer is what it saw since the last ask, a line
-each: "hello SNI", "data LINE", "refused", "get PATH".
+a server reads a line and answers "sni=NAME\\n" ("-": none indicated). NOTELIA_TLS_LOG: a
+server's name (CRL: the list's server) and a line end; once its connections have ended, the
+answer is what it saw since the last ask, a line each: "hello SNI", "data LINE", "refused",
+"get PATH".
 """
 import http.server
 import os
