@@ -63,6 +63,8 @@ TEST(TlsStream, WhatIsRefusedAndWhatIsAccepted)
          kNotVerified + "su autoridad no puede emitirlo para ese nombre (error 0x800B0114)."},
         {"REVOKED", "localhost", TlsFailure::Revoked,
          "El certificado del servidor fue revocado por quien lo emitió (error 0x80092010)."},
+        {"CLIENTONLY", "localhost", TlsFailure::Certificate,
+         kNotVerified + "no sirve para identificar a un servidor (error 0x800B0110)."},
         {"MD5", "localhost", TlsFailure::Weak, kWeak},
         {"SHA1", "127.0.0.1", TlsFailure::Weak, kWeak},
         {"SHA1CA", "localhost", TlsFailure::Weak, kWeak},

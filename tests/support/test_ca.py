@@ -37,6 +37,7 @@ KINDS = {
     "iponly": ("ca", ["IP:127.0.0.1"], "sha256", 2048, None),
     "wildip": ("ca", ["DNS:*.0.0.1"], "sha256", 2048, None),
     "big": ("ca", NAMES + ["DNS:n%05d.relleno.example.test" % i for i in range(2600)], "sha256", 2048, None),
+    "clientonly": ("ca", NAMES, "sha256", 2048, None),  # made out for client authentication only
 }
 PEM = serialization.Encoding.PEM
 
@@ -62,7 +63,8 @@ def _issue(folder, name, issuer, digest, bits=2048, names=None, dates=None, exte
     if names is None:
         extensions = [x509.KeyUsage(False, False, False, False, False, True, True, False, False), *extensions]
     else:
-        extensions = [x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]), *extensions, x509.SubjectAlternativeName(
+        usage = ExtendedKeyUsageOID.CLIENT_AUTH if name == "clientonly" else ExtendedKeyUsageOID.SERVER_AUTH
+        extensions = [x509.ExtendedKeyUsage([usage]), *extensions, x509.SubjectAlternativeName(
             [x509.DNSName(n[4:]) if n[:4] == "DNS:" else x509.IPAddress(ipaddress.ip_address(n[3:])) for n in names])]
     for extension in extensions:
         builder = builder.add_extension(extension, critical=False)
