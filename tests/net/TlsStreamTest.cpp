@@ -9,6 +9,7 @@
 
 #include "net/Socket.h"
 #include "net/TlsStream.h"
+#include "retrieval/Internet.h"
 #include "tests/support/WinTestSupport.h"
 
 namespace {
@@ -109,4 +110,22 @@ TEST(TlsStream, WhatIsRefusedAndWhatIsAccepted)
     }
     // The revocation list was asked for where the certificate says.
     EXPECT_NE(PeerLog("CRL").find("get /revoked.crl"), std::string::npos);
+}
+
+// The download's box tells the cause at once (not a time-out), and no request is sent.
+TEST(TlsStream, TheDownloadsBoxTellsTheCause)
+{
+    CInternetSession session("Notelia");
+    const auto port = static_cast<unsigned short>(std::atoi(std::getenv("NOTELIA_TLS_NOTTLS")));
+    auto request = session.GetHttpConnection("localhost", port, true, kWait, std::chrono::minutes(1), 1 << 20)
+                       ->OpenRequest("GET", "/zandu/mensaje.txt", "HTTP/1.0");
+    std::string box;
+    try {
+        request->SendRequest();
+    } catch (const CInternetException& failure) {
+        box = failure.ErrorNumberText();
+    }
+    EXPECT_EQ(box, "El servidor no respondió con un canal seguro (error 0x80090326).");
+    request.reset();  // closes the connection
+    EXPECT_EQ(PeerLog("NOTTLS").find("GET"), std::string::npos);
 }

@@ -72,7 +72,7 @@ def tls_handler(name, context):
 
 
 def not_tls(sock):
-    sock.recv(4096)
+    log("NOTTLS", "data " + sock.recv(4096).decode("latin-1"))
     sock.sendall(b"HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\n\r\n")
     sock.recv(1)  # never closes first
 
