@@ -45,8 +45,6 @@ std::string Numbered(const std::string& text, unsigned long code)
 
 namespace {
 
-constexpr unsigned long kNoCode = 0;
-
 struct OutputToken {
     SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
     ~OutputToken()
@@ -88,7 +86,7 @@ struct CTlsStream::State {
 
     TlsFailure failure = TlsFailure::None;
     std::string failureText;
-    unsigned long failureCode = kNoCode;
+    unsigned long failureCode = 0;
 
     // A record with its header and trailer; more only for a longer handshake flight.
     static constexpr std::size_t kFirstIncoming = (1u << 14) + 2048 + 5;
@@ -199,19 +197,12 @@ struct CTlsStream::State {
                 needMore = false;
                 continue;
             }
-            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return FailHandshakeStatus(status);
+            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
+                return FailHandshake(static_cast<unsigned long>(status));
             KeepExtra(in[1]);
             if (status == SEC_E_OK) return true;
             needMore = incomingLength == 0;
         }
-    }
-
-    // A protocol refused on the way has its own text.
-    bool FailHandshakeStatus(SECURITY_STATUS status)
-    {
-        if (status == SEC_E_UNSUPPORTED_FUNCTION || status == SEC_E_ALGORITHM_MISMATCH)
-            return Fail(TlsFailure::Handshake, kOldProtocolText, static_cast<unsigned long>(status));
-        return FailHandshake(static_cast<unsigned long>(status));
     }
 
     bool Start(const std::string& name)
@@ -255,7 +246,10 @@ struct CTlsStream::State {
                         static_cast<unsigned long>(status != SEC_E_OK ? status : SEC_E_NO_CREDENTIALS));
         const std::vector<unsigned char> encoded(remote->pbCertEncoded, remote->pbCertEncoded + remote->cbCertEncoded);
         CertificateVerdict verdict;
-        if (certificate.empty()) verdict = CheckServerCertificate(remote, hostName, WaitLeft());
+        // Revocation fetches cannot be stopped: they get the usual 15 s at most.
+        constexpr std::uint32_t kRevocationLimit = 15000;
+        if (certificate.empty())
+            verdict = CheckServerCertificate(remote, hostName, std::min(WaitLeft(), kRevocationLimit));
         else if (encoded != certificate)
             verdict = {TlsFailure::Certificate, "El servidor cambió de certificado durante la sesión",
                        static_cast<unsigned long>(SEC_E_CERT_UNKNOWN)};

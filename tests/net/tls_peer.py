@@ -96,9 +96,10 @@ def main():
     threading.Thread(target=crl.serve_forever, daemon=True).start()
     down = socket.socket()
     down.bind(("127.0.0.1", 0))  # bound, never listening: no revocation information to be had
-    # New addresses every run: the chain engine keeps what it fetched, failures too.
-    test_ca.revocable(folder, run, "revoked", "http://127.0.0.1:%d/revoked.crl" % crl.server_address[1], True)
-    test_ca.revocable(folder, run, "nocrl", "http://127.0.0.1:%d/none.crl" % down.getsockname()[1], False)
+    # New addresses every run (ports come back): the chain engine keeps what it fetched, failures too.
+    url = "http://127.0.0.1:%d/{}-" + os.path.basename(run) + ".crl"
+    test_ca.revocable(folder, run, "revoked", url.format("revoked") % crl.server_address[1], True)
+    test_ca.revocable(folder, run, "nocrl", url.format("none") % down.getsockname()[1], False)
     contexts = {kind.upper(): test_ca.context(folder, kind) for kind in test_ca.KINDS}
     contexts.update(REVOKED=test_ca.context(folder, "revoked", at=run), NOCRL=test_ca.context(folder, "nocrl", at=run),
                     TLS10=test_ca.context(folder, "good", (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)))

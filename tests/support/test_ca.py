@@ -96,7 +96,7 @@ def make(folder):
 
 def revocable(folder, out, name, url, revoked):
     """Into folder `out`: a certificate `name` from the trusted CA whose revocation list is at
-    `url`, and that list (name.crl, DER), which holds the certificate when `revoked`."""
+    `url`, and that list (DER, named as the URL's last part), which holds it when `revoked`."""
     make(folder)
     point = x509.DistributionPoint([x509.UniformResourceIdentifier(url)], None, None, None)
     certificate = _issue(folder, name, "ca", "sha256", names=NAMES, extensions=[x509.CRLDistributionPoints([point])],
@@ -107,7 +107,7 @@ def revocable(folder, out, name, url, revoked):
     if revoked:
         crl = crl.add_revoked_certificate(x509.RevokedCertificateBuilder().serial_number(certificate.serial_number)
                                           .revocation_date(NOW - datetime.timedelta(days=1)).build())
-    with open(os.path.join(out, name + ".crl"), "wb") as file:
+    with open(os.path.join(out, url.rsplit("/", 1)[1]), "wb") as file:
         file.write(crl.sign(ca_key, hashes.SHA256()).public_bytes(serialization.Encoding.DER))
 
 
