@@ -43,7 +43,8 @@ CertificateVerdict ChainVerdict(DWORD status)
     constexpr char kUntrusted[] = "no lo emitió una autoridad de confianza";
     if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC))
         return Refuse(TlsFailure::Untrusted, kUntrusted, CERT_E_CHAINING);
-    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return Refuse(TlsFailure::Untrusted, kUntrusted, TRUST_E_CERT_SIGNATURE);
+    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
+        return Refuse(TlsFailure::Untrusted, kUntrusted, TRUST_E_CERT_SIGNATURE);
     if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_EXPLICIT_DISTRUST))
         return Refuse(TlsFailure::Untrusted, kUntrusted, CERT_E_UNTRUSTEDROOT);
     if (status & CERT_TRUST_HAS_WEAK_SIGNATURE)
@@ -100,13 +101,6 @@ bool CarriesAddress(PCCERT_CONTEXT certificate, const std::vector<unsigned char>
     return found;
 }
 
-std::wstring Wide(const std::string& text)
-{
-    std::wstring wide;
-    for (const char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return wide;
-}
-
 } // namespace
 
 CertificateVerdict CheckServerCertificate(const _CERT_CONTEXT* certificate, const std::string& host,
@@ -136,7 +130,7 @@ CertificateVerdict CheckServerCertificate(const _CERT_CONTEXT* certificate, cons
     if (verdict.failure == TlsFailure::None) {
         // The name: the system's check for a host name, the program's own for an address
         // (engines differ there). Revocation was judged above.
-        std::wstring name = Wide(host);
+        std::wstring name(host.begin(), host.end());  // names are ASCII
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbStruct = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -151,7 +145,8 @@ CertificateVerdict CheckServerCertificate(const _CERT_CONTEXT* certificate, cons
         const DWORD error = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)
                                 ? status.dwError
                                 : static_cast<DWORD>(HRESULT_FROM_WIN32(GetLastError()));
-        if (error == static_cast<DWORD>(CERT_E_CN_NO_MATCH) || (!address.empty() && !CarriesAddress(certificate, address)))
+        if (error == static_cast<DWORD>(CERT_E_CN_NO_MATCH) ||
+            (!address.empty() && !CarriesAddress(certificate, address)))
             verdict = Refuse(TlsFailure::WrongName, "no corresponde al nombre del servidor", CERT_E_CN_NO_MATCH);
         else if (error != 0)
             verdict = Refuse(TlsFailure::Certificate, "el sistema lo rechazó", static_cast<HRESULT>(error));

@@ -53,13 +53,6 @@ struct OutputToken {
     }
 };
 
-std::wstring Wide(const std::string& text)
-{
-    std::wstring wide;
-    for (const char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return wide;
-}
-
 } // namespace
 
 struct CTlsStream::State {
@@ -181,8 +174,9 @@ struct CTlsStream::State {
             OutputToken out;
             SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
             ULONG attributes = 0;
-            const SECURITY_STATUS status = InitializeSecurityContextW(
-                &credentials, &context, TargetName(), kRequest, 0, 0, &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+            const SECURITY_STATUS status = InitializeSecurityContextW(&credentials, &context, TargetName(), kRequest, 0,
+                                                                      0, &inDesc, 0, nullptr, &outDesc, &attributes,
+                                                                      nullptr);
             if (status == SEC_E_INCOMPLETE_MESSAGE) {
                 needMore = true;
                 continue;
@@ -209,7 +203,7 @@ struct CTlsStream::State {
     {
         hostName = name;
         // RFC 6066 names only host names in the server name indication, never an address.
-        if (IpAddressBytes(name).empty()) host = Wide(name);
+        if (IpAddressBytes(name).empty()) host.assign(name.begin(), name.end());  // names are ASCII
         SECURITY_STATUS status = AcquireSharedCredentials(credentials);
         if (status != SEC_E_OK) return FailHandshake(static_cast<unsigned long>(status));
 
@@ -227,7 +221,8 @@ struct CTlsStream::State {
         SecPkgContext_ConnectionInfo info{};
         if (QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK ||
             (info.dwProtocol & ~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) != 0)
-            return Fail(TlsFailure::Handshake, kOldProtocolText, static_cast<unsigned long>(SEC_E_UNSUPPORTED_FUNCTION));
+            return Fail(TlsFailure::Handshake, kOldProtocolText,
+                        static_cast<unsigned long>(SEC_E_UNSUPPORTED_FUNCTION));
         status = QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes);
         if (status != SEC_E_OK) return FailHandshake(static_cast<unsigned long>(status));
         if (!CheckCertificate()) return false;
