@@ -1,8 +1,9 @@
 // A TLS client session over a connected CSocket, through the system's own provider and chain
 // engine (Windows only; elsewhere every handshake fails). All sessions share one set of
-// credentials for the life of the program, so the provider may resume a session. The socket does every wait: each is
-// bounded, and the socket's Shutdown from another thread ends any of them at once, the
-// handshake's included. No system header comes with it.
+// credentials for the life of the program, so the provider may resume a session. The socket
+// does every wait: each is bounded, and the socket's Shutdown from another thread ends any of
+// them at once, the handshake's included; only the certificate's revocation look-up (at most
+// 15 s) cannot be ended early. No system header comes with it.
 #pragma once
 
 #include <chrono>
