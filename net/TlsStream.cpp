@@ -7,11 +7,17 @@
 
 #ifdef _WIN32
 #define SECURITY_WIN32
+#define SCHANNEL_USE_BLACKLISTS
 #include "net/SystemSockets.h"
 #include <windows.h>
+#include <subauth.h>
 #include <wincrypt.h>
 #include <schannel.h>
 #include <security.h>
+
+#include "net/CertificateCheck.h"
+#include "net/TlsCredentials.h"
+#include "net/TlsRules.h"
 #endif
 
 namespace net {
@@ -20,6 +26,9 @@ namespace {
 
 constexpr char kCertificateText[] = "No se pudo verificar el certificado del servidor: ";
 constexpr char kHandshakeText[] = "No se pudo establecer una conexión segura con el servidor";
+constexpr char kNotTlsText[] = "El servidor no respondió con un canal seguro";
+constexpr char kOldProtocolText[] =
+    "No se pudo establecer una conexión segura con el servidor: no admite TLS 1.2 o posterior";
 
 // Security statuses and chain errors in hexadecimal, as the system documents them; socket
 // errors in decimal.
@@ -36,8 +45,6 @@ std::string Numbered(const std::string& text, unsigned long code)
 
 namespace {
 
-constexpr unsigned long kNoCode = 0;
-
 struct OutputToken {
     SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
     ~OutputToken()
@@ -45,13 +52,6 @@ struct OutputToken {
         if (buffer.pvBuffer) FreeContextBuffer(buffer.pvBuffer);
     }
 };
-
-std::wstring Wide(const std::string& text)
-{
-    std::wstring wide;
-    for (const char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return wide;
-}
 
 } // namespace
 
@@ -62,22 +62,27 @@ struct CTlsStream::State {
     std::uint32_t wait;
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     CredHandle credentials{};
-    bool haveCredentials = false;
+    bool started = false;
     CtxtHandle context{};
     bool haveContext = false;
     bool established = false;
     bool peerClosed = false;
     SecPkgContext_StreamSizes sizes{};
-    std::wstring host;
+    std::string hostName;
+    std::wstring host;  // empty for an address: no server name indication then
+    std::vector<unsigned char> certificate;  // the server's, as the first handshake found it
     // Bytes from the server not yet handed to the provider, and decrypted ones not yet read.
-    std::vector<char> incoming = std::vector<char>(kMaxIncoming);
+    std::vector<char> incoming = std::vector<char>(kFirstIncoming);
     std::size_t incomingLength = 0;
     std::vector<char> plain;
     std::size_t plainAt = 0;
 
     TlsFailure failure = TlsFailure::None;
     std::string failureText;
-    unsigned long failureCode = kNoCode;
+    unsigned long failureCode = 0;
+
+    // A record with its header and trailer; more only for a longer handshake flight.
+    static constexpr std::size_t kFirstIncoming = (1u << 14) + 2048 + 5;
 
     bool Fail(TlsFailure kind, const std::string& text, unsigned long code)
     {
@@ -88,20 +93,36 @@ struct CTlsStream::State {
         return false;
     }
     bool FailHandshake(unsigned long code) { return Fail(TlsFailure::Handshake, kHandshakeText, code); }
+    bool FailNotTls()
+    {
+        return Fail(TlsFailure::NotTls, kNotTlsText, static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE));
+    }
+    bool HeldCouldBeTls() const
+    {
+        return CouldBeTlsRecords(reinterpret_cast<const unsigned char*>(incoming.data()), incomingLength);
+    }
+
+    std::uint32_t WaitLeft() const
+    {
+        using std::chrono::milliseconds;
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        return static_cast<std::uint32_t>(std::max<long long>(0, std::min<long long>(left, wait)));
+    }
 
     // One more arrival from the server behind what is held. 0 when it closed, -1 on error,
-    // time-out or a message larger than the limit.
+    // time-out or more than kMaxIncoming held.
     int Fill()
     {
         if (incomingLength == incoming.size()) {
-            SetLastSocketError(static_cast<int>(SEC_E_INVALID_TOKEN));
-            return -1;
+            if (incoming.size() >= kMaxIncoming) {
+                SetLastSocketError(static_cast<int>(SEC_E_INVALID_TOKEN));
+                return -1;
+            }
+            incoming.resize(std::min(incoming.size() * 2, kMaxIncoming));
         }
-        using std::chrono::milliseconds;
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        const auto limit = static_cast<std::uint32_t>(std::min<long long>(left, wait));
+        const std::uint32_t limit = WaitLeft();
         bool readable = false;
-        if (left > 0 && !socket.WaitReadable(limit, readable)) return -1;
+        if (limit > 0 && !socket.WaitReadable(limit, readable)) return -1;
         if (!readable) {
             SetLastSocketError(WSAETIMEDOUT);
             return -1;
@@ -127,29 +148,35 @@ struct CTlsStream::State {
         return token.cbBuffer == 0 || !token.pvBuffer || socket.Send(token.pvBuffer, token.cbBuffer);
     }
 
+    wchar_t* TargetName() { return host.empty() ? nullptr : host.data(); }
+
     static constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                       ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                       ISC_REQ_MANUAL_CRED_VALIDATION;
 
-    // Runs the handshake's exchange until the provider is satisfied: the first one, or one the
-    // server starts later (renegotiation, post-handshake messages) with bytes already held.
-    bool Negotiate()
+    // The client's loop as the provider documents it, until the provider is satisfied: the
+    // first handshake, or one the server starts later. Bytes already held go to the provider
+    // before anything more is read; with `callFirst` (a renegotiation) the provider is asked
+    // even with nothing held, since the server waits for the client's hello.
+    bool Negotiate(bool callFirst)
     {
-        bool needMore = incomingLength == 0;
+        bool needMore = !callFirst && incomingLength == 0;
+        bool credentialsAnswered = false;
         for (;;) {
             if (needMore) {
                 const int got = Fill();
                 if (got <= 0) return FailHandshake(got == 0 ? WSAECONNRESET : LastSocketError());
             }
+            if (!HeldCouldBeTls()) return FailNotTls();
             SecBuffer in[2] = {{static_cast<ULONG>(incomingLength), SECBUFFER_TOKEN, incoming.data()},
                                {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
             OutputToken out;
             SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
             ULONG attributes = 0;
-            const SECURITY_STATUS status =
-                InitializeSecurityContextW(&credentials, &context, host.data(), kRequest, 0, 0, &inDesc, 0, nullptr,
-                                           &outDesc, &attributes, nullptr);
+            const SECURITY_STATUS status = InitializeSecurityContextW(&credentials, &context, TargetName(), kRequest, 0,
+                                                                      0, &inDesc, 0, nullptr, &outDesc, &attributes,
+                                                                      nullptr);
             if (status == SEC_E_INCOMPLETE_MESSAGE) {
                 needMore = true;
                 continue;
@@ -157,7 +184,10 @@ struct CTlsStream::State {
             // An alert the provider made for a failure goes out too.
             if (!SendToken(out.buffer) && status >= 0) return FailHandshake(LastSocketError());
             if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
-                // No client certificate is offered: the same input again.
+                // The server asks for a client certificate: the program has none, and says so
+                // once, with the same input; a second request ends the handshake.
+                if (credentialsAnswered) return FailHandshake(static_cast<unsigned long>(status));
+                credentialsAnswered = true;
                 needMore = false;
                 continue;
             }
@@ -171,32 +201,28 @@ struct CTlsStream::State {
 
     bool Start(const std::string& name)
     {
-        host = Wide(name);
-        SCHANNEL_CRED settings{};
-        settings.dwVersion = SCHANNEL_CRED_VERSION;
-        // The system picks protocol and ciphers; the certificate is checked below, always.
-        settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-        TimeStamp expiry{};
-        SECURITY_STATUS status =
-            AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                      &settings, nullptr, nullptr, &credentials, &expiry);
+        hostName = name;
+        // RFC 6066 names only host names in the server name indication, never an address.
+        if (IpAddressBytes(name).empty()) host.assign(name.begin(), name.end());  // names are ASCII
+        SECURITY_STATUS status = AcquireSharedCredentials(credentials);
         if (status != SEC_E_OK) return FailHandshake(static_cast<unsigned long>(status));
-        haveCredentials = true;
 
         OutputToken out;
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
         ULONG attributes = 0;
-        status = InitializeSecurityContextW(&credentials, nullptr, host.data(), kRequest, 0, 0, nullptr, 0, &context,
+        status = InitializeSecurityContextW(&credentials, nullptr, TargetName(), kRequest, 0, 0, nullptr, 0, &context,
                                             &outDesc, &attributes, nullptr);
         if (status != SEC_I_CONTINUE_NEEDED) return FailHandshake(static_cast<unsigned long>(status));
         haveContext = true;
         if (!SendToken(out.buffer)) return FailHandshake(LastSocketError());
-        if (!Negotiate()) return false;
+        if (!Negotiate(false)) return false;
 
+        // Whatever the credentials allowed, nothing older than TLS 1.2 carries a byte of ours.
         SecPkgContext_ConnectionInfo info{};
         if (QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK ||
             (info.dwProtocol & ~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) != 0)
-            return FailHandshake(static_cast<unsigned long>(SEC_E_UNSUPPORTED_FUNCTION));
+            return Fail(TlsFailure::Handshake, kOldProtocolText,
+                        static_cast<unsigned long>(SEC_E_UNSUPPORTED_FUNCTION));
         status = QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes);
         if (status != SEC_E_OK) return FailHandshake(static_cast<unsigned long>(status));
         if (!CheckCertificate()) return false;
@@ -204,74 +230,28 @@ struct CTlsStream::State {
         return true;
     }
 
-    static unsigned long ChainError(DWORD status)
-    {
-        if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC)) return static_cast<unsigned long>(CERT_E_CHAINING);
-        if (status & CERT_TRUST_IS_UNTRUSTED_ROOT) return static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT);
-        if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return static_cast<unsigned long>(TRUST_E_CERT_SIGNATURE);
-        if (status & CERT_TRUST_IS_NOT_TIME_VALID) return static_cast<unsigned long>(CERT_E_EXPIRED);
-        if (status & CERT_TRUST_IS_REVOKED) return static_cast<unsigned long>(CRYPT_E_REVOKED);
-        if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return static_cast<unsigned long>(CERT_E_WRONG_USAGE);
-        return 0;
-    }
-
+    // The server's certificate for the host, on every full handshake; after a renegotiation it
+    // must be the very one that was checked.
     bool CheckCertificate()
     {
-        PCCERT_CONTEXT certificate = nullptr;
-        const SECURITY_STATUS status =
-            QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
-        if (status != SEC_E_OK || !certificate)
+        PCCERT_CONTEXT remote = nullptr;
+        const SECURITY_STATUS status = QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote);
+        if (status != SEC_E_OK || !remote)
             return Fail(TlsFailure::Certificate, std::string(kCertificateText) + "el servidor no presentó ninguno",
                         static_cast<unsigned long>(status != SEC_E_OK ? status : SEC_E_NO_CREDENTIALS));
-
-        char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-        LPSTR usages[] = {serverAuth};
-        CERT_CHAIN_PARA chainPara{};
-        chainPara.cbSize = sizeof chainPara;
-        chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-        chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
-        chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-        PCCERT_CHAIN_CONTEXT chain = nullptr;
-        const BOOL built =
-            CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr, &chain);
-        const unsigned long buildError = built ? 0 : GetLastError();
-        CertFreeCertificateContext(certificate);
-        if (!built) return Fail(TlsFailure::Certificate, std::string(kCertificateText) + "el sistema no pudo examinarlo",
-                                buildError);
-
-        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-        ssl.cbStruct = sizeof ssl;
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = host.data();
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof policy;
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS verdict{};
-        verdict.cbSize = sizeof verdict;
-        const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict);
-        unsigned long error = checked ? verdict.dwError : GetLastError();
-        // The chain's own verdict counts too: some engines pass a chain that ends short of any
-        // root through the policy.
-        if (error == 0) error = ChainError(chain->TrustStatus.dwErrorStatus);
-        CertFreeCertificateChain(chain);
-        if (error == 0) return true;
-
-        switch (static_cast<HRESULT>(error)) {
-        case CERT_E_UNTRUSTEDROOT:
-        case CERT_E_CHAINING:
-        case CERT_E_UNTRUSTEDTESTROOT:
-        case TRUST_E_CERT_SIGNATURE:
-            return Fail(TlsFailure::Untrusted, std::string(kCertificateText) + "no lo emitió una autoridad de confianza",
-                        error);
-        case CERT_E_EXPIRED:
-        case CERT_E_VALIDITYPERIODNESTING:
-            return Fail(TlsFailure::Expired, std::string(kCertificateText) + "está vencido o aún no es válido", error);
-        case CERT_E_CN_NO_MATCH:
-            return Fail(TlsFailure::WrongName,
-                        std::string(kCertificateText) + "no corresponde al nombre del servidor", error);
-        default:
-            return Fail(TlsFailure::Certificate, std::string(kCertificateText) + "el sistema lo rechazó", error);
-        }
+        const std::vector<unsigned char> encoded(remote->pbCertEncoded, remote->pbCertEncoded + remote->cbCertEncoded);
+        CertificateVerdict verdict;
+        // Revocation fetches cannot be stopped: they get the usual 15 s at most.
+        constexpr std::uint32_t kRevocationLimit = 15000;
+        if (certificate.empty())
+            verdict = CheckServerCertificate(remote, hostName, std::min(WaitLeft(), kRevocationLimit));
+        else if (encoded != certificate)
+            verdict = {TlsFailure::Certificate, "El servidor cambió de certificado durante la sesión",
+                       static_cast<unsigned long>(SEC_E_CERT_UNKNOWN)};
+        CertFreeCertificateContext(remote);
+        if (verdict.failure != TlsFailure::None) return Fail(verdict.failure, verdict.text, verdict.code);
+        certificate = encoded;
+        return true;
     }
 
     // Decrypts what is held into `plain`; false when more must arrive first.
@@ -279,6 +259,10 @@ struct CTlsStream::State {
     {
         failed = false;
         if (incomingLength == 0) return false;
+        if (!HeldCouldBeTls()) {
+            failed = true;
+            return Fail(TlsFailure::Broken, kHandshakeText, static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE));
+        }
         SecBuffer buffers[4] = {{static_cast<ULONG>(incomingLength), SECBUFFER_DATA, incoming.data()},
                                 {0, SECBUFFER_EMPTY, nullptr},
                                 {0, SECBUFFER_EMPTY, nullptr},
@@ -302,11 +286,21 @@ struct CTlsStream::State {
         if (extra) KeepExtra(*extra);
         else incomingLength = 0;
         if (status == SEC_I_CONTEXT_EXPIRED) peerClosed = true;
-        if (status == SEC_I_RENEGOTIATE && !Negotiate()) {
+        if (status == SEC_I_RENEGOTIATE && !Renegotiate()) {
             failed = true;
             return false;
         }
         return true;
+    }
+
+    // The server asked for a new handshake (or, in TLS 1.3, sent a message after it): the
+    // provider gets what is held first, and the session goes on only with the same certificate.
+    bool Renegotiate()
+    {
+        if (!Negotiate(true)) return false;
+        const SECURITY_STATUS status = QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes);
+        if (status != SEC_E_OK) return FailHandshake(static_cast<unsigned long>(status));
+        return CheckCertificate();
     }
 };
 
@@ -318,7 +312,6 @@ CTlsStream::CTlsStream(CSocket& socket, std::uint32_t waitMilliseconds)
 CTlsStream::~CTlsStream()
 {
     if (m->haveContext) DeleteSecurityContext(&m->context);
-    if (m->haveCredentials) FreeCredentialsHandle(&m->credentials);
 }
 
 void CTlsStream::SetDeadline(std::chrono::steady_clock::time_point deadline)
@@ -328,7 +321,8 @@ void CTlsStream::SetDeadline(std::chrono::steady_clock::time_point deadline)
 
 bool CTlsStream::Handshake(const std::string& host)
 {
-    if (m->haveCredentials) return m->FailHandshake(static_cast<unsigned long>(SEC_E_INVALID_HANDLE));
+    if (m->started) return m->FailHandshake(static_cast<unsigned long>(SEC_E_INVALID_HANDLE));
+    m->started = true;
     return m->Start(host);
 }
 
@@ -406,7 +400,7 @@ void CTlsStream::Close()
     SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
     ULONG attributes = 0;
     const SECURITY_STATUS status =
-        InitializeSecurityContextW(&m->credentials, &m->context, m->host.data(), State::kRequest, 0, 0, nullptr, 0,
+        InitializeSecurityContextW(&m->credentials, &m->context, m->TargetName(), State::kRequest, 0, 0, nullptr, 0,
                                    nullptr, &outDesc, &attributes, nullptr);
     if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) m->SendToken(out.buffer);
 }
