@@ -376,7 +376,9 @@ int CTlsStream::Receive(void* buffer, std::size_t capacity)
         if (m->Decrypt(failed)) continue;
         if (failed) return -1;
         const int got = m->Fill();
-        if (got <= 0) return got;
+        // Only close_notify ends the stream: a TCP end before it, or inside a record, cuts it.
+        if (got == 0) SetLastSocketError(WSAECONNRESET);
+        if (got <= 0) return -1;
     }
     const std::size_t count = std::min(capacity, m->plain.size() - m->plainAt);
     std::memcpy(buffer, m->plain.data() + m->plainAt, count);
