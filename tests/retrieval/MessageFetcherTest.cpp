@@ -14,6 +14,7 @@
 
 #include "app/Errors.h"
 #include "app/Identity.h"
+#include "app/Settings.h"
 #include "retrieval/IcmpProbe.h"
 #include "retrieval/MessageFetcher.h"
 #include "tests/retrieval/ScriptedWeb.h"
@@ -33,6 +34,10 @@ const std::string kAdm = "202AB123.adm";
 const std::string kConfig = "notelia_param.ini";
 const std::string kConfigText = "[Timer]\r\nTimerRefresh=300\r\n";
 constexpr unsigned long kTestTimeOut = 5000;
+const std::string kPageHead = "Content-Type: text/html; charset=utf-8\r\n";
+const std::string kOld = "anterior";
+const std::string kUntrusted =
+    "No se pudo verificar el certificado del servidor: no lo emitió una autoridad de confianza (error 0x800B010A).";
 
 const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
@@ -96,11 +101,21 @@ protected:
     }
 
     // FetchFile on a connection of its own.
-    static int Fetch(CMessageFetcher& fetcher, const std::string& name, int& changed)
+    static int Fetch(CMessageFetcher& fetcher, const std::string& name, int& changed,
+                     const std::string& local = "mensaje.txt")
     {
         const auto cycle = fetcher.NewCycle();
         EXPECT_TRUE(cycle->Connect());
-        return cycle->FetchFile(name, name, changed);
+        return cycle->FetchFile(name, local, changed);
+    }
+
+    // A local copy whose bytes and time tell afterwards whether anything touched it.
+    static std::filesystem::file_time_type OldCopy(const std::string& name = "mensaje.txt")
+    {
+        WriteBytes(name, kOld);
+        const auto time = std::filesystem::last_write_time(name) - 1h;
+        std::filesystem::last_write_time(name, time);
+        return time;
     }
 
     // The one "ATENCION" box without owner that the download shows; answers its text.
@@ -155,9 +170,17 @@ TEST_F(FetcherTest, CycleShapes)
         {"workstation files not published",
          [](auto&) {
              CScriptedWeb::Publish(Path(kTxt), 404, "");
-             CScriptedWeb::Publish(Path(kAdm), 302, "", Delivery::Plain, 0, Path("mensaje.txt"));
+             CScriptedWeb::Publish(Path(kAdm), 302, "", Delivery::Plain, 0, "Location: " + Path("nada.txt") + "\r\n");
          },
-         1 | 8, 1, all, {{kTxt, kNoMessages}, {kAdm, kNoMessages}}, nullptr},
+         1 | 8, 1, {kConfig, "mensaje.txt", "comercia.txt", kTxt, kAdm, "nada.txt"},
+         {{kTxt, kNoMessages}, {kAdm, kNoMessages}}, nullptr},
+        // A portal that redirects says nothing about the file: no connection, no text written.
+        {"302 to a portal for a workstation file",
+         [](auto&) {
+             CScriptedWeb::Publish(Path(kTxt), 302, "", Delivery::Plain, 0, "Location: " + Path("portal.htm") + "\r\n");
+             CScriptedWeb::Publish(Path("portal.htm"), 200, "<html>", Delivery::Plain, 0, kPageHead);
+         },
+         1 | 8, 2, {kConfig, "mensaje.txt", "comercia.txt", kTxt, "portal.htm"}, {{kTxt, nullptr}}, nullptr},
         {"common file not published", [](auto&) { CScriptedWeb::Publish(Path("mensaje.txt"), 404, ""); }, 2 | 4 | 8, 1,
          all, {{"mensaje.txt", nullptr}}, nullptr},
         {"server error", [](auto&) { CScriptedWeb::Publish(Path("comercia.txt"), 500, "Internal"); }, 1, 2,
@@ -200,7 +223,8 @@ TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
     PublishAll("1");
     auto fetcher = MakeFetcher();
     ASSERT_EQ(fetcher->FetchAll(), 15);
-    for (const auto& line : CScriptedWeb::RequestLines(true)) EXPECT_TRUE(line.ends_with("\tNotelia 2.5")) << line;
+    for (const auto& line : CScriptedWeb::RequestLines(true))
+        EXPECT_TRUE(line.ends_with("\tNotelia 2.5\tidentity")) << line;
     CScriptedWeb::Reset();
     PublishAll("1");
     EXPECT_EQ(fetcher->FetchAll(), 0);
@@ -401,56 +425,81 @@ TEST_F(FetcherTest, TheProbeReadsItsSettings)
 TEST_F(FetcherTest, DownloadShapes)
 {
     std::string body;
-    for (int i = 0; i < 2500; ++i) body += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    for (int i = 0; i < 6000; ++i) body += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    const std::string bound(1 << 20, 'b');
+    const std::string chunks = "5\r\nHola \r\n6;x=y\r\nmundo!\r\n0\r\nX-Suma: 1\r\n\r\n";
+    const std::string chunked = "Transfer-Encoding: chunked\r\n";
     struct Row {
+        const char* name;
         int status;
-        std::string body;  // empty with a size: the server makes `size` bytes
+        std::string body;
         Delivery delivery;
+        std::string headers;
+        bool secure;
         int result;
-        std::size_t size;      // of the local file afterwards ("anterior" when not replaced)
-        unsigned long box;     // the error number of the one box shown, 0 for none
+        std::string installed;  // the local file afterwards: kOld when it stays, time and all
+        unsigned long box;      // the error number of the one box shown, 0 for none
     };
     const Row rows[] = {
-        {200, body, Delivery::Pieces, FETCH_OBTAINED, 2500, 0},
-        {200, body + "+", Delivery::NoLength, FETCH_OBTAINED, 2501, 0},
-        {200, "", Delivery::Plain, FETCH_OBTAINED, 0, 0},
-        {204, "", Delivery::Plain, FETCH_OBTAINED, 0, 0},
-        {600, "seiscientos", Delivery::Plain, FETCH_OBTAINED, 11, 0},
-        {302, "", Delivery::Plain, FETCH_NOT_PUBLISHED, 8, 0},
-        {404, "no", Delivery::Plain, FETCH_NOT_PUBLISHED, 8, 0},
-        {503, "no", Delivery::Plain, FETCH_FAILED, 8, 0},
-        {200, std::string(4000, 'c'), Delivery::Cut, FETCH_FAILED, 8, 12030},
-        // Larger than any message file, announced or not: never installed, and no box.
-        {200, "", Delivery::Plain, FETCH_FAILED, 8, 0},
-        {200, "", Delivery::NoLength, FETCH_FAILED, 8, 0},
+        {"in pieces", 200, body, Delivery::Pieces, "", false, FETCH_OBTAINED, body, 0},
+        {"to the end", 200, body + "+", Delivery::NoLength, "", false, FETCH_OBTAINED, body + "+", 0},
+        {"empty", 200, "", Delivery::Plain, "", false, FETCH_OBTAINED, "", 0},
+        {"204", 204, "", Delivery::Plain, "", false, FETCH_OBTAINED, "", 0},
+        {"600", 600, "seiscientos", Delivery::Plain, "", false, FETCH_OBTAINED, "seiscientos", 0},
+        {"a 404 page", 404, "<html>", Delivery::Plain, kPageHead, false, FETCH_NOT_PUBLISHED, kOld, 0},
+        {"503", 503, "no", Delivery::Plain, "", false, FETCH_FAILED, kOld, 0},
+        {"cut", 200, body, Delivery::Cut, "", false, FETCH_FAILED, kOld, 12030},
+        // Larger than any message file, announced, in chunks or not: never installed, and no box.
+        {"over the bound", 200, bound + "+", Delivery::Plain, "", false, FETCH_FAILED, kOld, 0},
+        {"over the bound to the end", 200, bound + "+", Delivery::NoLength, "", false, FETCH_FAILED, kOld, 0},
+        {"a chunk over the bound", 200, "100001\r\nb", Delivery::NoLength, chunked, false, FETCH_FAILED, kOld, 0},
+        // Chunks decoded, whatever length stands beside them; other codings refused.
+        {"chunks with a length", 200, chunks, Delivery::Plain, chunked, false, FETCH_OBTAINED, "Hola mundo!", 0},
+        {"chunks", 200, chunks, Delivery::NoLength, chunked, false, FETCH_OBTAINED, "Hola mundo!", 0},
+        {"chunks at the bound", 200, "100000\r\n" + bound + "\r\n0\r\n\r\n", Delivery::NoLength, chunked, false,
+         FETCH_OBTAINED, bound, 0},
+        {"a chunk size over 64 bits", 200, "10000000000000000\r\n", Delivery::NoLength, chunked, false, FETCH_FAILED,
+         kOld, 12152},
+        {"a chunk cut short", 200, "10\r\nabc", Delivery::NoLength, chunked, false, FETCH_FAILED, kOld, 12030},
+        {"gzip", 200, "\x1f\x8b\x08", Delivery::Plain, "Content-Encoding: gzip\r\n", false, FETCH_FAILED, kOld, 12152},
+        {"gzip in chunks", 200, chunks, Delivery::Plain, "Transfer-Encoding: gzip, chunked\r\n", false, FETCH_FAILED,
+         kOld, 12152},
+        // A portal's page: silently no connection.
+        {"a page", 200, "<html>", Delivery::Plain, kPageHead, false, FETCH_FAILED, kOld, 0},
+        // Over TLS only close_notify ends a body: then at once, though the TCP connection stays.
+        {"close_notify", 200, body, Delivery::Notify, "", true, FETCH_OBTAINED, body, 0},
+        {"tls cut", 200, body, Delivery::Cut, "", true, FETCH_FAILED, kOld, 12030},
+        {"tls cut without length", 200, body, Delivery::CutNoLength, "", true, FETCH_FAILED, kOld, 12030},
+        {"tls cut after the head", 200, "x", Delivery::CutNoLength, "", true, FETCH_FAILED, kOld, 12030},
+        {"tls reset", 200, body, Delivery::ResetNoLength, "", true, FETCH_FAILED, kOld, 12030},
+        {"tls record cut half-way", 200, body, Delivery::HalfRecord, "", true, FETCH_FAILED, kOld, 12030},
     };
     auto fetcher = MakeFetcher();
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        const Row& row = rows[i];
-        SCOPED_TRACE(i);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         m_boxes.boxes.clear();
-        WriteBytes("mensaje.txt", "anterior");
-        if (i >= 9)
-            CScriptedWeb::PublishSize(Path("mensaje.txt"), (1 << 20) + 1, row.delivery);
-        else
-            CScriptedWeb::Publish(Path("mensaje.txt"), row.status, row.body, row.delivery, 100, Path("c.txt"));
+        m_key.Set(L"RemoteHost", row.secure ? Secure(CScriptedWeb::Port("HTTPS")) : L"127.0.0.1");
+        const auto time = OldCopy();
+        CScriptedWeb::Publish(Path("mensaje.txt"), row.status, row.body, row.delivery, 100, row.headers);
         int changed = -1;
-        EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), row.result);
+        EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), row.result)
+            << (m_boxes.boxes.empty() ? "" : m_boxes.boxes[0].text);
         EXPECT_EQ(changed, row.result == FETCH_OBTAINED ? 1 : 0);
-        EXPECT_EQ(ReadBytes("mensaje.txt"), row.result == FETCH_OBTAINED ? row.body : "anterior");
-        EXPECT_EQ(ReadBytes("mensaje.txt").size(), row.size);
+        EXPECT_TRUE(ReadBytes("mensaje.txt") == row.installed) << ReadBytes("mensaje.txt").substr(0, 40);
+        EXPECT_TRUE(row.installed != kOld || std::filesystem::last_write_time("mensaje.txt") == time);
         EXPECT_EQ(row.box ? OneInternetErrorBox() : 0ul, row.box);
         EXPECT_EQ(m_boxes.boxes.size(), row.box ? 1u : 0u);
     }
     // Exactly the limit is a message file; the same again changes nothing.
+    m_key.Set(L"RemoteHost", L"127.0.0.1");
     for (const int expected : {1, 0}) {
         CScriptedWeb::PublishSize(Path("mensaje.txt"), 1 << 20);
         int changed = -1;
         EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_OBTAINED);
         EXPECT_EQ(changed, expected);
     }
-    // No redirection was followed; "buffer.txt" that cannot be created is told.
-    EXPECT_EQ(CScriptedWeb::RequestLines().size(), std::size(rows) + 2);
+    // "buffer.txt" that cannot be created is told.
+    m_boxes.boxes.clear();
     HeldFile held("buffer.txt");
     int changed = -1;
     EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_FAILED);
@@ -459,7 +508,88 @@ TEST_F(FetcherTest, DownloadShapes)
     m_boxes.boxes.clear();
     m_key.Set(L"RemoteHost", Secure(CScriptedWeb::Port("HTTPS_UNTRUSTED")));
     EXPECT_EQ(Fetch(*fetcher, "mensaje.txt", changed), FETCH_FAILED);
-    EXPECT_EQ(OneErrorBox(), "No se pudo verificar el certificado del servidor: no lo emitió una autoridad de confianza "
-                             "(error 0x800B010A).");
+    EXPECT_EQ(OneErrorBox(), kUntrusted);
     EXPECT_EQ(ReadBytes("mensaje.txt"), std::string(1 << 20, 'x'));
+}
+
+TEST_F(FetcherTest, RedirectionsAreFollowedFiveInARowNeverBackToHttp)
+{
+    const std::string http = "127.0.0.1:" + std::to_string(CScriptedWeb::Port());
+    const std::string https = ":" + std::to_string(CScriptedWeb::Port("HTTPS"));
+    // h0 to h5 through every followed status, to another host name, to a path and into TLS
+    // (the certificate checked for that host); hx before them makes six.
+    const std::pair<int, std::string> hops[] = {{301, "http://localhost:" + std::to_string(CScriptedWeb::Port())},
+                                                {302, ""}, {303, "https://localhost" + https}, {307, ""},
+                                                {308, "HTTPS://127.0.0.1" + https}};
+    for (int i = 0; i < 5; ++i)
+        CScriptedWeb::Publish(Path("h" + std::to_string(i)), hops[i].first, "", Delivery::Plain, 0,
+                              "Location: " + hops[i].second + Path("h" + std::to_string(i + 1)) + "#f\r\n");
+    CScriptedWeb::Publish(Path("h5"), 200, "Redirigido");
+    const auto redirect = [](const std::string& name, const std::string& location) {
+        CScriptedWeb::Publish(Path(name), 302, "", Delivery::Plain, 0, "Location: " + location + "\r\n");
+    };
+    redirect("hx", Path("h0"));
+    redirect("down", "http://" + http + Path("h5"));
+    redirect("untrusted", "https://127.0.0.1:" + std::to_string(CScriptedWeb::Port("HTTPS_UNTRUSTED")) + Path("h5"));
+    // The probe asks the new host, which gives no echo: silently no connection.
+    redirect("noecho", "http://" + std::string(60, 'x') + ".invalid" + Path("h5"));
+    redirect("none", "");
+    const std::string redirectFailed = "(12156) - No se pudo seguir la redirección del servidor";
+    const struct {
+        const char* name;
+        bool secure;
+        int result;
+        std::vector<std::string> requested;
+        std::string box;
+    } rows[] = {
+        {"h0", false, FETCH_OBTAINED, {"h0", "h1", "h2", "h3", "h4", "h5"}, ""},
+        {"hx", false, FETCH_FAILED, {"hx", "h0", "h1", "h2", "h3", "h4"}, redirectFailed},
+        {"down", true, FETCH_FAILED, {"down"}, redirectFailed},
+        {"untrusted", false, FETCH_FAILED, {"untrusted"}, kUntrusted},
+        {"noecho", false, FETCH_FAILED, {"noecho"}, ""},
+        {"none", false, FETCH_FAILED, {"none"}, redirectFailed},
+    };
+    auto fetcher = MakeFetcher();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_boxes.boxes.clear();
+        m_key.Set(L"RemoteHost", row.secure ? Secure(CScriptedWeb::Port("HTTPS")) : L"127.0.0.1");
+        const auto time = OldCopy();
+        const std::size_t before = CScriptedWeb::RequestLines().size();
+        int changed = -1;
+        EXPECT_EQ(Fetch(*fetcher, row.name, changed), row.result);
+        EXPECT_EQ(ReadBytes("mensaje.txt"), row.result == FETCH_OBTAINED ? "Redirigido" : kOld);
+        EXPECT_TRUE(row.result == FETCH_OBTAINED || std::filesystem::last_write_time("mensaje.txt") == time);
+        const auto lines = CScriptedWeb::RequestLines();
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()), Lines(row.requested));
+        EXPECT_EQ(row.box.empty() ? "" : OneErrorBox(), row.box);
+        EXPECT_EQ(m_boxes.boxes.size(), row.box.empty() ? 0u : 1u);
+    }
+}
+
+TEST_F(FetcherTest, APortalIsNoConnectionAndNeverBecomesTheConfiguration)
+{
+    const auto portal = [] {
+        for (const auto& name : {kConfig, std::string("mensaje.txt"), std::string("comercia.txt"), kTxt, kAdm})
+            CScriptedWeb::Publish(Path(name), 200, "<html>Bienvenido</html>", Delivery::Plain, 0, kPageHead);
+    };
+    portal();
+    auto fetcher = MakeFetcher();
+    EXPECT_EQ(fetcher->FetchAll(), 0);
+    EXPECT_EQ(fetcher->m_nOutcome, 2);
+    EXPECT_FALSE(Exists(kConfig));
+    // The real server after it: the refresh period and the recipients come from its file.
+    PublishAll("1");
+    CScriptedWeb::Publish(Path(kConfig), 200, "[Timer]\r\nTimerRefresh=600\r\n[MailList]\r\nName1=Mesa\r\n");
+    EXPECT_EQ(fetcher->FetchAll(), 15);
+    EXPECT_EQ(ReadConfigInt("Timer", "TimerRefresh", 300), 600);
+    EXPECT_EQ(ReadConfigString("MailList", "Name1", "", 100), "Mesa");
+    // The portal again: no connection, every copy as it was.
+    const auto time = std::filesystem::last_write_time(kTxt);
+    portal();
+    EXPECT_EQ(fetcher->FetchAll(), 0);
+    EXPECT_EQ(fetcher->m_nOutcome, 2);
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 1");
+    EXPECT_EQ(std::filesystem::last_write_time(kTxt), time);
+    EXPECT_TRUE(m_boxes.boxes.empty());
 }
