@@ -18,7 +18,9 @@ public:
     // How a body is delivered (http_server.py tells each; the ...NoLength ones and Notify and
     // HalfRecord without Content-Length); `piece` is the piece's size, or the milliseconds
     // between dripped bytes.
-    enum class Delivery { Plain, Pieces, Cut, NoLength, Silent, Stall, Drip, CutNoLength, ResetNoLength, Notify, HalfRecord };
+    enum class Delivery {
+        Plain, Pieces, Cut, NoLength, Silent, Stall, Drip, CutNoLength, ResetNoLength, Notify, HalfRecord
+    };
 
     // `headers`: lines ending in CR LF added to the answer's head.
     static void Publish(const std::string& path, int status, const std::string& body,

@@ -58,7 +58,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if url.path.startswith("/_ctl/"):
             return self.control(url)
         with LOCK:
-            LOG.append("\t".join([self.requestline] + [self.headers.get(h, "") for h in ("User-Agent", "Accept-Encoding")]))
+            fields = [self.headers.get(name, "") for name in ("User-Agent", "Accept-Encoding")]
+            LOG.append("\t".join([self.requestline] + fields))
             script = SCRIPTS.get(url.path)
         if script:
             self.answer(*script)
