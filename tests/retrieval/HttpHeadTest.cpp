@@ -35,9 +35,9 @@ TEST(HttpHead, StatusLengthLineEndsAndBounds)
     struct Row {
         std::string received;
         HeadState state;
-        std::optional<unsigned> status;
-        std::optional<std::uint64_t> length;
-        std::string body;  // what follows the head
+        std::optional<unsigned> status = {};
+        std::optional<std::uint64_t> length = {};
+        std::string body = {};  // what follows the head
     };
     const Row rows[] = {
         {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody", kComplete, 200, 4, "body"},
