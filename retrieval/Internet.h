@@ -111,7 +111,7 @@ private:
     bool m_bEnd = false;
     HttpHead m_head;
     std::optional<CChunkedBody> m_chunks;  // when the body comes in chunks
-    std::string m_decoded;                   // decoded chunk bytes not yet handed out
+    std::string m_decoded;                  // decoded chunk bytes not yet handed out
     std::uint64_t m_nBodyRead = 0;
 };
 
