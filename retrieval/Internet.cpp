@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/ErrorText.h"
-#include "retrieval/HttpHead.h"
 
 namespace {
 
@@ -26,6 +25,7 @@ std::string InternetErrorText(unsigned long error)
         {kInternetCannotConnect, "A connection with the server could not be established"},
         {kInternetConnectionAborted, "The connection with the server was terminated abnormally"},
         {kInternetInvalidResponse, "The server returned an invalid or unrecognized response"},
+        {kInternetRedirectFailed, "No se pudo seguir la redirección del servidor"},
     };
     std::string text;
     for (const auto& entry : kTexts)
@@ -130,9 +130,13 @@ void CHttpFile::ReadHead()
         const HttpHead head = ParseHttpHead(m_received, m_target.maxLength);
         if (head.state == HeadState::Invalid) Fail(kInternetInvalidResponse);
         if (head.state == HeadState::Complete) {
-            m_status = head.status;
-            m_length = head.length;
+            m_head = head;
             m_received.erase(0, head.size);
+            if (head.transfer == TransferCoding::Chunked) {
+                // The chunks frame the body, whatever length was announced beside them.
+                m_head.length.reset();
+                m_chunks.emplace(m_target.maxLength);
+            }
             return;
         }
         if (!Receive()) Fail(m_received.empty() ? kInternetConnectionAborted : kInternetInvalidResponse);
@@ -150,24 +154,50 @@ bool CHttpFile::SendRequest()
 
 bool CHttpFile::QueryInfoStatusCode(unsigned long& status)
 {
-    if (!m_status) return false;
-    status = *m_status;
+    if (!m_head.status) return false;
+    status = *m_head.status;
     return true;
 }
 
 std::optional<std::uint64_t> CHttpFile::ContentLength()
 {
-    return m_length;
+    return m_head.length;
+}
+
+std::size_t CHttpFile::ReadChunks(char* buffer, std::size_t size)
+{
+    while (m_decoded.empty()) {
+        m_received.erase(0, m_chunks->Decode(m_received, m_decoded));
+        if (!m_decoded.empty()) break;
+        switch (m_chunks->GetState()) {
+        case CChunkedBody::State::Reading:
+            // An end before the last chunk cuts the body.
+            if (!Receive()) Fail(kInternetConnectionAborted);
+            break;
+        case CChunkedBody::State::Invalid:
+            Fail(kInternetInvalidResponse);
+        default:
+            return 0;  // the end, or too large (BodyTooLarge tells)
+        }
+    }
+    const std::size_t n = std::min(size, m_decoded.size());
+    std::copy_n(m_decoded.data(), n, buffer);
+    m_decoded.erase(0, n);
+    return n;
 }
 
 std::size_t CHttpFile::Read(void* buffer, std::size_t size)
 {
     if (size == 0) return 0;
+    // Only the file's own bytes are installed: a body coded in a way not read here fails.
+    if (m_head.transfer == TransferCoding::Other || m_head.encoded) Fail(kInternetInvalidResponse);
+    if (m_chunks) return ReadChunks(static_cast<char*>(buffer), size);
     // The announced length is the whole body, whatever else the server sends.
-    if (m_length && m_nBodyRead >= *m_length) return 0;
+    const std::optional<std::uint64_t>& length = m_head.length;
+    if (length && m_nBodyRead >= *length) return 0;
     if (m_received.empty() && !m_bEnd && !Receive()) m_bEnd = true;
     std::size_t n = std::min(size, m_received.size());
-    if (m_length) n = static_cast<std::size_t>(std::min<std::uint64_t>(n, *m_length - m_nBodyRead));
+    if (length) n = static_cast<std::size_t>(std::min<std::uint64_t>(n, *length - m_nBodyRead));
     std::copy_n(m_received.data(), n, static_cast<char*>(buffer));
     m_received.erase(0, n);
     m_nBodyRead += n;
@@ -177,11 +207,12 @@ std::size_t CHttpFile::Read(void* buffer, std::size_t size)
 std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(const char* verb, const std::string& path,
                                                         const char* version)
 {
-    // Never taken from a cache on the way: the server's own copy is what counts.
+    // Never taken from a cache on the way, never coded: the server's own bytes are what counts.
     std::string host = m_target.host;
     if (m_target.port != (m_target.secure ? 443 : 80)) host += ":" + std::to_string(m_target.port);
     std::string text = std::string(verb) + " " + path + " " + version + "\r\nHost: " + host +
-                       "\r\nUser-Agent: " + m_target.agent + "\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
+                       "\r\nUser-Agent: " + m_target.agent +
+                       "\r\nAccept-Encoding: identity\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
     return std::make_unique<CHttpFile>(m_target, std::move(text));
 }
 

@@ -15,6 +15,8 @@
 #include "net/Socket.h"
 #include "net/StopSignal.h"
 #include "net/TlsStream.h"
+#include "retrieval/ChunkedBody.h"
+#include "retrieval/HttpHead.h"
 
 // The download's error numbers, as the boxes show them.
 enum InternetError : unsigned long {
@@ -26,6 +28,7 @@ enum InternetError : unsigned long {
     kInternetCannotConnect = 12029,
     kInternetConnectionAborted = 12030,
     kInternetInvalidResponse = 12152,
+    kInternetRedirectFailed = 12156,
 };
 
 // A failure of the HTTP client: its error number and text.
@@ -70,16 +73,26 @@ public:
     bool SendRequest();
     // False when the answer carried no valid status line.
     bool QueryInfoStatusCode(unsigned long& status);
-    // The length the server announced, if any (over the target's maxLength: maxLength + 1).
+    // The length the server announced, if any (over the target's maxLength: maxLength + 1),
+    // and absent for a body in chunks, whose framing overrides it.
     std::optional<std::uint64_t> ContentLength();
-    // Up to `size` body bytes; 0 at the end. A failure raises CInternetException.
+    // Where a redirection points, as the server wrote it.
+    const std::optional<std::string>& Location() const noexcept { return m_head.location; }
+    // The answer is an HTML page (Content-Type text/html).
+    bool IsPage() const noexcept { return m_head.html; }
+    // Up to `size` body bytes, its chunks decoded; 0 at the end. A failure (a coding other than
+    // chunks, a content coding other than identity, broken chunks, a secure stream cut before
+    // its close) raises CInternetException.
     std::size_t Read(void* buffer, std::size_t size);
+    // After Read answered 0: the chunks announced a body over the target's maxLength.
+    bool BodyTooLarge() const noexcept { return m_chunks && m_chunks->GetState() == CChunkedBody::State::TooLarge; }
 
 private:
     void Connect();
     void StartTls();
     void SendAll();
     void ReadHead();
+    std::size_t ReadChunks(char* buffer, std::size_t size);
     // Receives into `m_received`; false at the end of the stream.
     bool Receive();
     // What is left of the time-out and the deadline; raises once the deadline has passed.
@@ -96,8 +109,9 @@ private:
     std::chrono::steady_clock::time_point m_deadline;
     std::string m_received;  // bytes read and not yet handed out
     bool m_bEnd = false;
-    std::optional<unsigned long> m_status;
-    std::optional<std::uint64_t> m_length;
+    HttpHead m_head;
+    std::optional<CChunkedBody> m_chunks;  // when the body comes in chunks
+    std::string m_decoded;                  // decoded chunk bytes not yet handed out
     std::uint64_t m_nBodyRead = 0;
 };
 

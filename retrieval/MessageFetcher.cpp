@@ -9,12 +9,11 @@
 #include "app/Settings.h"
 #include "retrieval/IcmpProbe.h"
 #include "retrieval/LocalFile.h"
+#include "retrieval/Redirect.h"
 
 namespace {
 
 constexpr char kRequestPathPrefix[] = "/zandu/";
-// The request asks for no cached copy, and a redirection is never followed: a 3xx answer
-// means the file is not published, as any other status from 300 to 499.
 constexpr char kHttpVersion[] = "HTTP/1.0";
 constexpr std::size_t kReadChunk = 1024;
 constexpr std::uint32_t kTimeOutBuffer = 40;
@@ -127,16 +126,32 @@ unsigned char CFetchCycle::FetchAll()
 int CFetchCycle::FetchFile(const std::string& serverName, const std::string& localName, int& changed)
 {
     changed = 0;
-    if (!m_pConnection) return FETCH_FAILED;
-    const std::string path = kRequestPathPrefix + serverName;
+    if (!m_pConnection || !m_pSession->Address()) return FETCH_FAILED;
     try {
-        const std::unique_ptr<CHttpFile> request = m_pConnection->OpenRequest("GET", path, kHttpVersion);
-        if (!IsServerReachable()) return FETCH_FAILED;
-        if (!request->SendRequest()) return FETCH_FAILED;
+        // The cycle's server, then wherever its redirections lead.
+        RedirectTarget at{*m_pSession->Address(), kRequestPathPrefix + serverName};
+        std::unique_ptr<CHttpConnection> redirected;
+        std::unique_ptr<CHttpFile> request;
         unsigned long status = 0;
-        if (!request->QueryInfoStatusCode(status)) return FETCH_FAILED;
-        if (status >= 300 && status <= 499) return FETCH_NOT_PUBLISHED;
+        for (int redirects = 0;; ++redirects) {
+            request = (redirected ? *redirected : *m_pConnection).OpenRequest("GET", at.path, kHttpVersion);
+            if (!IsServerReachable(redirected ? &at.server : nullptr)) return FETCH_FAILED;
+            if (!request->SendRequest()) return FETCH_FAILED;
+            if (!request->QueryInfoStatusCode(status)) return FETCH_FAILED;
+            if (status < 300 || status > 399) break;
+            // A redirection that cannot be followed says nothing about the file: it fails.
+            std::optional<RedirectTarget> next;
+            if (IsFollowedRedirect(status) && redirects < kMaxRedirects && request->Location())
+                next = ResolveRedirect(*request->Location(), at.server);
+            if (!next) throw CInternetException(kInternetRedirectFailed);
+            at = std::move(*next);
+            redirected = m_pSession->ConnectionTo(at.server);
+        }
+        if (status >= 400 && status <= 499) return FETCH_NOT_PUBLISHED;
         if (status >= 500 && status <= 599) return FETCH_FAILED;
+        // A portal's page stands for every file while the network is not really there: no
+        // connection, silently, and the copy stays.
+        if (status >= 200 && status <= 299 && request->IsPage()) return FETCH_FAILED;
 
         // A file larger than any message file (however large the number announced) fails like
         // a broken download, silently: the local copy stays and memory stays bounded.
@@ -151,6 +166,7 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
             if (received > kMaxDownload) return FETCH_FAILED;
             download.Write(chunk, got);
         }
+        if (request->BodyTooLarge()) return FETCH_FAILED;
         download.Close();
         // A connection that ends before the announced length is a broken download, not the
         // file: the local copy must not be replaced by its first part.
@@ -169,15 +185,16 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
     }
 }
 
-bool CFetchCycle::IsServerReachable()
+bool CFetchCycle::IsServerReachable(const ServerAddress* target)
 {
     const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
     const long wait = CMessageFetcher::ReadProbeWait();
     if (IsStopped()) return false;
     // The host alone: a RemoteHost that names no server has nothing to probe.
-    if (!session->Address()) return false;
+    const ServerAddress* address = target ? target : session->Address() ? &*session->Address() : nullptr;
+    if (!address) return false;
     int detail = 0;
-    return PingHost(session->Address()->host.c_str(), wait, detail) == PINGO_OK;
+    return PingHost(address->host.c_str(), wait, detail) == PINGO_OK;
 }
 
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}

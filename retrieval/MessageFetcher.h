@@ -36,15 +36,17 @@ public:
     // Opens the cycle's connection; false (already reported) when it cannot be had.
     bool Connect();
     // Downloads "/zandu/" + `serverName` over the cycle's connection and installs it as
-    // `localName`; `changed` becomes 1 when the local file was created or replaced. Failures
-    // of the download and error codes are shown in the "ATENCION" box and answer FETCH_FAILED;
-    // file exceptions of the installation leave it.
+    // `localName`; `changed` becomes 1 when the local file was created or replaced. Redirections
+    // are followed (kMaxRedirects, never from https to http); only a final 4xx answers
+    // FETCH_NOT_PUBLISHED. Failures of the download and error codes are shown in the "ATENCION"
+    // box and answer FETCH_FAILED, an HTML page (a portal's) silently; file exceptions of the
+    // installation leave it.
     int FetchFile(const std::string& serverName, const std::string& localName, int& changed);
     void Disconnect() noexcept;
 
-    // One echo to RemoteHost, waiting CMessageFetcher::ReadProbeWait milliseconds. Code -1003
-    // when a setting cannot be read.
-    bool IsServerReachable();
+    // One echo to RemoteHost (or to `target`, where a redirection leads), waiting
+    // CMessageFetcher::ReadProbeWait milliseconds. Code -1003 when a setting cannot be read.
+    bool IsServerReachable(const ServerAddress* target = nullptr);
 
 private:
     bool IsStopped() const noexcept { return m_pStop->IsStopped(); }

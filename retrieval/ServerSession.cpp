@@ -26,12 +26,17 @@ std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
     try {
         if (!m_pSession) return nullptr;
         if (!m_address) throw CInternetException(kInternetInvalidUrl);
-        return m_pSession->GetHttpConnection(m_address->host, m_address->port, m_address->secure, m_dwTimeOut,
-                                             m_deadline, kMaxDownload);
+        return ConnectionTo(*m_address);
     } catch (const CInternetException& e) {
         ReportSystemError(nullptr, e);
         return nullptr;
     }
+}
+
+std::unique_ptr<CHttpConnection> CServerSession::ConnectionTo(const ServerAddress& address)
+{
+    return m_pSession->GetHttpConnection(address.host, address.port, address.secure, m_dwTimeOut, m_deadline,
+                                         kMaxDownload);
 }
 
 void CServerSession::CloseSession() noexcept

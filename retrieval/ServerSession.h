@@ -30,6 +30,9 @@ public:
     // names no server: the invalid URL error), the standard error report is shown and the
     // answer is null.
     std::unique_ptr<CHttpConnection> OpenConnection();
+    // A connection to `address` (where a redirection leads) with the session's time-outs;
+    // raises CInternetException.
+    std::unique_ptr<CHttpConnection> ConnectionTo(const ServerAddress& address);
     void CloseSession() noexcept;
 
     // The server RemoteHost names; absent when it names none.

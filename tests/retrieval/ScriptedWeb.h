@@ -15,16 +15,21 @@ public:
     // NOTELIA_<name>_PORT, as HTTPS, HTTPS_UNTRUSTED and SLOW_HANDSHAKE under --tls.
     static unsigned short Port(const char* name);
 
-    // How a body is delivered (http_server.py tells each); `piece` is the piece's size, or the
-    // milliseconds between dripped bytes.
-    enum class Delivery { Plain, Pieces, Cut, NoLength, Silent, Stall, Drip };
+    // How a body is delivered (http_server.py tells each; the ...NoLength ones and Notify and
+    // HalfRecord without Content-Length); `piece` is the piece's size, or the milliseconds
+    // between dripped bytes.
+    enum class Delivery {
+        Plain, Pieces, Cut, NoLength, Silent, Stall, Drip, CutNoLength, ResetNoLength, Notify, HalfRecord
+    };
 
+    // `headers`: lines ending in CR LF added to the answer's head.
     static void Publish(const std::string& path, int status, const std::string& body,
-                        Delivery delivery = Delivery::Plain, int piece = 0, const std::string& location = "");
+                        Delivery delivery = Delivery::Plain, int piece = 0, const std::string& headers = "");
     // A body of `size` bytes made by the server itself.
     static void PublishSize(const std::string& path, std::size_t size, Delivery delivery = Delivery::Plain);
     static void Reset();
-    // Request lines ("GET /zandu/mensaje.txt HTTP/1.0"), with `agents` a tab and the agent.
+    // Request lines ("GET /zandu/mensaje.txt HTTP/1.0"), with `agents` a tab and the agent,
+    // another and the Accept-Encoding.
     static std::vector<std::string> RequestLines(bool agents = false);
 };
 

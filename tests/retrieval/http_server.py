@@ -4,10 +4,14 @@ The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (not
 With --tls (test_ca.wrapper_options) the scripts are served over TLS too: NOTELIA_HTTPS_PORT with
 a good certificate, NOTELIA_HTTPS_UNTRUSTED_PORT with an untrusted one; NOTELIA_SLOW_HANDSHAKE_PORT
 answers a handshake with a record that never ends, one byte every 400 ms.
-Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]
-with the body (or S bytes of "x"); modes: plain, pieces (K bytes each), cut (half the announced
-body), nolength, silent (no answer at all), stall (the head, then nothing), drip (one byte
-every K ms). POST /_ctl/reset; GET /_ctl/log (request line, tab, User-Agent; one a line).
+Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H][&size=S]
+with the body (or S bytes of "x") and H, header lines ending in CR LF, added to the head; modes:
+plain, pieces (K bytes each), cut (half the body, then the TCP end), reset (half the body, then a
+TCP reset), notify (the body, TLS close_notify, then the TCP connection held until the client
+closes it), halfrecord (half the body, the start of a TLS record, then the TCP end), silent (no
+answer at all), stall (the head, then nothing), drip (one byte every K ms); "nolength_" before
+a mode leaves Content-Length out. POST /_ctl/reset; GET /_ctl/log (request line, tab,
+User-Agent, tab, Accept-Encoding; one a line).
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
@@ -17,6 +21,7 @@ import http.server
 import os
 import socket
 import socketserver
+import struct
 import subprocess
 import sys
 import threading
@@ -53,14 +58,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if url.path.startswith("/_ctl/"):
             return self.control(url)
         with LOCK:
-            LOG.append(self.requestline + "\t" + self.headers.get("User-Agent", ""))
+            fields = [self.headers.get(name, "") for name in ("User-Agent", "Accept-Encoding")]
+            LOG.append("\t".join([self.requestline] + fields))
             script = SCRIPTS.get(url.path)
         if script:
             self.answer(*script)
         elif self.root:
             super().do_GET()
         else:
-            self.answer(404, b"", "plain", 0, None)
+            self.answer(404, b"", "plain", 0, "")
 
     def control(self, url):
         query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
@@ -70,7 +76,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         with LOCK:
             if url.path == "/_ctl/set":
                 SCRIPTS[query["path"]] = (int(query["status"]), body, query.get("mode", "plain"),
-                                          int(query.get("piece", "0")), query.get("location"))
+                                          int(query.get("piece", "0")), query.get("headers", ""))
             elif url.path == "/_ctl/reset":
                 SCRIPTS.clear(), LOG.clear()
             elif url.path == "/_ctl/log":
@@ -80,14 +86,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(reply)
 
-    def answer(self, status, body, mode, piece, location):
+    def answer(self, status, body, mode, piece, headers):
         if mode == "silent":
             return self.connection.recv(1)  # until the client gives up
         self.send_response(status)
-        if location:
-            self.send_header("Location", location)
-        if mode != "nolength":
+        for line in filter(None, headers.split("\r\n")):
+            self.send_header(*line.split(": ", 1))
+        if not mode.startswith("nolength"):
             self.send_header("Content-Length", str(len(body)))
+        mode = mode.split("_")[-1]
         self.end_headers()
         self.wfile.flush()
         try:
@@ -100,6 +107,17 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.write(body[: len(body) // 2])
                 self.wfile.flush()
                 self.connection.shutdown(socket.SHUT_RDWR)
+            elif mode in ("reset", "halfrecord"):
+                self.wfile.write(body[: len(body) // 2])
+                if mode == "reset":
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    os.close(self.connection.detach())
+                else:  # past the TLS layer: a record announced and never ended
+                    socket.socket.sendall(self.connection, bytes([0x17, 3, 3, 0x40, 0]) + bytes(10))
+                    socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
+            elif mode == "notify":
+                self.wfile.write(body)
+                self.connection.unwrap()  # waits for the client's end
             elif mode in ("stall", "silent"):
                 self.connection.recv(1)  # until the client gives up
             elif mode == "drip":
