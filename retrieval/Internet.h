@@ -15,6 +15,7 @@
 #include "net/Socket.h"
 #include "net/StopSignal.h"
 #include "net/TlsStream.h"
+#include "retrieval/ProxyRules.h"
 
 // The download's error numbers, as the boxes show them.
 enum InternetError : unsigned long {
@@ -57,6 +58,7 @@ struct HttpTarget {
     std::chrono::milliseconds deadline{60000};  // request to last byte
     std::uint64_t maxLength = 1 << 20;          // a longer announced length is told as maxLength + 1
     net::CStopSignal* stop = nullptr;           // stopped: the request ends at once
+    std::optional<ProxyEndpoint> proxy;         // none: straight to the server
 };
 
 class CHttpFile {
@@ -77,6 +79,8 @@ public:
 
 private:
     void Connect();
+    // CONNECT through the proxy to the server; the proxy's 407 raises its own failure.
+    void OpenTunnel();
     void StartTls();
     void SendAll();
     void ReadHead();
@@ -107,6 +111,8 @@ public:
 
     // A request for `path` (nothing is sent yet).
     std::unique_ptr<CHttpFile> OpenRequest(const char* verb, const std::string& path, const char* version);
+    // The requests that follow go through `proxy` (none: straight to the server).
+    void UseProxy(std::optional<ProxyEndpoint> proxy) { m_target.proxy = std::move(proxy); }
 
 private:
     HttpTarget m_target;

@@ -7,8 +7,10 @@
 #include "app/Identity.h"
 #include "app/SettingValues.h"
 #include "app/Settings.h"
+#include "net/Connector.h"
 #include "retrieval/IcmpProbe.h"
 #include "retrieval/LocalFile.h"
+#include "retrieval/ProxyConfig.h"
 
 namespace {
 
@@ -18,6 +20,8 @@ constexpr char kRequestPathPrefix[] = "/zandu/";
 constexpr char kHttpVersion[] = "HTTP/1.0";
 constexpr std::size_t kReadChunk = 1024;
 constexpr std::uint32_t kTimeOutBuffer = 40;
+// Each wait of a proxy script's download or of its detection.
+constexpr unsigned long kProxyLookupLimit = 5000;
 
 // Marks the cycle as running for as long as it runs, however it ends.
 class CCycleScope {
@@ -46,6 +50,7 @@ bool CFetchCycle::Connect()
     Disconnect();
     m_pSession = MakeServerSession(m_nPort, m_dwTimeOut, m_pStop.get(), m_deadline);
     m_pConnection = m_pSession->OpenConnection();
+    if (m_pConnection) m_pConnection->UseProxy(Proxy(*m_pSession->Address()));
     return m_pConnection != nullptr;
 }
 
@@ -169,6 +174,15 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
     }
 }
 
+const std::optional<ProxyEndpoint>& CFetchCycle::Proxy(const ServerAddress& server)
+{
+    if (!m_bProxyKnown) {
+        m_proxy = ProxyFor(server, std::min(m_dwTimeOut, kProxyLookupLimit));
+        m_bProxyKnown = true;
+    }
+    return m_proxy;
+}
+
 bool CFetchCycle::IsServerReachable()
 {
     const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
@@ -176,8 +190,23 @@ bool CFetchCycle::IsServerReachable()
     if (IsStopped()) return false;
     // The host alone: a RemoteHost that names no server has nothing to probe.
     if (!session->Address()) return false;
+    const ServerAddress& server = *session->Address();
+    // A connection within the wait, however many addresses it tries.
+    const auto connects = [this, wait](const std::vector<net::Address>& addresses) {
+        const long limit = std::max(wait, 0L);
+        net::CSocket socket;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+        return net::ConnectEach(socket, addresses, static_cast<std::uint32_t>(limit), until, m_pStop.get()) >= 0;
+    };
+    // Through a proxy the proxy is what must answer; the server may be out of reach of echoes.
+    if (const auto& proxy = Proxy(server)) return connects(net::ResolveAll(proxy->host.c_str(), proxy->port));
+    const auto addresses = net::ResolveAll(server.host.c_str(), server.port);
+    if (addresses.empty()) return false;
+    // The echo goes to the address the connection tries first.
     int detail = 0;
-    return PingHost(session->Address()->host.c_str(), wait, detail) == PINGO_OK;
+    if (PingAddress(addresses.front(), wait, detail) == PINGO_OK) return true;
+    // A server that drops echoes still answers on the download's port, within the same time.
+    return !IsStopped() && connects(addresses);
 }
 
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}

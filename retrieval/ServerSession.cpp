@@ -29,7 +29,8 @@ std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
         return m_pSession->GetHttpConnection(m_address->host, m_address->port, m_address->secure, m_dwTimeOut,
                                              m_deadline, kMaxDownload);
     } catch (const CInternetException& e) {
-        ReportSystemError(nullptr, e);
+        // In the "ATENCION" box, as every other failure of the download.
+        ReportErrorText(nullptr, e.ErrorNumberText());
         return nullptr;
     }
 }

@@ -27,8 +27,8 @@ public:
     virtual ~CServerSession();
 
     // An HTTP connection to the server, owned by the caller. When it is refused (RemoteHost
-    // names no server: the invalid URL error), the standard error report is shown and the
-    // answer is null.
+    // names no server: the invalid URL error), its number and text are shown in the
+    // "ATENCION" box and the answer is null.
     std::unique_ptr<CHttpConnection> OpenConnection();
     void CloseSession() noexcept;
 

@@ -1,0 +1,179 @@
+// The download and the mail on the networks customers have, in the namespace networks.py
+// makes: a server that drops echoes, a proxy as the only way out (set in ProxyServer or in
+// the user's Windows settings), IPv6 and names with several addresses, and the Spanish
+// words of each failure.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mail/MailAddress.h"
+#include "mail/MailConnection.h"
+#include "mail/MailMessage.h"
+#include "retrieval/MessageFetcher.h"
+#include "tests/retrieval/ScriptedWeb.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WinTestSupport.h"
+#include "win/TextCodec.h"
+
+using namespace testing_support;
+
+namespace {
+
+const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
+
+const std::string kConfigText = "[Timer]\r\nTimerRefresh=300\r\n";
+const std::string kOld = "General de antes";
+constexpr wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+
+std::wstring Env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? WidenCp1252(value) : L"";
+}
+
+unsigned short Port(const char* name) { return static_cast<unsigned short>(std::wcstoul(Env(name).c_str(), nullptr, 10)); }
+
+std::wstring Proxy(const char* portName) { return L"127.0.0.1:" + Env(portName); }
+
+// The user's Windows proxy settings as WinHTTP reads them: flags 3 (direct and a proxy),
+// the proxy list and the bypass list; removed with the object.
+class UserProxySettings {
+public:
+    UserProxySettings(const std::string& proxy, const std::string& bypass)
+    {
+        std::vector<unsigned char> data;
+        const auto dword = [&data](std::uint32_t value) {
+            for (int i = 0; i < 4; ++i) data.push_back(static_cast<unsigned char>(value >> (8 * i)));
+        };
+        const auto text = [&](const std::string& value) {
+            dword(static_cast<std::uint32_t>(value.size()));
+            data.insert(data.end(), value.begin(), value.end());
+        };
+        dword(0x46), dword(1), dword(3), text(proxy), text(bypass), text("");
+        data.resize(data.size() + 32);
+        RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
+        RegSetValueExW(m_key, L"DefaultConnectionSettings", 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+    }
+    ~UserProxySettings()
+    {
+        RegDeleteValueW(m_key, L"DefaultConnectionSettings");
+        RegCloseKey(m_key);
+    }
+    UserProxySettings(const UserProxySettings&) = delete;
+    UserProxySettings& operator=(const UserProxySettings&) = delete;
+
+private:
+    HKEY m_key = nullptr;
+};
+
+// The request heads' first lines that reached either proxy since the last call.
+std::vector<std::string> TakeProxyLog()
+{
+    const std::string path = NarrowCp1252(Env("NOTELIA_PROXY_LOG"));
+    std::vector<std::string> lines;
+    std::string text = ReadBytes(path);
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    WriteBytes(path, "");
+    return lines;
+}
+
+struct Network {
+    const char* name;
+    std::wstring remoteHost;
+    std::wstring proxyServer;  // empty: no value
+    const char* userProxy;     // null: no Windows proxy settings
+    const char* userBypass;
+    int outcome;
+    const char* box;           // the one box shown, if any
+    std::vector<std::string> proxied;  // what reached the proxies
+};
+
+} // namespace
+
+TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
+{
+    ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/networks.py";
+    const std::wstring https = L"https://127.0.0.1:" + Env("NOTELIA_HTTPS_PORT");
+    const std::string web = std::to_string(CScriptedWeb::Port());
+    const std::string tls = "127.0.0.1:" + NarrowCp1252(Env("NOTELIA_HTTPS_PORT"));
+    const std::string proxy = NarrowCp1252(Proxy("NOTELIA_PROXY_PORT"));
+    const std::string authProxy = NarrowCp1252(Proxy("NOTELIA_AUTH_PROXY_PORT"));
+    const char* const kAuthBox = "(407) - El servidor proxy solicita autenticación";
+    const Network networks[] = {
+        {"server that drops echoes", L"127.0.0.9", L"", nullptr, nullptr, 1, nullptr, {}},
+        {"IPv6 literal", L"[fd00:7a6e::5]", L"", nullptr, nullptr, 1, nullptr, {}},
+        {"IPv6-only name", L"v6only.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
+        {"first address refuses", L"multi.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
+        {"ProxyServer, plain", L"127.0.0.7", Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr,
+         {"GET http://127.0.0.7:" + web + "/zandu/notelia_param.ini HTTP/1.0",
+          "GET http://127.0.0.7:" + web + "/zandu/mensaje.txt HTTP/1.0",
+          "GET http://127.0.0.7:" + web + "/zandu/comercia.txt HTTP/1.0"}},
+        {"ProxyServer, https", https, Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr,
+         {"CONNECT " + tls + " HTTP/1.0", "CONNECT " + tls + " HTTP/1.0", "CONNECT " + tls + " HTTP/1.0"}},
+        {"user's proxy", L"127.0.0.7", L"", proxy.c_str(), "<local>", 1, nullptr,
+         {"GET http://127.0.0.7:" + web + "/zandu/notelia_param.ini HTTP/1.0",
+          "GET http://127.0.0.7:" + web + "/zandu/mensaje.txt HTTP/1.0",
+          "GET http://127.0.0.7:" + web + "/zandu/comercia.txt HTTP/1.0"}},
+        {"user's bypass list", L"127.0.0.9", L"", authProxy.c_str(), "<local>;127.0.0.9", 1, nullptr, {}},
+        {"ProxyServer direct", L"127.0.0.9", L"direct", authProxy.c_str(), "", 1, nullptr, {}},
+        {"proxy asks for credentials", L"127.0.0.7", Proxy("NOTELIA_AUTH_PROXY_PORT"), nullptr, nullptr, 2, kAuthBox,
+         {"GET http://127.0.0.7:" + web + "/zandu/notelia_param.ini HTTP/1.0"}},
+        {"user's proxy asks for credentials, https", https, L"", authProxy.c_str(), "", 2, kAuthBox,
+         {"CONNECT " + tls + " HTTP/1.0"}},
+        {"refused after the echo", L"127.0.0.1", L"", nullptr, nullptr, 2,
+         "(12029) - No se puede establecer una conexión con el servidor", {}},
+        {"no server named", L"http://127.0.0.1", L"", nullptr, nullptr, 2, "(12005) - La dirección URL no es válida", {}},
+    };
+    for (const Network& network : networks) {
+        SCOPED_TRACE(network.name);
+        ScopedWorkDir dir;
+        ScopedSettingsKey key;
+        ScriptedBoxes boxes;
+        key.Set(L"RemoteHost", network.remoteHost);
+        key.Set(L"TimeOut", L"1500");
+        if (!network.proxyServer.empty()) key.Set(L"ProxyServer", network.proxyServer);
+        std::unique_ptr<UserProxySettings> user;
+        if (network.userProxy) user = std::make_unique<UserProxySettings>(network.userProxy, network.userBypass);
+        CScriptedWeb::Reset();
+        CScriptedWeb::Publish("/zandu/notelia_param.ini", 200, kConfigText);
+        CScriptedWeb::Publish("/zandu/mensaje.txt", 200, "General nuevo");
+        CScriptedWeb::Publish("/zandu/comercia.txt", 200, "Comercial nuevo");
+        TakeProxyLog();
+        // Without a kit identifier: the three common files.
+        const unsigned short port = network.name == std::string("refused after the echo") ? CScriptedWeb::DownPort()
+                                                                                           : CScriptedWeb::Port();
+        CMessageFetcher fetcher(port, 5000, [](std::string&) { return false; });
+        WriteBytes("mensaje.txt", kOld);
+        fetcher.FetchAll();
+        EXPECT_EQ(fetcher.m_nOutcome, network.outcome);
+        // What was fetched is installed; what was not keeps its local copy.
+        EXPECT_EQ(ReadBytes("mensaje.txt"), network.outcome == 1 ? "General nuevo" : kOld);
+        EXPECT_EQ(TakeProxyLog(), network.proxied);
+        ASSERT_EQ(boxes.boxes.size(), network.box ? 1u : 0u);
+        if (network.box) EXPECT_EQ(boxes.boxes[0], (RecordedBox{nullptr, network.box, "ATENCION", MB_OK | MB_ICONHAND}));
+    }
+}
+
+TEST(Networks, MailReachesTheServerAtEachOfItsAddresses)
+{
+    const auto port = Port("NOTELIA_SMTP_PORT");
+    ASSERT_NE(port, 0);
+    for (const char* server : {"fd00:7a6e::5", "[fd00:7a6e::5]", "v6only.notelia.test", "hole.notelia.test"}) {
+        SCOPED_TRACE(server);
+        CMailConnection connection;
+        ASSERT_TRUE(connection.Connect(server, CMailConnection::Login, "usuario", "clave", port));
+        CMailMessage message;
+        message.From = CMailAddress("Usuario", "usuario@example.com");
+        CMailAddress to;
+        to.ParseMailAddress("mesa@example.com");
+        message.AppendRecipient(to, CMailMessage::To);
+        message.Subject = server;
+        message.SetBodyText("Hola");
+        EXPECT_TRUE(connection.SendMessage(message)) << connection.LastReplyText;
+        connection.Disconnect(true);
+    }
+}
