@@ -201,7 +201,7 @@ bool CSocket::OpenRawIcmp(bool v6)
 {
     Close();
     m_handle = static_cast<SocketHandle>(
-        WSASocketA(v6 ? AF_INET6 : AF_INET, SOCK_RAW, v6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP, nullptr, 0, 0));
+        WSASocketA(v6 ? AF_INET6 : AF_INET, SOCK_RAW, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP}, nullptr, 0, 0));
     return m_handle != kNoSocket;
 }
 
@@ -286,7 +286,7 @@ bool CSocket::OpenStream(bool v6)
 bool CSocket::OpenRawIcmp(bool v6)
 {
     Close();
-    m_handle = socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP);
+    m_handle = socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
     return m_handle != kNoSocket;
 }
 

@@ -53,7 +53,7 @@ TEST(ProxyRules, ListsAndSchemes)
         {"socks=s:1080", "none", "none"},
         {"http://p1:1;p2:2", "p1 1", "p1 1"},
         {"", "none", "none"},
-        {"bad host:1;http=ok:2", "ok 2", "none"},
+        {"b?d:1;http=ok:2", "ok 2", "none"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Told(ChooseProxy(row.list, false)), row.plain) << row.list;
@@ -93,11 +93,10 @@ TEST(Resolver, LiteralsNeedNoLookup)
     const std::pair<const char*, const char*> rows[] = {
         {"127.0.0.1", "127.0.0.1"}, {"[fd00:7a6e::5]", "fd00:7a6e::5"}, {"fd00:7a6e::5", "fd00:7a6e::5"},
         {"::1", "::1"},           {"[127.0.0.1]", ""},                {"", ""},
-        {"[]", ""},
     };
     for (const auto& [host, expected] : rows) {
         const auto found = net::ResolveAll(host, 25);
         EXPECT_EQ(found.empty() ? "" : net::AddressText(found.front()), std::string(expected)) << host;
-        if (!found.empty()) EXPECT_EQ(found.size(), 1u) << host;
+        EXPECT_LE(found.size(), 1u) << host;
     }
 }
