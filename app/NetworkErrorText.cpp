@@ -49,7 +49,8 @@ constexpr NetworkErrorRow kTexts[] = {
     {11002, "No se encontró el nombre del servidor: el servidor de nombres no respondió a tiempo; "
             "normalmente es un error temporal."},
     {11003, "Se produjo un error irrecuperable durante una consulta de base de datos."},
-    {11004, "El nombre solicitado es válido, pero no se encontraron datos del tipo solicitado."},
+    {11004, "No se encontró el nombre del servidor: el nombre solicitado es válido, pero no se encontraron "
+            "datos del tipo solicitado."},
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <iphlpapi.h>
 #include <icmpapi.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 #else
@@ -18,6 +19,18 @@
 namespace probe_platform {
 
 #ifdef _WIN32
+
+namespace {
+
+// ICMPV6_ECHO_REPLY, which MinGW's headers lack: a packed 26-byte address, then the status.
+struct Icmp6EchoReply {
+    unsigned char address[26];
+    ULONG Status;
+    unsigned int RoundTripTime;
+};
+static_assert(offsetof(Icmp6EchoReply, Status) == 28);
+
+} // namespace
 
 unsigned long CurrentProcessId()
 {
@@ -42,7 +55,7 @@ int SendEchoThroughService(const net::Address& address, const void* payload, std
     const HANDLE icmp = v6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (icmp == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     // Room for one reply with its echoed data and an ICMP error's worth besides.
-    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(ICMPV6_ECHO_REPLY) + size + 8 + 64);
+    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + size + 8 + 64);
     DWORD count;
     if (v6) {
         sockaddr_in6 source{};
@@ -62,7 +75,7 @@ int SendEchoThroughService(const net::Address& address, const void* payload, std
     IcmpCloseHandle(icmp);
     if (count == 0) return error == IP_REQ_TIMED_OUT ? 0 : static_cast<int>(error);
     // An ICMP error from the way there (unreachable and the like) is not the host's answer.
-    const ULONG status = v6 ? reinterpret_cast<const ICMPV6_ECHO_REPLY*>(reply.data())->Status
+    const ULONG status = v6 ? reinterpret_cast<const Icmp6EchoReply*>(reply.data())->Status
                             : reinterpret_cast<const ICMP_ECHO_REPLY*>(reply.data())->Status;
     replied = status == IP_SUCCESS;
     return 0;

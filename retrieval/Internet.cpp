@@ -5,8 +5,8 @@
 #include "app/ErrorText.h"
 #include "app/NetworkErrorText.h"
 #include "net/Connector.h"
-#include "retrieval/ServerAddress.h"
 #include "retrieval/HttpHead.h"
+#include "retrieval/ServerAddress.h"
 
 namespace {
 
@@ -65,7 +65,8 @@ void CHttpFile::Connect()
     const unsigned short port = m_target.proxy ? m_target.proxy->port : m_target.port;
     const std::vector<net::Address> addresses = net::ResolveAll(host.c_str(), port);
     if (addresses.empty()) Fail(kInternetNameNotResolved);
-    WaitLimit();  // the deadline may have passed already
+    // Each attempt within the time-out, all of them within the deadline (already passed: raises).
+    WaitLimit();
     const auto limit = static_cast<std::uint32_t>(m_target.timeOut);
     if (net::ConnectEach(m_socket, addresses, limit, m_deadline, m_target.stop) < 0)
         Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetCannotConnect);
@@ -206,5 +207,6 @@ std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::
 {
     if (!m_bOpen) throw CInternetException(kInternetIncorrectHandleState);
     if (server.empty()) throw CInternetException(kInternetInvalidUrl);
-    return std::make_unique<CHttpConnection>(HttpTarget{server, port, secure, m_strAgent, timeOut, deadline, maxLength, m_pStop});
+    return std::make_unique<CHttpConnection>(
+        HttpTarget{server, port, secure, m_strAgent, timeOut, deadline, maxLength, m_pStop, std::nullopt});
 }

@@ -12,11 +12,16 @@
 #include "mail/MailAddress.h"
 #include "mail/MailConnection.h"
 #include "mail/MailMessage.h"
+#include "mail/MailPlatform.h"
+#include "app/NetworkErrorText.h"
 #include "retrieval/MessageFetcher.h"
 #include "tests/retrieval/ScriptedWeb.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WinTestSupport.h"
 #include "win/TextCodec.h"
+
+// The mail's own operation, not the window message of <windows.h>.
+#undef SendMessage
 
 using namespace testing_support;
 
@@ -98,32 +103,34 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
 {
     ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/networks.py";
     const std::wstring https = L"https://127.0.0.1:" + Env("NOTELIA_HTTPS_PORT");
-    const std::string web = std::to_string(CScriptedWeb::Port());
-    const std::string tls = "127.0.0.1:" + NarrowCp1252(Env("NOTELIA_HTTPS_PORT"));
     const std::string proxy = NarrowCp1252(Proxy("NOTELIA_PROXY_PORT"));
     const std::string authProxy = NarrowCp1252(Proxy("NOTELIA_AUTH_PROXY_PORT"));
+    // What reaches a proxy for the first `count` files of a cycle, plain and secure.
+    const auto gets = [](std::size_t count) {
+        std::vector<std::string> lines;
+        for (const char* name : {"notelia_param.ini", "mensaje.txt", "comercia.txt"})
+            if (lines.size() < count)
+                lines.push_back("GET http://127.0.0.7:" + std::to_string(CScriptedWeb::Port()) + "/zandu/" + name +
+                                " HTTP/1.0");
+        return lines;
+    };
+    const auto connects = [](std::size_t count) {
+        return std::vector<std::string>(count, "CONNECT 127.0.0.1:" + NarrowCp1252(Env("NOTELIA_HTTPS_PORT")) + " HTTP/1.0");
+    };
     const char* const kAuthBox = "(407) - El servidor proxy solicita autenticación";
     const Network networks[] = {
         {"server that drops echoes", L"127.0.0.9", L"", nullptr, nullptr, 1, nullptr, {}},
         {"IPv6 literal", L"[fd00:7a6e::5]", L"", nullptr, nullptr, 1, nullptr, {}},
         {"IPv6-only name", L"v6only.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
         {"first address refuses", L"multi.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
-        {"ProxyServer, plain", L"127.0.0.7", Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr,
-         {"GET http://127.0.0.7:" + web + "/zandu/notelia_param.ini HTTP/1.0",
-          "GET http://127.0.0.7:" + web + "/zandu/mensaje.txt HTTP/1.0",
-          "GET http://127.0.0.7:" + web + "/zandu/comercia.txt HTTP/1.0"}},
-        {"ProxyServer, https", https, Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr,
-         {"CONNECT " + tls + " HTTP/1.0", "CONNECT " + tls + " HTTP/1.0", "CONNECT " + tls + " HTTP/1.0"}},
-        {"user's proxy", L"127.0.0.7", L"", proxy.c_str(), "<local>", 1, nullptr,
-         {"GET http://127.0.0.7:" + web + "/zandu/notelia_param.ini HTTP/1.0",
-          "GET http://127.0.0.7:" + web + "/zandu/mensaje.txt HTTP/1.0",
-          "GET http://127.0.0.7:" + web + "/zandu/comercia.txt HTTP/1.0"}},
+        {"ProxyServer, plain", L"127.0.0.7", Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr, gets(3)},
+        {"ProxyServer, https", https, Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr, connects(3)},
+        {"user's proxy", L"127.0.0.7", L"", proxy.c_str(), "<local>", 1, nullptr, gets(3)},
         {"user's bypass list", L"127.0.0.9", L"", authProxy.c_str(), "<local>;127.0.0.9", 1, nullptr, {}},
         {"ProxyServer direct", L"127.0.0.9", L"direct", authProxy.c_str(), "", 1, nullptr, {}},
         {"proxy asks for credentials", L"127.0.0.7", Proxy("NOTELIA_AUTH_PROXY_PORT"), nullptr, nullptr, 2, kAuthBox,
-         {"GET http://127.0.0.7:" + web + "/zandu/notelia_param.ini HTTP/1.0"}},
-        {"user's proxy asks for credentials, https", https, L"", authProxy.c_str(), "", 2, kAuthBox,
-         {"CONNECT " + tls + " HTTP/1.0"}},
+         gets(1)},
+        {"user's proxy asks for credentials, https", https, L"", authProxy.c_str(), "", 2, kAuthBox, connects(1)},
         {"refused after the echo", L"127.0.0.1", L"", nullptr, nullptr, 2,
          "(12029) - No se puede establecer una conexión con el servidor", {}},
         {"no server named", L"http://127.0.0.1", L"", nullptr, nullptr, 2, "(12005) - La dirección URL no es válida", {}},
@@ -154,7 +161,9 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
         EXPECT_EQ(ReadBytes("mensaje.txt"), network.outcome == 1 ? "General nuevo" : kOld);
         EXPECT_EQ(TakeProxyLog(), network.proxied);
         ASSERT_EQ(boxes.boxes.size(), network.box ? 1u : 0u);
-        if (network.box) EXPECT_EQ(boxes.boxes[0], (RecordedBox{nullptr, network.box, "ATENCION", MB_OK | MB_ICONHAND}));
+        if (network.box) {
+            EXPECT_EQ(boxes.boxes[0], (RecordedBox{nullptr, network.box, "ATENCION", MB_OK | MB_ICONHAND}));
+        }
     }
 }
 
@@ -175,5 +184,20 @@ TEST(Networks, MailReachesTheServerAtEachOfItsAddresses)
         message.SetBodyText("Hola");
         EXPECT_TRUE(connection.SendMessage(message)) << connection.LastReplyText;
         connection.Disconnect(true);
+    }
+}
+
+TEST(Networks, MailFailuresAreToldInSpanish)
+{
+    // The send dialog's box for a failure before any reply: the number and its Spanish text.
+    const std::pair<const char*, unsigned short> servers[] = {{"nohost.notelia.test", Port("NOTELIA_SMTP_PORT")},
+                                                              {"127.0.0.1", Port("NOTELIA_DOWN_PORT")}};
+    const char* const texts[] = {") - No se encontró el nombre del servidor",
+                                 "(10061) - No se puede establecer una conexión ya que el equipo de destino"};
+    for (std::size_t i = 0; i < 2; ++i) {
+        CMailConnection connection;
+        EXPECT_FALSE(connection.Connect(servers[i].first, CMailConnection::Login, "usuario", "clave", servers[i].second));
+        const std::string text = NumberedNetworkErrorText(static_cast<unsigned long>(MailLastError()));
+        EXPECT_NE(text.find(texts[i]), std::string::npos) << text;
     }
 }

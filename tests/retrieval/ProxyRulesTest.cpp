@@ -82,8 +82,9 @@ TEST(NetworkTexts, SpanishForEveryNumberTheClientRaises)
         EXPECT_FALSE(text.empty()) << number;
         EXPECT_EQ(text.find("The "), std::string::npos) << number;
     }
-    EXPECT_NE(NetworkErrorText(12007).find("No se encontró el nombre del servidor"), std::string::npos);
-    EXPECT_NE(NetworkErrorText(11001).find("No se encontró el nombre del servidor"), std::string::npos);
+    // A name that does not resolve says so, whatever the resolver's reason.
+    for (const unsigned long number : {12007ul, 11001ul, 11002ul, 11004ul})
+        EXPECT_EQ(NetworkErrorText(number).find("No se encontró el nombre del servidor"), 0u) << number;
     EXPECT_EQ(NumberedNetworkErrorText(407), "(407) - El servidor proxy solicita autenticación");
     EXPECT_EQ(NumberedNetworkErrorText(4294967287ul), "(4294967287) - Error no documentado.");
 }

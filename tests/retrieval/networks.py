@@ -17,6 +17,7 @@ starts and stops inside the namespace; the test CA is trusted there.
 
 import os
 import select
+import shutil
 import socket
 import subprocess
 import sys
@@ -163,6 +164,7 @@ def inside(argv):
         subprocess.run(wine_run + ["--shutdown"])
         smtp.stdin.close()
         smtp.wait()
+        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":
