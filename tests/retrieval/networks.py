@@ -1,18 +1,13 @@
 """networks.py --prefix PREFIX --ca FOLDER --trust HELPER -- wine-run program [args...]
-Runs a test program inside a network namespace of its own that holds the networks customers
-have, with their servers on loopback addresses:
-  - the scripted web server (http_server.py) on 127.0.0.1, plain (NOTELIA_HTTP_PORT) and TLS
-    (NOTELIA_HTTPS_PORT), and the SMTP peer (smtp_peer.py, NOTELIA_SMTP_PORT); nothing
-    listens on NOTELIA_DOWN_PORT;
-  - both reachable on the same ports at fd00:7a6e::5 ("v6only.notelia.test" has only that
-    address), at 127.0.0.9 (which drops echo requests), at 127.0.0.5, second address of
-    "multi.notelia.test" (first 127.0.0.3: refused) and of "hole.notelia.test" (first
-    127.0.0.4: every packet dropped), and at 127.0.0.7 ("behind"), reachable only through
-    the proxy, as the TLS port is;
-  - a proxy on 127.0.0.1 (NOTELIA_PROXY_PORT) and one that asks for credentials
-    (NOTELIA_AUTH_PROXY_PORT); each request head they get is appended to NOTELIA_PROXY_LOG.
-The program runs under Wine with its own prefix, whose wineserver (which owns the sockets)
-starts and stops inside the namespace; the test CA is trusted there.
+Runs a test program under Wine (its own prefix, whose wineserver owns the sockets and so must
+start in here) in a network namespace of its own. The web peer (NOTELIA_HTTP_PORT, TLS on
+NOTELIA_HTTPS_PORT) and the SMTP peer (NOTELIA_SMTP_PORT) listen on 127.0.0.1, and on the same
+ports (TLS aside) at fd00:7a6e::5 (only address of v6only.notelia.test), 127.0.0.9 (drops
+echoes), 127.0.0.5 (second address of multi.notelia.test, first 127.0.0.3 refusing, and of
+hole.notelia.test, first 127.0.0.4 dropping everything) and 127.0.0.7, which, as the TLS port,
+only the proxy (NOTELIA_PROXY_PORT) reaches. NOTELIA_AUTH_PROXY_PORT asks for credentials;
+both proxies append each request line to NOTELIA_PROXY_LOG. Nothing listens on
+NOTELIA_DOWN_PORT.
 """
 
 import os
@@ -46,15 +41,11 @@ def run(*command):
 
 
 def relay(a, b):
-    """Copies both ways until either side ends."""
+    """Copies both ways until either side ends (or a minute passes idle)."""
     with a, b:
-        while True:
-            ready, _, _ = select.select([a, b], [], [], 60)
-            if not ready:
-                return
+        while ready := select.select([a, b], [], [], 60)[0]:
             for side in ready:
-                data = side.recv(65536)
-                if not data:
+                if not (data := side.recv(65536)):
                     return
                 (b if side is a else a).sendall(data)
 
@@ -83,8 +74,7 @@ def proxy(log, asks_credentials):
     def handle(client):
         head = b""
         while b"\r\n\r\n" not in head:
-            data = client.recv(4096)
-            if not data:
+            if not (data := client.recv(4096)):
                 return client.close()
             head += data
         head, rest = head.split(b"\r\n\r\n", 1)
@@ -95,8 +85,7 @@ def proxy(log, asks_credentials):
                            b"Proxy-Authenticate: Basic realm=\"corp\"\r\nContent-Length: 0\r\n\r\n")
             return client.close()
         verb, target, version = head.split(b"\r\n")[0].split(b" ")
-        authority = target if verb == b"CONNECT" else target.split(b"/")[2]
-        host, port = authority.rsplit(b":", 1) if authority.rsplit(b":", 1)[-1].isdigit() else (authority, b"80")
+        host, _, port = (target if verb == b"CONNECT" else target.split(b"/")[2]).rpartition(b":")
         upstream = socket.create_connection((host.strip(b"[]").decode(), int(port)), source_address=(PROXY_SOURCE, 0))
         if verb == b"CONNECT":
             client.sendall(b"HTTP/1.0 200 Connection established\r\n\r\n")
@@ -120,8 +109,8 @@ def inside(argv):
     run("ip", "link", "set", "lo", "up")
     run("ip", "-6", "addr", "add", "fd00:7a6e::5/128", "dev", "lo", "nodad")
     work = tempfile.mkdtemp(prefix="notelia-networks-")
-    hosts = os.path.join(work, "hosts")
-    with open(hosts, "w") as out:
+    hosts, log = os.path.join(work, "hosts"), os.path.join(work, "proxy.log")
+    with open(hosts, "w") as out, open(log, "w"):
         out.write(HOSTS)
     run("mount", "--bind", hosts, "/etc/hosts")
 
@@ -137,19 +126,14 @@ def inside(argv):
     for address in SERVED:
         for name in ("HTTP", "SMTP"):
             serve(address, ports[name], forward_to(ports[name]))
-    log = os.path.join(work, "proxy.log")
-    open(log, "w").close()
     ports["PROXY"] = serve("127.0.0.1", 0, proxy(log, False))
     ports["AUTH_PROXY"] = serve("127.0.0.1", 0, proxy(log, True))
 
-    rules = [["-p", "icmp", "--icmp-type", "echo-request", "-d", "127.0.0.9", "-j", "DROP"],
-             ["-p", "icmp", "--icmp-type", "echo-request", "-d", "127.0.0.7", "-j", "DROP"],
-             ["-p", "tcp", "-d", "127.0.0.4", "-j", "DROP"],
-             ["-p", "tcp", "-d", "127.0.0.7", "!", "-s", PROXY_SOURCE, "-j", "REJECT", "--reject-with", "tcp-reset"],
-             ["-p", "tcp", "-d", "127.0.0.1", "--dport", str(ports["HTTPS"]), "!", "-s", PROXY_SOURCE,
-              "-j", "REJECT", "--reject-with", "tcp-reset"]]
-    for rule in rules:
-        run("iptables", "-A", "OUTPUT", *rule)
+    for rule in ("-p icmp --icmp-type echo-request -d 127.0.0.9 -j DROP",
+                 "-p icmp --icmp-type echo-request -d 127.0.0.7 -j DROP", "-p tcp -d 127.0.0.4 -j DROP",
+                 "-p tcp -d 127.0.0.7 ! -s %s -j REJECT --reject-with tcp-reset" % PROXY_SOURCE,
+                 "-p tcp -d 127.0.0.1 --dport %d ! -s %s -j REJECT --reject-with tcp-reset" % (ports["HTTPS"], PROXY_SOURCE)):
+        run("iptables", "-A", "OUTPUT", *rule.split())
 
     # The prefix's wineserver must be this namespace's: one left from elsewhere is stopped.
     wine_run = [command[0], "--prefix", options["--prefix"]]
