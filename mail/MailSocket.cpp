@@ -23,9 +23,9 @@ bool CMailSocket::Connect(const char* server, std::uint16_t port, const char* lo
         return false;
     }
     // Every address in turn, each but the last for a few seconds only.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(net::CSocket::kConnectLimit);
-    if (net::ConnectEach(m_socket, addresses, net::CSocket::kConnectLimit, until, nullptr, bound ? &local : nullptr) >= 0)
-        return true;
+    constexpr std::uint32_t kLimit = net::CSocket::kConnectLimit;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimit);
+    if (net::ConnectEach(m_socket, addresses, kLimit, until, nullptr, bound ? &local : nullptr) >= 0) return true;
     SetMailLastError(net::LastSocketError());
     return false;
 }

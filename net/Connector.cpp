@@ -25,7 +25,8 @@ int ConnectEach(CSocket& socket, const std::vector<Address>& addresses, std::uin
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         const Address& address = addresses[i];
         if (local && local->IsV6() != address.IsV6()) continue;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        using std::chrono::duration_cast, std::chrono::milliseconds;
+        const auto left = duration_cast<milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             error = kTimedOutError;
             break;
