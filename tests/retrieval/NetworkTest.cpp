@@ -43,9 +43,9 @@ unsigned short Port(const char* name) { return static_cast<unsigned short>(std::
 
 std::wstring Proxy(const char* portName) { return L"127.0.0.1:" + Env(portName); }
 
-// The user's Windows proxy settings as WinHTTP reads them: flags 3 (direct and a proxy),
-// the proxy list and the bypass list; none without `proxy`.
-void SetUserProxy(const char* proxy, const char* bypass)
+// The user's Windows proxy settings as WinHTTP reads them: flags (1 direct, 2 a proxy, 4 a
+// script), the proxy list, the bypass list and the script's URL; none without either.
+void SetUserProxy(const char* proxy, const char* bypass, const char* script)
 {
     HKEY key = nullptr;
     RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
@@ -53,13 +53,14 @@ void SetUserProxy(const char* proxy, const char* bypass)
     const auto dword = [&data](std::size_t value) {
         for (int i = 0; i < 4; ++i) data.push_back(static_cast<unsigned char>(value >> (8 * i)));
     };
-    dword(0x46), dword(1), dword(3);
-    for (const std::string& text : {std::string(proxy ? proxy : ""), std::string(bypass ? bypass : ""), std::string()}) {
-        dword(text.size());
-        data.insert(data.end(), text.begin(), text.end());
+    dword(0x46), dword(1), dword(1 | (proxy ? 2 : 0) | (script ? 4 : 0));
+    for (const char* text : {proxy, bypass, script}) {
+        const std::string value = text ? text : "";
+        dword(value.size());
+        data.insert(data.end(), value.begin(), value.end());
     }
     data.resize(data.size() + 32);
-    if (proxy) RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+    if (proxy || script) RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
     else RegDeleteValueW(key, L"DefaultConnectionSettings");
     RegCloseKey(key);
 }
@@ -85,6 +86,7 @@ struct Network {
     int outcome;
     const char* box;           // the one box shown, if any
     std::vector<std::string> proxied;  // what reached the proxies
+    const char* userScript = nullptr;  // the user's proxy configuration script
 };
 
 } // namespace
@@ -107,6 +109,7 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
     const auto connects = [](std::size_t count) {
         return std::vector<std::string>(count, "CONNECT 127.0.0.1:" + NarrowCp1252(Env("NOTELIA_HTTPS_PORT")) + " HTTP/1.0");
     };
+    const std::string script = "http://127.0.0.1:" + std::to_string(CScriptedWeb::Port()) + "/proxy.pac";
     const char* const kAuthBox = "(407) - El servidor proxy solicita autenticación";
     const Network networks[] = {
         {"server that drops echoes", L"127.0.0.9", L"", nullptr, nullptr, 1, nullptr, {}},
@@ -116,6 +119,7 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
         {"ProxyServer, plain", L"127.0.0.7", Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr, gets(3)},
         {"ProxyServer, https", https, Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr, connects(3)},
         {"user's proxy", L"127.0.0.7", L"", proxy.c_str(), "<local>", 1, nullptr, gets(3)},
+        {"user's script", L"127.0.0.7", L"", nullptr, nullptr, 1, nullptr, gets(3), script.c_str()},
         {"user's bypass list", L"127.0.0.9", L"", authProxy.c_str(), "<local>;127.0.0.9", 1, nullptr, {}},
         {"ProxyServer direct", L"127.0.0.9", L"direct", authProxy.c_str(), "", 1, nullptr, {}},
         {"proxy asks for credentials", L"127.0.0.7", Proxy("NOTELIA_AUTH_PROXY_PORT"), nullptr, nullptr, 2, kAuthBox,
@@ -133,11 +137,12 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
         key.Set(L"RemoteHost", network.remoteHost);
         key.Set(L"TimeOut", L"1500");
         if (!network.proxyServer.empty()) key.Set(L"ProxyServer", network.proxyServer);
-        SetUserProxy(network.userProxy, network.userBypass);
+        SetUserProxy(network.userProxy, network.userBypass, network.userScript);
         CScriptedWeb::Reset();
         CScriptedWeb::Publish("/zandu/notelia_param.ini", 200, kConfigText);
         CScriptedWeb::Publish("/zandu/mensaje.txt", 200, "General nuevo");
         CScriptedWeb::Publish("/zandu/comercia.txt", 200, "Comercial nuevo");
+        CScriptedWeb::Publish("/proxy.pac", 200, "function FindProxyForURL(url, host) { return \"PROXY " + proxy + "\"; }");
         TakeProxyLog();
         // Without a kit identifier: the three common files.
         const unsigned short port = network.name == std::string("refused after the echo") ? CScriptedWeb::DownPort()
