@@ -33,15 +33,8 @@ const std::string kConfigText = "[Timer]\r\nTimerRefresh=300\r\n";
 const std::string kOld = "General de antes";
 constexpr wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 
-std::wstring Env(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? WidenCp1252(value) : L"";
-}
-
-unsigned short Port(const char* name) { return static_cast<unsigned short>(std::wcstoul(Env(name).c_str(), nullptr, 10)); }
-
-std::wstring Proxy(const char* portName) { return L"127.0.0.1:" + Env(portName); }
+// "127.0.0.1:port" of the runner's port `name` (NOTELIA_<name>_PORT).
+std::string Local(const char* name) { return "127.0.0.1:" + std::to_string(CScriptedWeb::Port(name)); }
 
 // The user's Windows proxy settings as WinHTTP reads them: flags (1 direct, 2 a proxy, 4 a
 // script), the proxy list, the bypass list and the script's URL; none without either.
@@ -60,15 +53,16 @@ void SetUserProxy(const char* proxy, const char* bypass, const char* script)
         data.insert(data.end(), value.begin(), value.end());
     }
     data.resize(data.size() + 32);
-    if (proxy || script) RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
-    else RegDeleteValueW(key, L"DefaultConnectionSettings");
+    constexpr wchar_t kValue[] = L"DefaultConnectionSettings";
+    if (proxy || script) RegSetValueExW(key, kValue, 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+    else RegDeleteValueW(key, kValue);
     RegCloseKey(key);
 }
 
 // The request heads' first lines that reached either proxy since the last call.
 std::vector<std::string> TakeProxyLog()
 {
-    const std::string path = NarrowCp1252(Env("NOTELIA_PROXY_LOG"));
+    const std::string path = std::getenv("NOTELIA_PROXY_LOG");
     std::vector<std::string> lines;
     std::string text = ReadBytes(path);
     for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
@@ -94,9 +88,8 @@ struct Network {
 TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
 {
     ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/networks.py";
-    const std::wstring https = L"https://127.0.0.1:" + Env("NOTELIA_HTTPS_PORT");
-    const std::string proxy = NarrowCp1252(Proxy("NOTELIA_PROXY_PORT"));
-    const std::string authProxy = NarrowCp1252(Proxy("NOTELIA_AUTH_PROXY_PORT"));
+    const std::wstring https = L"https://" + WidenCp1252(Local("HTTPS"));
+    const std::string proxy = Local("PROXY"), authProxy = Local("AUTH_PROXY");
     // What reaches a proxy for the first `count` files of a cycle, plain and secure.
     const auto gets = [](std::size_t count) {
         std::vector<std::string> lines;
@@ -107,27 +100,28 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
         return lines;
     };
     const auto connects = [](std::size_t count) {
-        return std::vector<std::string>(count, "CONNECT 127.0.0.1:" + NarrowCp1252(Env("NOTELIA_HTTPS_PORT")) + " HTTP/1.0");
+        return std::vector<std::string>(count, "CONNECT " + Local("HTTPS") + " HTTP/1.0");
     };
-    const std::string script = "http://127.0.0.1:" + std::to_string(CScriptedWeb::Port()) + "/proxy.pac";
+    const std::string script = "http://" + Local("HTTP") + "/proxy.pac";
     const char* const kAuthBox = "(407) - El servidor proxy solicita autenticación";
     const Network networks[] = {
         {"server that drops echoes", L"127.0.0.9", L"", nullptr, nullptr, 1, nullptr, {}},
         {"IPv6 literal", L"[fd00:7a6e::5]", L"", nullptr, nullptr, 1, nullptr, {}},
         {"IPv6-only name", L"v6only.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
         {"first address refuses", L"multi.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
-        {"ProxyServer, plain", L"127.0.0.7", Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr, gets(3)},
-        {"ProxyServer, https", https, Proxy("NOTELIA_PROXY_PORT"), nullptr, nullptr, 1, nullptr, connects(3)},
+        {"ProxyServer, plain", L"127.0.0.7", WidenCp1252(proxy), nullptr, nullptr, 1, nullptr, gets(3)},
+        {"ProxyServer, https", https, WidenCp1252(proxy), nullptr, nullptr, 1, nullptr, connects(3)},
         {"user's proxy", L"127.0.0.7", L"", proxy.c_str(), "<local>", 1, nullptr, gets(3)},
         {"user's script", L"127.0.0.7", L"", nullptr, nullptr, 1, nullptr, gets(3), script.c_str()},
         {"user's bypass list", L"127.0.0.9", L"", authProxy.c_str(), "<local>;127.0.0.9", 1, nullptr, {}},
         {"ProxyServer direct", L"127.0.0.9", L"direct", authProxy.c_str(), "", 1, nullptr, {}},
-        {"proxy asks for credentials", L"127.0.0.7", Proxy("NOTELIA_AUTH_PROXY_PORT"), nullptr, nullptr, 2, kAuthBox,
+        {"proxy asks for credentials", L"127.0.0.7", WidenCp1252(authProxy), nullptr, nullptr, 2, kAuthBox,
          gets(1)},
         {"user's proxy asks for credentials, https", https, L"", authProxy.c_str(), "", 2, kAuthBox, connects(1)},
         {"refused after the echo", L"127.0.0.1", L"", nullptr, nullptr, 2,
          "(12029) - No se puede establecer una conexión con el servidor", {}},
-        {"no server named", L"http://127.0.0.1", L"", nullptr, nullptr, 2, "(12005) - La dirección URL no es válida", {}},
+        {"no server named", L"http://127.0.0.1", L"", nullptr, nullptr, 2, "(12005) - La dirección URL no es válida",
+         {}},
     };
     for (const Network& network : networks) {
         SCOPED_TRACE(network.name);
@@ -142,7 +136,7 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
         CScriptedWeb::Publish("/zandu/notelia_param.ini", 200, kConfigText);
         CScriptedWeb::Publish("/zandu/mensaje.txt", 200, "General nuevo");
         CScriptedWeb::Publish("/zandu/comercia.txt", 200, "Comercial nuevo");
-        CScriptedWeb::Publish("/proxy.pac", 200, "function FindProxyForURL(url, host) { return \"PROXY " + proxy + "\"; }");
+        CScriptedWeb::Publish("/proxy.pac", 200, "function FindProxyForURL(u, h) { return \"PROXY " + proxy + "\"; }");
         TakeProxyLog();
         // Without a kit identifier: the three common files.
         const unsigned short port = network.name == std::string("refused after the echo") ? CScriptedWeb::DownPort()
@@ -163,7 +157,7 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
 
 TEST(Networks, MailReachesTheServerAtEachOfItsAddressesOrSaysWhyNotInSpanish)
 {
-    const auto port = Port("NOTELIA_SMTP_PORT");
+    const auto port = CScriptedWeb::Port("SMTP");
     ASSERT_NE(port, 0);
     // Null: delivered; else the start of the send dialog's box for a failure before any reply.
     const std::tuple<const char*, unsigned short, const char*> servers[] = {
@@ -172,7 +166,7 @@ TEST(Networks, MailReachesTheServerAtEachOfItsAddressesOrSaysWhyNotInSpanish)
         {"v6only.notelia.test", port, nullptr},
         {"hole.notelia.test", port, nullptr},
         {"nohost.notelia.test", port, ") - No se encontró el nombre del servidor"},
-        {"127.0.0.1", Port("NOTELIA_DOWN_PORT"), "(10061) - No se puede establecer una conexión ya que el equipo"},
+        {"127.0.0.1", CScriptedWeb::DownPort(), "(10061) - No se puede establecer una conexión ya que el equipo"},
     };
     for (const auto& [server, serverPort, failure] : servers) {
         SCOPED_TRACE(server);
