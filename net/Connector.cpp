@@ -1,6 +1,7 @@
 #include "net/Connector.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace net {
 
@@ -48,6 +49,17 @@ int ConnectEach(CSocket& socket, const std::vector<Address>& addresses, std::uin
     }
     SetLastSocketError(error);
     return -1;
+}
+
+std::vector<Address> CAddressMemory::Ordered(std::vector<Address> addresses) const
+{
+    if (!m_address) return addresses;
+    const auto same = [this](const Address& a) {
+        const auto length = static_cast<std::size_t>(a.Length());
+        return a.Length() == m_address->Length() && std::memcmp(a.bytes, m_address->bytes, length) == 0;
+    };
+    std::stable_partition(addresses.begin(), addresses.end(), same);
+    return addresses;
 }
 
 } // namespace net

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "net/Socket.h"
@@ -24,5 +25,17 @@ inline constexpr std::uint32_t kAttemptLimit = 4000;
 int ConnectEach(CSocket& socket, const std::vector<Address>& addresses, std::uint32_t attemptLimit,
                 std::chrono::steady_clock::time_point until, CStopSignal* stop = nullptr,
                 const Address* local = nullptr);
+
+// The address of a server that answered last, tried first by the connections of one thread
+// that share it: a dead first address costs its wait once, not at every connection.
+class CAddressMemory {
+public:
+    void Remember(const Address& address) { m_address = address; }
+    // `addresses` with the remembered one, when it is among them, moved to the front.
+    std::vector<Address> Ordered(std::vector<Address> addresses) const;
+
+private:
+    std::optional<Address> m_address;
+};
 
 } // namespace net

@@ -63,13 +63,15 @@ void CHttpFile::Connect()
     // name lookup is the one wait that nothing can end early.
     const std::string& host = m_target.proxy ? m_target.proxy->host : m_target.host;
     const unsigned short port = m_target.proxy ? m_target.proxy->port : m_target.port;
-    const std::vector<net::Address> addresses = net::ResolveAll(host.c_str(), port);
+    std::vector<net::Address> addresses = net::ResolveAll(host.c_str(), port);
     if (addresses.empty()) Fail(kInternetNameNotResolved);
+    if (m_target.answered) addresses = m_target.answered->Ordered(std::move(addresses));
     // Each attempt within the time-out, all of them within the deadline (already passed: raises).
     WaitLimit();
     const auto limit = static_cast<std::uint32_t>(m_target.timeOut);
-    if (net::ConnectEach(m_socket, addresses, limit, m_deadline, m_target.stop) < 0)
-        Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetCannotConnect);
+    const int answered = net::ConnectEach(m_socket, addresses, limit, m_deadline, m_target.stop);
+    if (answered < 0) Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetCannotConnect);
+    if (m_target.answered) m_target.answered->Remember(addresses[static_cast<std::size_t>(answered)]);
     m_pStopScope = std::make_unique<net::CStopScope>(m_target.stop, m_socket);
     if (!m_pStopScope->IsRegistered()) Fail(kInternetCancelled);
     // The blocking send is bounded by the time-out; the receives wait first.
@@ -208,5 +210,5 @@ std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::
     if (!m_bOpen) throw CInternetException(kInternetIncorrectHandleState);
     if (server.empty()) throw CInternetException(kInternetInvalidUrl);
     return std::make_unique<CHttpConnection>(
-        HttpTarget{server, port, secure, m_strAgent, timeOut, deadline, maxLength, m_pStop, std::nullopt});
+        HttpTarget{server, port, secure, m_strAgent, timeOut, deadline, maxLength, m_pStop, std::nullopt, nullptr});
 }

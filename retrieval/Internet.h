@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/Errors.h"
+#include "net/Connector.h"
 #include "net/Socket.h"
 #include "net/StopSignal.h"
 #include "net/TlsStream.h"
@@ -59,6 +60,7 @@ struct HttpTarget {
     std::uint64_t maxLength = 1 << 20;          // a longer announced length is told as maxLength + 1
     net::CStopSignal* stop = nullptr;           // stopped: the request ends at once
     std::optional<ProxyEndpoint> proxy;         // none: straight to the server
+    std::shared_ptr<net::CAddressMemory> answered;  // the address to try first, kept up to date
 };
 
 class CHttpFile {
@@ -111,8 +113,13 @@ public:
 
     // A request for `path` (nothing is sent yet).
     std::unique_ptr<CHttpFile> OpenRequest(const char* verb, const std::string& path, const char* version);
-    // The requests that follow go through `proxy` (none: straight to the server).
-    void UseProxy(std::optional<ProxyEndpoint> proxy) { m_target.proxy = std::move(proxy); }
+    // The requests that follow go through `proxy` (none: straight to the server), trying the
+    // address in `answered` first and keeping there the one that answers.
+    void UseRoute(std::optional<ProxyEndpoint> proxy, std::shared_ptr<net::CAddressMemory> answered)
+    {
+        m_target.proxy = std::move(proxy);
+        m_target.answered = std::move(answered);
+    }
 
 private:
     HttpTarget m_target;

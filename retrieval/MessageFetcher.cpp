@@ -50,7 +50,7 @@ bool CFetchCycle::Connect()
     Disconnect();
     m_pSession = MakeServerSession(m_nPort, m_dwTimeOut, m_pStop.get(), m_deadline);
     m_pConnection = m_pSession->OpenConnection();
-    if (m_pConnection) m_pConnection->UseProxy(Proxy(*m_pSession->Address()));
+    if (m_pConnection) m_pConnection->UseRoute(Proxy(*m_pSession->Address()), m_pAnswered);
     return m_pConnection != nullptr;
 }
 
@@ -191,16 +191,21 @@ bool CFetchCycle::IsServerReachable()
     // The host alone: a RemoteHost that names no server has nothing to probe.
     if (!session->Address()) return false;
     const ServerAddress& server = *session->Address();
-    // A connection within the wait, however many addresses it tries.
+    // A connection within the wait, however many addresses it tries; the one that answers is
+    // the download's first.
     const auto connects = [this, wait](const std::vector<net::Address>& addresses) {
         const long limit = std::max(wait, 0L);
         net::CSocket socket;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
-        return net::ConnectEach(socket, addresses, static_cast<std::uint32_t>(limit), until, m_pStop.get()) >= 0;
+        const auto attempt = static_cast<std::uint32_t>(limit);
+        const int answered = net::ConnectEach(socket, addresses, attempt, until, m_pStop.get());
+        if (answered >= 0) m_pAnswered->Remember(addresses[static_cast<std::size_t>(answered)]);
+        return answered >= 0;
     };
     // Through a proxy the proxy is what must answer; the server may be out of reach of echoes.
-    if (const auto& proxy = Proxy(server)) return connects(net::ResolveAll(proxy->host.c_str(), proxy->port));
-    const auto addresses = net::ResolveAll(server.host.c_str(), server.port);
+    if (const auto& proxy = Proxy(server))
+        return connects(m_pAnswered->Ordered(net::ResolveAll(proxy->host.c_str(), proxy->port)));
+    const auto addresses = m_pAnswered->Ordered(net::ResolveAll(server.host.c_str(), server.port));
     if (addresses.empty()) return false;
     // The echo goes to the address the connection tries first.
     int detail = 0;

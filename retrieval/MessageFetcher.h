@@ -42,7 +42,8 @@ public:
     int FetchFile(const std::string& serverName, const std::string& localName, int& changed);
     void Disconnect() noexcept;
 
-    // One echo to RemoteHost's first address, waiting CMessageFetcher::ReadProbeWait
+    // One echo to the address of RemoteHost the download will try first (the first one, or
+    // the one that answered last in this cycle), waiting CMessageFetcher::ReadProbeWait
     // milliseconds; without a reply, a connection to the download's port within as long
     // decides. Through a proxy, a connection to the proxy alone. Code -1003 when a setting
     // cannot be read.
@@ -64,6 +65,8 @@ private:
     std::unique_ptr<CHttpConnection> m_pConnection;
     bool m_bProxyKnown = false;
     std::optional<ProxyEndpoint> m_proxy;
+    // The server's (or the proxy's) address that answered last in this cycle.
+    std::shared_ptr<net::CAddressMemory> m_pAnswered = std::make_shared<net::CAddressMemory>();
 };
 
 // The fetcher of the user-interface thread: it owns the local files for the program's run

@@ -109,6 +109,7 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
         {"IPv6 literal", L"[fd00:7a6e::5]", L"", nullptr, nullptr, 1, nullptr, {}},
         {"IPv6-only name", L"v6only.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
         {"first address refuses", L"multi.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
+        {"first address drops everything", L"hole.notelia.test", L"", nullptr, nullptr, 1, nullptr, {}},
         {"ProxyServer, plain", L"127.0.0.7", WidenCp1252(proxy), nullptr, nullptr, 1, nullptr, gets(3)},
         {"ProxyServer, https", https, WidenCp1252(proxy), nullptr, nullptr, 1, nullptr, connects(3)},
         {"user's proxy", L"127.0.0.7", L"", proxy.c_str(), "<local>", 1, nullptr, gets(3)},
