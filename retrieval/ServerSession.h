@@ -19,7 +19,7 @@ inline constexpr std::uint64_t kMaxDownload = 1 << 20;
 
 class CServerSession {
 public:
-    // Reads RemoteHost (code -1003 when it cannot be read) and opens a direct internet
+    // Reads RemoteHost (code -1003 when it cannot be read) and opens an internet
     // session. Tests pass another port for a plain host name, another time-out and deadline;
     // `stop` (may be null) ends the session's requests when it is stopped.
     explicit CServerSession(unsigned short port = kServerPort, unsigned long timeOut = kServerTimeOut,
