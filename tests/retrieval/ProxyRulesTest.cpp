@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/NetworkErrorText.h"
-#include "net/Socket.h"
+#include "net/Connector.h"
 #include "retrieval/ProxyRules.h"
 
 namespace {
@@ -100,4 +100,22 @@ TEST(Resolver, LiteralsNeedNoLookup)
         EXPECT_EQ(found.empty() ? "" : net::AddressText(found.front()), std::string(expected)) << host;
         EXPECT_LE(found.size(), 1u) << host;
     }
+}
+
+TEST(Resolver, TheAddressThatAnsweredComesFirst)
+{
+    const auto first = net::ResolveAll("127.0.0.3", 80), second = net::ResolveAll("127.0.0.5", 80);
+    const std::vector<net::Address> both = {first[0], second[0]};
+    net::CAddressMemory memory;
+    const auto order = [&](const std::vector<net::Address>& addresses) {
+        std::string told;
+        for (const auto& address : memory.Ordered(addresses)) told += net::AddressText(address) + " ";
+        return told;
+    };
+    EXPECT_EQ(order(both), "127.0.0.3 127.0.0.5 ");
+    memory.Remember(second[0]);
+    EXPECT_EQ(order(both), "127.0.0.5 127.0.0.3 ");
+    EXPECT_EQ(order(first), "127.0.0.3 ");
+    memory.Remember(net::ResolveAll("127.0.0.5", 25)[0]);  // another port is another address
+    EXPECT_EQ(order(both), "127.0.0.3 127.0.0.5 ");
 }
