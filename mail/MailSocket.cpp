@@ -2,23 +2,32 @@
 
 #include "mail/MailPlatform.h"
 
+#include <chrono>
+#include <vector>
+
+#include "net/Connector.h"
+
 bool CMailSocket::Connect(const char* server, std::uint16_t port, const char* localAddress)
 {
-    net::Address address;
-    if (localAddress && *localAddress) {
-        if (!net::Resolve(localAddress, 0, address)) {
-            SetMailLastError(kErrorInvalidArgument);
-            return false;
-        }
-        if (!m_socket.Bind(address)) return false;
+    net::Address local;
+    const bool bound = localAddress && *localAddress;
+    if (bound && !net::Resolve(localAddress, 0, local)) {
+        SetMailLastError(kErrorInvalidArgument);
+        return false;
     }
     // Cleared first, so that only the lookup's own error can be left in it.
     SetMailLastError(0);
-    if (!net::Resolve(server ? server : "", port, address)) {
+    const std::vector<net::Address> addresses = net::ResolveAll(server ? server : "", port);
+    if (addresses.empty()) {
         SetMailLastError(NameLookupError());
         return false;
     }
-    return m_socket.Connect(address);
+    // Every address in turn, each but the last for a few seconds only.
+    constexpr std::uint32_t kLimit = net::CSocket::kConnectLimit;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimit);
+    if (net::ConnectEach(m_socket, addresses, kLimit, until, nullptr, bound ? &local : nullptr) >= 0) return true;
+    SetMailLastError(net::LastSocketError());
+    return false;
 }
 
 bool CMailSocket::StartTls(const std::string& host, unsigned waitMilliseconds)

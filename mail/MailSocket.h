@@ -1,4 +1,4 @@
-// A blocking IPv4 TCP client socket, with TLS on it once StartTls has run.
+// A blocking TCP client socket (IPv4 or IPv6), with TLS on it once StartTls has run.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +24,10 @@ public:
         m_tls.reset();
         return m_socket.OpenStream();
     }
-    // Binds to `localAddress` first when it is given and not empty. A local address that does
-    // not resolve answers false with last error 10022, a server name with the resolver's error
+    // Tries every address of `server` (a name, or an IPv4 or IPv6 address, with or without
+    // brackets) in the resolver's order until one answers, bound to `localAddress` when it is
+    // given and not empty (then only addresses of its family). A local address that does not
+    // resolve answers false with last error 10022, a server name with the resolver's error
     // (11001 when the host is not known).
     bool Connect(const char* server, std::uint16_t port, const char* localAddress);
     // The TLS handshake and the check of the server's certificate for `host`; from then on

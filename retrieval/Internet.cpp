@@ -3,34 +3,21 @@
 #include <algorithm>
 
 #include "app/ErrorText.h"
+#include "app/NetworkErrorText.h"
+#include "net/Connector.h"
+#include "retrieval/ServerAddress.h"
 
 namespace {
 
 constexpr std::size_t kMaxErrorText = 99;
 constexpr std::size_t kReceiveChunk = 4096;
 
-// The download's own numbers keep the texts their boxes have always shown; the system
-// describes the others.
+// Spanish, as the rest of the program; a number without a text of its own gets the text of
+// an undocumented error, never the system's (which may be in another language).
 std::string InternetErrorText(unsigned long error)
 {
-    static constexpr struct {
-        unsigned long number;
-        const char* text;
-    } kTexts[] = {
-        {kInternetTimeout, "The operation timed out"},
-        {kInternetInvalidUrl, "The URL is invalid"},
-        {kInternetNameNotResolved, "The server name or address could not be resolved"},
-        {kInternetCancelled, "The operation was canceled"},
-        {kInternetIncorrectHandleState, "The handle is in the wrong state for the requested operation"},
-        {kInternetCannotConnect, "A connection with the server could not be established"},
-        {kInternetConnectionAborted, "The connection with the server was terminated abnormally"},
-        {kInternetInvalidResponse, "The server returned an invalid or unrecognized response"},
-        {kInternetRedirectFailed, "No se pudo seguir la redirección del servidor"},
-    };
-    std::string text;
-    for (const auto& entry : kTexts)
-        if (entry.number == error) text = entry.text;
-    if (text.empty()) text = SystemErrorText(error);
+    std::string text =
+        error == kInternetRedirectFailed ? "No se pudo seguir la redirección del servidor" : NetworkErrorText(error);
     if (text.empty()) text = CErrorText().Text(0);
     if (text.size() > kMaxErrorText) text.resize(kMaxErrorText);
     return text;
@@ -72,17 +59,41 @@ std::uint32_t CHttpFile::WaitLimit() const
 
 void CHttpFile::Connect()
 {
-    // The name lookup is the one wait that nothing can end early.
-    net::Address address;
-    if (!net::Resolve(m_target.host.c_str(), m_target.port, address)) Fail(kInternetNameNotResolved);
-    if (!m_socket.OpenStream()) Fail(kInternetCannotConnect);
+    // Through a proxy the connection goes to the proxy; every address is tried in turn. The
+    // name lookup is the one wait that nothing can end early.
+    const std::string& host = m_target.proxy ? m_target.proxy->host : m_target.host;
+    const unsigned short port = m_target.proxy ? m_target.proxy->port : m_target.port;
+    std::vector<net::Address> addresses = net::ResolveAll(host.c_str(), port);
+    if (addresses.empty()) Fail(kInternetNameNotResolved);
+    if (m_target.answered) addresses = m_target.answered->Ordered(std::move(addresses));
+    // Each attempt within the time-out, all of them within the deadline (already passed: raises).
+    WaitLimit();
+    const auto limit = static_cast<std::uint32_t>(m_target.timeOut);
+    const int answered = net::ConnectEach(m_socket, addresses, limit, m_deadline, m_target.stop);
+    if (answered < 0) Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetCannotConnect);
+    if (m_target.answered) m_target.answered->Remember(addresses[static_cast<std::size_t>(answered)]);
     m_pStopScope = std::make_unique<net::CStopScope>(m_target.stop, m_socket);
     if (!m_pStopScope->IsRegistered()) Fail(kInternetCancelled);
     // The blocking send is bounded by the time-out; the receives wait first.
     if (!m_socket.SetTimeOuts(static_cast<std::uint32_t>(m_target.timeOut))) Fail(kInternetCannotConnect);
-    if (!m_socket.Connect(address, WaitLimit()))
-        Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetCannotConnect);
-    if (m_target.secure) StartTls();
+    if (!m_target.secure) return;
+    if (m_target.proxy) OpenTunnel();
+    StartTls();
+}
+
+void CHttpFile::OpenTunnel()
+{
+    const std::string authority = UrlHost(m_target.host) + ":" + std::to_string(m_target.port);
+    const std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority +
+                                "\r\nUser-Agent: " + m_target.agent + "\r\n\r\n";
+    if (!m_socket.Send(request.data(), request.size())) Fail(kInternetCannotConnect);
+    ReadHead();
+    // The proxy's answer ends the tunnel's head: what follows is the server's TLS.
+    if (m_head.status == kProxyAuthenticationRequired) throw CInternetException(kProxyAuthenticationRequired);
+    if (!m_head.status || *m_head.status < 200 || *m_head.status > 299 || !m_received.empty())
+        Fail(kInternetCannotConnect);
+    m_head = HttpHead{};
+    m_chunks.reset();
 }
 
 void CHttpFile::StartTls()
@@ -149,6 +160,9 @@ bool CHttpFile::SendRequest()
     Connect();
     SendAll();
     ReadHead();
+    // A proxy that wants credentials is no answer of the server's.
+    if (m_target.proxy && m_head.status == kProxyAuthenticationRequired)
+        throw CInternetException(kProxyAuthenticationRequired);
     return true;
 }
 
@@ -208,9 +222,11 @@ std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(const char* verb, const 
                                                         const char* version)
 {
     // Never taken from a cache on the way, never coded: the server's own bytes are what counts.
-    std::string host = m_target.host;
+    // A proxy gets the absolute form of a plain request; a secure one goes through its tunnel.
+    std::string host = UrlHost(m_target.host);
     if (m_target.port != (m_target.secure ? 443 : 80)) host += ":" + std::to_string(m_target.port);
-    std::string text = std::string(verb) + " " + path + " " + version + "\r\nHost: " + host +
+    const std::string target = m_target.proxy && !m_target.secure ? "http://" + host + path : path;
+    std::string text = std::string(verb) + " " + target + " " + version + "\r\nHost: " + host +
                        "\r\nUser-Agent: " + m_target.agent +
                        "\r\nAccept-Encoding: identity\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
     return std::make_unique<CHttpFile>(m_target, std::move(text));
@@ -225,5 +241,6 @@ std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const std::
 {
     if (!m_bOpen) throw CInternetException(kInternetIncorrectHandleState);
     if (server.empty()) throw CInternetException(kInternetInvalidUrl);
-    return std::make_unique<CHttpConnection>(HttpTarget{server, port, secure, m_strAgent, timeOut, deadline, maxLength, m_pStop});
+    return std::make_unique<CHttpConnection>(
+        HttpTarget{server, port, secure, m_strAgent, timeOut, deadline, maxLength, m_pStop, std::nullopt, nullptr});
 }

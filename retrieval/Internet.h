@@ -12,11 +12,13 @@
 #include <string>
 
 #include "app/Errors.h"
+#include "net/Connector.h"
 #include "net/Socket.h"
 #include "net/StopSignal.h"
 #include "net/TlsStream.h"
 #include "retrieval/ChunkedBody.h"
 #include "retrieval/HttpHead.h"
+#include "retrieval/ProxyRules.h"
 
 // The download's error numbers, as the boxes show them.
 enum InternetError : unsigned long {
@@ -60,6 +62,8 @@ struct HttpTarget {
     std::chrono::milliseconds deadline{60000};  // request to last byte
     std::uint64_t maxLength = 1 << 20;          // a longer announced length is told as maxLength + 1
     net::CStopSignal* stop = nullptr;           // stopped: the request ends at once
+    std::optional<ProxyEndpoint> proxy;         // none: straight to the server
+    std::shared_ptr<net::CAddressMemory> answered;  // the address to try first, kept up to date
 };
 
 class CHttpFile {
@@ -89,6 +93,8 @@ public:
 
 private:
     void Connect();
+    // CONNECT through the proxy to the server; the proxy's 407 raises its own failure.
+    void OpenTunnel();
     void StartTls();
     void SendAll();
     void ReadHead();
@@ -121,6 +127,13 @@ public:
 
     // A request for `path` (nothing is sent yet).
     std::unique_ptr<CHttpFile> OpenRequest(const char* verb, const std::string& path, const char* version);
+    // The requests that follow go through `proxy` (none: straight to the server), trying the
+    // address in `answered` first and keeping there the one that answers.
+    void UseRoute(std::optional<ProxyEndpoint> proxy, std::shared_ptr<net::CAddressMemory> answered)
+    {
+        m_target.proxy = std::move(proxy);
+        m_target.answered = std::move(answered);
+    }
 
 private:
     HttpTarget m_target;

@@ -7,8 +7,10 @@
 #include "app/Identity.h"
 #include "app/SettingValues.h"
 #include "app/Settings.h"
+#include "net/Connector.h"
 #include "retrieval/IcmpProbe.h"
 #include "retrieval/LocalFile.h"
+#include "retrieval/ProxyConfig.h"
 #include "retrieval/Redirect.h"
 
 namespace {
@@ -17,6 +19,8 @@ constexpr char kRequestPathPrefix[] = "/zandu/";
 constexpr char kHttpVersion[] = "HTTP/1.0";
 constexpr std::size_t kReadChunk = 1024;
 constexpr std::uint32_t kTimeOutBuffer = 40;
+// Each wait of a proxy script's download or of its detection.
+constexpr unsigned long kProxyLookupLimit = 5000;
 
 // Marks the cycle as running for as long as it runs, however it ends.
 class CCycleScope {
@@ -45,6 +49,7 @@ bool CFetchCycle::Connect()
     Disconnect();
     m_pSession = MakeServerSession(m_nPort, m_dwTimeOut, m_pStop.get(), m_deadline);
     m_pConnection = m_pSession->OpenConnection();
+    if (m_pConnection) m_pConnection->UseRoute(Proxy(*m_pSession->Address()), m_pAnswered);
     return m_pConnection != nullptr;
 }
 
@@ -146,6 +151,8 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
             if (!next) throw CInternetException(kInternetRedirectFailed);
             at = std::move(*next);
             redirected = m_pSession->ConnectionTo(at.server);
+            // The cycle's route holds for wherever the server sends it.
+            redirected->UseRoute(Proxy(at.server), m_pAnswered);
         }
         if (status >= 400 && status <= 499) return FETCH_NOT_PUBLISHED;
         if (status >= 500 && status <= 599) return FETCH_FAILED;
@@ -185,16 +192,44 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
     }
 }
 
+const std::optional<ProxyEndpoint>& CFetchCycle::Proxy(const ServerAddress& server)
+{
+    if (!m_bProxyKnown) {
+        m_proxy = ProxyFor(server, std::min(m_dwTimeOut, kProxyLookupLimit));
+        m_bProxyKnown = true;
+    }
+    return m_proxy;
+}
+
 bool CFetchCycle::IsServerReachable(const ServerAddress* target)
 {
     const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
     const long wait = CMessageFetcher::ReadProbeWait();
     if (IsStopped()) return false;
     // The host alone: a RemoteHost that names no server has nothing to probe.
-    const ServerAddress* address = target ? target : session->Address() ? &*session->Address() : nullptr;
-    if (!address) return false;
+    if (!target && !session->Address()) return false;
+    const ServerAddress& server = target ? *target : *session->Address();
+    // A connection within the wait, however many addresses it tries; the one that answers is
+    // the download's first.
+    const auto connects = [this, wait](const std::vector<net::Address>& addresses) {
+        const long limit = std::max(wait, 0L);
+        net::CSocket socket;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+        const auto attempt = static_cast<std::uint32_t>(limit);
+        const int answered = net::ConnectEach(socket, addresses, attempt, until, m_pStop.get());
+        if (answered >= 0) m_pAnswered->Remember(addresses[static_cast<std::size_t>(answered)]);
+        return answered >= 0;
+    };
+    // Through a proxy the proxy is what must answer; the server may be out of reach of echoes.
+    if (const auto& proxy = Proxy(server))
+        return connects(m_pAnswered->Ordered(net::ResolveAll(proxy->host.c_str(), proxy->port)));
+    const auto addresses = m_pAnswered->Ordered(net::ResolveAll(server.host.c_str(), server.port));
+    if (addresses.empty()) return false;
+    // The echo goes to the address the connection tries first.
     int detail = 0;
-    return PingHost(address->host.c_str(), wait, detail) == PINGO_OK;
+    if (PingAddress(addresses.front(), wait, detail) == PINGO_OK) return true;
+    // A server that drops echoes still answers on the download's port, within the same time.
+    return !IsStopped() && connects(addresses);
 }
 
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}

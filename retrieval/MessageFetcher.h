@@ -44,12 +44,17 @@ public:
     int FetchFile(const std::string& serverName, const std::string& localName, int& changed);
     void Disconnect() noexcept;
 
-    // One echo to RemoteHost (or to `target`, where a redirection leads), waiting
-    // CMessageFetcher::ReadProbeWait milliseconds. Code -1003 when a setting cannot be read.
+    // One echo to the address of `target` (where a redirection leads; else RemoteHost) that
+    // the download will try first (the first one, or the one that answered last in this
+    // cycle), waiting CMessageFetcher::ReadProbeWait milliseconds; without a reply, a
+    // connection to the download's port within as long decides. Through a proxy, a connection
+    // to the proxy alone. Code -1003 when a setting cannot be read.
     bool IsServerReachable(const ServerAddress* target = nullptr);
 
 private:
     bool IsStopped() const noexcept { return m_pStop->IsStopped(); }
+    // The proxy for `server`, asked once per cycle; none: straight to the server.
+    const std::optional<ProxyEndpoint>& Proxy(const ServerAddress& server);
 
     std::shared_ptr<CMessageStore> m_pStore;
     std::shared_ptr<net::CStopSignal> m_pStop;
@@ -60,6 +65,10 @@ private:
     int m_nOutcome = OUTCOME_NO_CONNECTION;
     std::unique_ptr<CServerSession> m_pSession;
     std::unique_ptr<CHttpConnection> m_pConnection;
+    bool m_bProxyKnown = false;
+    std::optional<ProxyEndpoint> m_proxy;
+    // The server's (or the proxy's) address that answered last in this cycle.
+    std::shared_ptr<net::CAddressMemory> m_pAnswered = std::make_shared<net::CAddressMemory>();
 };
 
 // The fetcher of the user-interface thread: it owns the local files for the program's run

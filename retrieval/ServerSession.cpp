@@ -14,7 +14,7 @@ CServerSession::CServerSession(unsigned short port, unsigned long timeOut, net::
     : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_address(ParseServerAddress(m_strHost, port)),
       m_dwTimeOut(timeOut), m_deadline(deadline)
 {
-    // No proxy: the server is always reached directly. The agent is the program's name.
+    // The cycle gives the connection its proxy, if any. The agent is the program's name.
     m_pSession.reset(new (std::nothrow) CInternetSession(kApplicationName, stop));
     if (!m_pSession) throw CCodeException(ERR_NO_MEMORY);
 }
@@ -28,7 +28,8 @@ std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
         if (!m_address) throw CInternetException(kInternetInvalidUrl);
         return ConnectionTo(*m_address);
     } catch (const CInternetException& e) {
-        ReportSystemError(nullptr, e);
+        // In the "ATENCION" box, as every other failure of the download.
+        ReportErrorText(nullptr, e.ErrorNumberText());
         return nullptr;
     }
 }

@@ -92,7 +92,9 @@ TEST(ServerAddress, SchemeHostAndPort)
         {"https://127.0.0.1:1", "https 127.0.0.1 1"}, {"", ""}, {"https://", ""}, {"https://:8443", ""},
         {"https://host:", ""}, {"https://host:0", ""}, {"https://host:65536", ""}, {"https://host:+443", ""},
         {"https://host:443:1", ""}, {"https://host/", ""}, {"https://user@host", ""}, {"http://host", ""},
-        {"host:8080", ""}, {"host name", ""}, {"[::1]", ""},
+        {"host:8080", ""}, {"host name", ""}, {"[::1]", "http ::1 8080"}, {"fd00:7a6e::5", "http fd00:7a6e::5 8080"},
+        {"https://[fd00::5]:8443", "https fd00::5 8443"}, {"https://[::1]", "https ::1 443"}, {"[host]", ""},
+        {"https://fd00::5", ""}, {"https://[::1]x", ""}, {"[::1]:80", ""}, {"beef:80", ""},
     };
     for (const auto& [remoteHost, expected] : rows) {
         const auto address = ParseServerAddress(remoteHost, 8080);

@@ -65,9 +65,9 @@ TEST_F(FetcherTest, CycleShapes)
         {"no time-out setting", [](auto& key) { key.Delete(L"TimeOut"); }, 0, 2, {}, {},
          "No se pudo encontrar la entrada en la registry."},
         // Without raw-socket rights the system's echo service answers; when it refuses too,
-        // there is no connection.
+        // a connection to the server's port decides.
         {"echo by the service", [](auto&) { SetProbeFaults(WSAEACCES, 0); }, 15, 1, all, {}, nullptr},
-        {"no echo allowed", [](auto&) { SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED); }, 0, 2, {}, {}, nullptr},
+        {"no echo allowed", [](auto&) { SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED); }, 15, 1, all, {}, nullptr},
     };
     for (const CycleShape& shape : shapes) {
         SCOPED_TRACE(shape.name);
@@ -220,12 +220,12 @@ TEST_F(FetcherTest, ErrorsThatLeaveTheCycle)
     EXPECT_EQ(CodeOf([&] { fetcher->FetchAll(); }), -1000);
     EXPECT_TRUE(m_boxes.boxes.empty());
 
-    // A RemoteHost that names no server (empty, a path...): the standard report, no connection.
+    // A RemoteHost that names no server (empty, a path...): the "ATENCION" box, no connection.
     m_key.Set(L"RemoteHost", L"https://127.0.0.1/zandu");
     EXPECT_EQ(MakeFetcher()->FetchAll(), 0);
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
-    EXPECT_EQ(m_boxes.boxes[0].caption, "Notelia 2.5");
-    EXPECT_EQ(m_boxes.boxes[0].text, "The URL is invalid");
+    EXPECT_EQ(m_boxes.boxes[0].caption, "ATENCION");
+    EXPECT_EQ(m_boxes.boxes[0].text, "(12005) - La dirección URL no es válida");
 }
 
 TEST_F(FetcherTest, ACallDuringARunningCycleChangesNothing)
