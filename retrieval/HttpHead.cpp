@@ -46,6 +46,36 @@ std::optional<unsigned> StatusOf(std::string_view line)
     return static_cast<unsigned>((code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0'));
 }
 
+// HTTP/1.1 and later keep the connection unless told otherwise; absent: no version.
+std::optional<bool> KeepsByDefault(std::string_view line)
+{
+    const std::string_view version = line.substr(5, line.find(' ') - 5);
+    const std::size_t dot = version.find('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    const auto number = [](std::string_view digits) -> std::optional<unsigned> {
+        if (digits.empty() || digits.size() > 3) return std::nullopt;
+        unsigned n = 0;
+        for (const char c : digits) {
+            if (!IsDigit(c)) return std::nullopt;
+            n = n * 10 + static_cast<unsigned>(c - '0');
+        }
+        return n;
+    };
+    const auto major = number(version.substr(0, dot));
+    const auto minor = number(version.substr(dot + 1));
+    if (!major || !minor) return std::nullopt;
+    return *major > 1 || (*major == 1 && *minor >= 1);
+}
+
+// A value that can go back to the server in a request header.
+std::string Validator(std::string_view value)
+{
+    if (value.size() > kMaxValidator) return {};
+    for (const char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return {};
+    return std::string(value);
+}
+
 // The digits of a length without leading zeros; absent when `value` is no length.
 std::optional<std::string_view> LengthDigits(std::string_view value)
 {
@@ -83,7 +113,7 @@ void ForEachItem(std::string_view list, Item item)
 
 // Takes one header field into `head`; false when it contradicts an earlier one.
 bool TakeField(std::string_view name, std::string_view value, std::uint64_t maxLength, HttpHead& head,
-               std::string& lengthDigits)
+               std::string& lengthDigits, int& connection)
 {
     value = Trimmed(value);
     if (EqualsNoCase(name, "content-length")) {
@@ -101,6 +131,16 @@ bool TakeField(std::string_view name, std::string_view value, std::uint64_t maxL
         ForEachItem(value, [&](std::string_view coding) { head.encoded |= !EqualsNoCase(coding, "identity"); });
     } else if (EqualsNoCase(name, "content-type")) {
         head.html |= EqualsNoCase(Trimmed(value.substr(0, value.find(';'))), "text/html");
+    } else if (EqualsNoCase(name, "connection")) {
+        // "close" wins over "keep-alive", whatever their order.
+        ForEachItem(value, [&](std::string_view option) {
+            if (EqualsNoCase(option, "close")) connection = -1;
+            else if (EqualsNoCase(option, "keep-alive") && connection == 0) connection = 1;
+        });
+    } else if (EqualsNoCase(name, "etag")) {
+        if (head.etag.empty()) head.etag = Validator(value);
+    } else if (EqualsNoCase(name, "last-modified")) {
+        if (head.lastModified.empty()) head.lastModified = Validator(value);
     } else if (EqualsNoCase(name, "location")) {
         if (head.location && *head.location != value) return false;
         head.location = std::string(value);
@@ -114,6 +154,8 @@ HttpHead ParseHttpHead(std::string_view received, std::uint64_t maxLength)
 {
     HttpHead head;
     std::string lengthDigits;
+    std::optional<bool> keeps;
+    int connection = 0;  // -1 close, 1 keep-alive
     const std::string_view window = received.substr(0, kMaxHttpHead);
     bool first = true;
     for (std::size_t at = 0;;) {
@@ -128,16 +170,18 @@ HttpHead ParseHttpHead(std::string_view received, std::uint64_t maxLength)
         if (first) {
             first = false;
             head.status = StatusOf(line);
+            if (head.status) keeps = KeepsByDefault(line);
             if (!line.empty()) continue;
         }
         if (line.empty()) {
             head.size = at;
             head.state = HeadState::Complete;
+            head.persistent = keeps && connection != -1 && (*keeps || connection == 1);
             return head;
         }
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        if (!TakeField(line.substr(0, colon), line.substr(colon + 1), maxLength, head, lengthDigits)) {
+        if (!TakeField(line.substr(0, colon), line.substr(colon + 1), maxLength, head, lengthDigits, connection)) {
             head.state = HeadState::Invalid;
             return head;
         }

@@ -38,7 +38,17 @@ struct HttpHead {
     bool encoded = false;  // a Content-Encoding other than identity
     bool html = false;     // Content-Type text/html: a page, not a file
     std::optional<std::string> location;
+    // The server keeps the connection after this answer: HTTP/1.1 or later without
+    // "Connection: close", or HTTP/1.0 with "Connection: keep-alive". Its body must still be
+    // framed (a length or chunks) and read to its end before another request goes on it.
+    bool persistent = false;
+    // What identifies the content sent, to be asked about again; empty when absent or unfit to
+    // send back (a control character, or over kMaxValidator bytes).
+    std::string etag;
+    std::string lastModified;
 };
+
+inline constexpr std::size_t kMaxValidator = 256;
 
 // Parses the head at the start of `received`. Lines end with LF or CR LF; header names are
 // matched without regard to case. Content-Length must be digits only (blanks around them

@@ -37,9 +37,29 @@ std::string CInternetException::ErrorNumberText() const
     return m_bNumbered ? m_strText : NumberedErrorText(m_dwError, m_strText);
 }
 
-CHttpFile::CHttpFile(const HttpTarget& target, std::string requestText)
-    : m_target(target), m_strRequest(std::move(requestText))
+CHttpFile::CHttpFile(const HttpTarget& target, std::string requestText, CHttpConnection* owner)
+    : m_target(target), m_strRequest(std::move(requestText)), m_pOwner(owner)
 {
+}
+
+CHttpFile::~CHttpFile()
+{
+    if (m_pOwner && m_pChannel && LeavesChannelReady()) m_pOwner->KeepChannel(std::move(m_pChannel));
+}
+
+bool CHttpFile::LeavesChannelReady()
+{
+    if (m_head.state != HeadState::Complete || !m_head.persistent || m_bEnd) return false;
+    if (m_target.stop && m_target.stop->IsStopped()) return false;
+    // What is left of a framed body may be here already (a short page, an unread answer):
+    // past it, the connection is at the next answer's start. Nothing more may follow it.
+    if (m_chunks) {
+        std::string rest;
+        m_received.erase(0, m_chunks->Decode(m_received, rest));
+        return m_chunks->GetState() == CChunkedBody::State::Ended && m_received.empty();
+    }
+    if (!m_head.length) return false;
+    return m_received.size() == *m_head.length - m_nBodyRead;
 }
 
 void CHttpFile::Fail(unsigned long error, const std::string& secureText) const
@@ -69,13 +89,15 @@ void CHttpFile::Connect()
     // Each attempt within the time-out, all of them within the deadline (already passed: raises).
     WaitLimit();
     const auto limit = static_cast<std::uint32_t>(m_target.timeOut);
-    const int answered = net::ConnectEach(m_socket, addresses, limit, m_deadline, m_target.stop);
+    m_pChannel = std::make_unique<HttpChannel>();
+    net::CSocket& socket = m_pChannel->socket;
+    const int answered = net::ConnectEach(socket, addresses, limit, m_deadline, m_target.stop);
     if (answered < 0) Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetCannotConnect);
     if (m_target.answered) m_target.answered->Remember(addresses[static_cast<std::size_t>(answered)]);
-    m_pStopScope = std::make_unique<net::CStopScope>(m_target.stop, m_socket);
-    if (!m_pStopScope->IsRegistered()) Fail(kInternetCancelled);
+    m_pChannel->stopScope = std::make_unique<net::CStopScope>(m_target.stop, socket);
+    if (!m_pChannel->stopScope->IsRegistered()) Fail(kInternetCancelled);
     // The blocking send is bounded by the time-out; the receives wait first.
-    if (!m_socket.SetTimeOuts(static_cast<std::uint32_t>(m_target.timeOut))) Fail(kInternetCannotConnect);
+    if (!socket.SetTimeOuts(static_cast<std::uint32_t>(m_target.timeOut))) Fail(kInternetCannotConnect);
     if (!m_target.secure) return;
     if (m_target.proxy) OpenTunnel();
     StartTls();
@@ -86,7 +108,7 @@ void CHttpFile::OpenTunnel()
     const std::string authority = UrlHost(m_target.host) + ":" + std::to_string(m_target.port);
     const std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority +
                                 "\r\nUser-Agent: " + m_target.agent + "\r\n\r\n";
-    if (!m_socket.Send(request.data(), request.size())) Fail(kInternetCannotConnect);
+    if (!m_pChannel->socket.Send(request.data(), request.size())) Fail(kInternetCannotConnect);
     ReadHead();
     // The proxy's answer ends the tunnel's head: what follows is the server's TLS.
     if (m_head.status == kProxyAuthenticationRequired) throw CInternetException(kProxyAuthenticationRequired);
@@ -98,19 +120,21 @@ void CHttpFile::OpenTunnel()
 
 void CHttpFile::StartTls()
 {
-    m_pTls = std::make_unique<net::CTlsStream>(m_socket, static_cast<std::uint32_t>(m_target.timeOut));
-    m_pTls->SetDeadline(m_deadline);
-    if (m_pTls->Handshake(m_target.host)) return;
+    auto& tls = m_pChannel->tls;
+    tls = std::make_unique<net::CTlsStream>(m_pChannel->socket, static_cast<std::uint32_t>(m_target.timeOut));
+    tls->SetDeadline(m_deadline);
+    if (tls->Handshake(m_target.host)) return;
     // A silent server times out as it would without TLS; any other failure tells its cause.
-    const unsigned long code = m_pTls->FailureCode();
+    const unsigned long code = tls->FailureCode();
     if (net::IsTimedOut(static_cast<int>(code))) Fail(kInternetTimeout);
-    Fail(code, m_pTls->FailureText());
+    Fail(code, tls->FailureText());
 }
 
 void CHttpFile::SendAll()
 {
-    const bool sent = m_pTls ? m_pTls->Send(m_strRequest.data(), m_strRequest.size())
-                             : m_socket.Send(m_strRequest.data(), m_strRequest.size());
+    const auto& tls = m_pChannel->tls;
+    const bool sent = tls ? tls->Send(m_strRequest.data(), m_strRequest.size())
+                          : m_pChannel->socket.Send(m_strRequest.data(), m_strRequest.size());
     if (!sent) {
         const bool timedOut = net::IsTimedOut(net::LastSocketError()) || net::IsWouldBlock(net::LastSocketError());
         Fail(timedOut ? kInternetTimeout : kInternetConnectionAborted);
@@ -121,11 +145,13 @@ bool CHttpFile::Receive()
 {
     bool readable = false;
     const std::uint32_t limit = WaitLimit();
-    if (!(m_pTls ? m_pTls->WaitReadable(limit, readable) : m_socket.WaitReadable(limit, readable)))
+    const auto& tls = m_pChannel->tls;
+    net::CSocket& socket = m_pChannel->socket;
+    if (!(tls ? tls->WaitReadable(limit, readable) : socket.WaitReadable(limit, readable)))
         Fail(kInternetConnectionAborted);
     if (!readable) Fail(kInternetTimeout);
     char chunk[kReceiveChunk];
-    const int n = m_pTls ? m_pTls->Receive(chunk, sizeof chunk) : m_socket.Receive(chunk, sizeof chunk);
+    const int n = tls ? tls->Receive(chunk, sizeof chunk) : socket.Receive(chunk, sizeof chunk);
     // Inside TLS a record that stops half-way times out in the receive itself.
     if (n < 0) Fail(net::IsTimedOut(net::LastSocketError()) ? kInternetTimeout : kInternetConnectionAborted);
     // A stop ends the stream too: what came so far is no whole answer.
@@ -143,7 +169,11 @@ void CHttpFile::ReadHead()
         if (head.state == HeadState::Complete) {
             m_head = head;
             m_received.erase(0, head.size);
-            if (head.transfer == TransferCoding::Chunked) {
+            // These answers have no body, whatever their head says.
+            if (head.status && (*head.status < 200 || *head.status == 204 || *head.status == 304)) {
+                m_head.length = 0;
+                m_head.transfer = TransferCoding::None;
+            } else if (head.transfer == TransferCoding::Chunked) {
                 // The chunks frame the body, whatever length was announced beside them.
                 m_head.length.reset();
                 m_chunks.emplace(m_target.maxLength);
@@ -154,16 +184,42 @@ void CHttpFile::ReadHead()
     }
 }
 
-bool CHttpFile::SendRequest()
+bool CHttpFile::SendRequest(const std::function<bool()>& reachable)
 {
     m_deadline = std::chrono::steady_clock::now() + m_target.deadline;
+    if (m_pOwner) m_pChannel = m_pOwner->TakeKeptChannel();
+    if (m_pChannel) {
+        // An idle connection with something to read was closed by the server (or broken by it).
+        bool readable = false;
+        const auto& tls = m_pChannel->tls;
+        if (!(tls ? tls->WaitReadable(0, readable) : m_pChannel->socket.WaitReadable(0, readable)) || readable)
+            m_pChannel.reset();
+    }
+    if (m_pChannel) {
+        if (m_pChannel->tls) m_pChannel->tls->SetDeadline(m_deadline);
+        try {
+            Exchange();
+            return true;
+        } catch (const CInternetException& e) {
+            // Closed by the server before any byte of its answer: once more, on a new connection.
+            const bool stopped = m_target.stop && m_target.stop->IsStopped();
+            if (stopped || e.ErrorNumber() != kInternetConnectionAborted || !m_received.empty()) throw;
+        }
+        m_pChannel.reset();
+    }
+    if (reachable && !reachable()) return false;
     Connect();
+    Exchange();
+    return true;
+}
+
+void CHttpFile::Exchange()
+{
     SendAll();
     ReadHead();
     // A proxy that wants credentials is no answer of the server's.
     if (m_target.proxy && m_head.status == kProxyAuthenticationRequired)
         throw CInternetException(kProxyAuthenticationRequired);
-    return true;
 }
 
 bool CHttpFile::QueryInfoStatusCode(unsigned long& status)
@@ -219,7 +275,7 @@ std::size_t CHttpFile::Read(void* buffer, std::size_t size)
 }
 
 std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(const char* verb, const std::string& path,
-                                                        const char* version)
+                                                        const char* version, const std::string& headers)
 {
     // Never taken from a cache on the way, never coded: the server's own bytes are what counts.
     // A proxy gets the absolute form of a plain request; a secure one goes through its tunnel.
@@ -228,8 +284,10 @@ std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(const char* verb, const 
     const std::string target = m_target.proxy && !m_target.secure ? "http://" + host + path : path;
     std::string text = std::string(verb) + " " + target + " " + version + "\r\nHost: " + host +
                        "\r\nUser-Agent: " + m_target.agent +
-                       "\r\nAccept-Encoding: identity\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
-    return std::make_unique<CHttpFile>(m_target, std::move(text));
+                       "\r\nAccept-Encoding: identity\r\nConnection: keep-alive\r\nPragma: no-cache"
+                       "\r\nCache-Control: no-cache\r\n" +
+                       headers + "\r\n";
+    return std::make_unique<CHttpFile>(m_target, std::move(text), this);
 }
 
 CInternetSession::CInternetSession(const char* agent, net::CStopSignal* stop) : m_strAgent(agent), m_pStop(stop) {}

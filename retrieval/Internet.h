@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,20 +67,38 @@ struct HttpTarget {
     std::shared_ptr<net::CAddressMemory> answered;  // the address to try first, kept up to date
 };
 
+// One connection to the server (or to the proxy, or a tunnel through it), with its TLS.
+struct HttpChannel {
+    net::CSocket socket;
+    std::unique_ptr<net::CTlsStream> tls;
+    // After the socket: unregistered before the socket closes.
+    std::unique_ptr<net::CStopScope> stopScope;
+};
+
+class CHttpConnection;
+
 class CHttpFile {
 public:
-    CHttpFile(const HttpTarget& target, std::string requestText);
+    // `owner` (may be null) lends the connection it kept and gets it back when this answer
+    // leaves it ready for another request.
+    CHttpFile(const HttpTarget& target, std::string requestText, CHttpConnection* owner = nullptr);
+    ~CHttpFile();
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
 
-    // Connects, sends the request and reads the answer's head. A failure raises
-    // CInternetException.
-    bool SendRequest();
+    // Sends the request on the connection the owner kept, else (and once more when the server
+    // closed the kept one before any byte of its answer) on a new connection, asking
+    // `reachable` (when given) before it: false when it says no. Reads the answer's head. A
+    // failure raises CInternetException.
+    bool SendRequest(const std::function<bool()>& reachable = {});
     // False when the answer carried no valid status line.
     bool QueryInfoStatusCode(unsigned long& status);
     // The length the server announced, if any (over the target's maxLength: maxLength + 1),
     // and absent for a body in chunks, whose framing overrides it.
     std::optional<std::uint64_t> ContentLength();
+    // What identifies the content sent, when the server said it (HttpHead tells which).
+    const std::string& ETag() const noexcept { return m_head.etag; }
+    const std::string& LastModified() const noexcept { return m_head.lastModified; }
     // Where a redirection points, as the server wrote it.
     const std::optional<std::string>& Location() const noexcept { return m_head.location; }
     // The answer is an HTML page (Content-Type text/html).
@@ -93,6 +112,10 @@ public:
 
 private:
     void Connect();
+    // Sends and reads the head on m_pChannel.
+    void Exchange();
+    // The whole answer is read (or already here) and the server keeps the connection.
+    bool LeavesChannelReady();
     // CONNECT through the proxy to the server; the proxy's 407 raises its own failure.
     void OpenTunnel();
     void StartTls();
@@ -108,10 +131,8 @@ private:
 
     HttpTarget m_target;
     std::string m_strRequest;
-    net::CSocket m_socket;
-    std::unique_ptr<net::CTlsStream> m_pTls;  // over m_socket when the target is secure
-    // After the socket: unregistered before the socket closes.
-    std::unique_ptr<net::CStopScope> m_pStopScope;
+    CHttpConnection* m_pOwner;
+    std::unique_ptr<HttpChannel> m_pChannel;
     std::chrono::steady_clock::time_point m_deadline;
     std::string m_received;  // bytes read and not yet handed out
     bool m_bEnd = false;
@@ -125,8 +146,15 @@ class CHttpConnection {
 public:
     explicit CHttpConnection(HttpTarget target) : m_target(std::move(target)) {}
 
-    // A request for `path` (nothing is sent yet).
-    std::unique_ptr<CHttpFile> OpenRequest(const char* verb, const std::string& path, const char* version);
+    // A request for `path` (nothing is sent yet), with `headers` (lines ending in CR LF) added.
+    // It asks the server to keep the connection: the requests that follow go on it while the
+    // answers allow, for as long as this object lives.
+    std::unique_ptr<CHttpFile> OpenRequest(const char* verb, const std::string& path, const char* version,
+                                           const std::string& headers = "");
+    // Whether the next request goes on a connection already open.
+    bool HasKeptChannel() const noexcept { return m_pKept != nullptr; }
+    void KeepChannel(std::unique_ptr<HttpChannel> channel) noexcept { m_pKept = std::move(channel); }
+    std::unique_ptr<HttpChannel> TakeKeptChannel() noexcept { return std::move(m_pKept); }
     // The requests that follow go through `proxy` (none: straight to the server), trying the
     // address in `answered` first and keeping there the one that answers.
     void UseRoute(std::optional<ProxyEndpoint> proxy, std::shared_ptr<net::CAddressMemory> answered)
@@ -137,6 +165,7 @@ public:
 
 private:
     HttpTarget m_target;
+    std::unique_ptr<HttpChannel> m_pKept;
 };
 
 class CInternetSession {

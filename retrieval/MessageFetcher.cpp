@@ -111,7 +111,10 @@ unsigned char CFetchCycle::FetchAll()
             break;
         }
         if (result == FETCH_NOT_PUBLISHED) {
-            if (file.noMessagesExtension) m_pStore->WriteNoMessagesFile(file.noMessagesExtension);
+            if (file.noMessagesExtension) {
+                m_pStore->DropValidators(file.local);
+                m_pStore->WriteNoMessagesFile(file.noMessagesExtension);
+            }
         } else if (changed) {
             mask |= file.bit;
             // Installed: announced by this cycle or, if it fails, by the next good one.
@@ -133,26 +136,41 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
     changed = 0;
     if (!m_pConnection || !m_pSession->Address()) return FETCH_FAILED;
     try {
+        // A copy this run installed is asked about with what identified it: unchanged, the
+        // server answers 304 without the file.
+        std::string conditions;
+        const std::optional<Validators> known = m_pStore->ValidatorsOf(localName);
+        if (known && !known->etag.empty()) conditions += "If-None-Match: " + known->etag + "\r\n";
+        if (known && !known->lastModified.empty()) conditions += "If-Modified-Since: " + known->lastModified + "\r\n";
         // The cycle's server, then wherever its redirections lead.
         RedirectTarget at{*m_pSession->Address(), kRequestPathPrefix + serverName};
         std::unique_ptr<CHttpConnection> redirected;
         std::unique_ptr<CHttpFile> request;
         unsigned long status = 0;
         for (int redirects = 0;; ++redirects) {
-            request = (redirected ? *redirected : *m_pConnection).OpenRequest("GET", at.path, kHttpVersion);
-            if (!IsServerReachable(redirected ? &at.server : nullptr)) return FETCH_FAILED;
-            if (!request->SendRequest()) return FETCH_FAILED;
+            CHttpConnection& connection = redirected ? *redirected : *m_pConnection;
+            request = connection.OpenRequest("GET", at.path, kHttpVersion, conditions);
+            // The probe comes before each new connection; a kept one has just answered.
+            const ServerAddress* probed = redirected ? &at.server : nullptr;
+            if (!request->SendRequest([this, probed] { return IsServerReachable(probed); })) return FETCH_FAILED;
             if (!request->QueryInfoStatusCode(status)) return FETCH_FAILED;
-            if (status < 300 || status > 399) break;
+            if (status < 300 || status > 399 || status == 304) break;
             // A redirection that cannot be followed says nothing about the file: it fails.
             std::optional<RedirectTarget> next;
             if (IsFollowedRedirect(status) && redirects < kMaxRedirects && request->Location())
                 next = ResolveRedirect(*request->Location(), at.server);
             if (!next) throw CInternetException(kInternetRedirectFailed);
             at = std::move(*next);
+            // The request goes before the connection it may give its channel back to.
+            request.reset();
             redirected = m_pSession->ConnectionTo(at.server);
             // The cycle's route holds for wherever the server sends it.
             redirected->UseRoute(Proxy(at.server), m_pAnswered);
+        }
+        if (status == 304) {
+            // "Not modified" stands only for a copy that was asked about and is still here.
+            if (!known || !m_pStore->ValidatorsOf(localName)) throw CInternetException(kInternetInvalidResponse);
+            return FETCH_OBTAINED;
         }
         if (status >= 400 && status <= 499) return FETCH_NOT_PUBLISHED;
         if (status >= 500 && status <= 599) return FETCH_FAILED;
@@ -180,7 +198,10 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
         if (const auto announced = request->ContentLength(); announced && *announced != received)
             throw CInternetException(kInternetConnectionAborted);
 
+        // Whatever the installation does, the old copy's validators no longer describe it.
+        m_pStore->DropValidators(localName);
         if (m_pStore->Install(kDownloadFile, localName) == 0) changed = 1;
+        m_pStore->KeepValidators(localName, {request->ETag(), request->LastModified()});
         return FETCH_OBTAINED;
     } catch (const CInternetException& e) {
         // A stopped cycle ends quietly: the program is closing.

@@ -214,3 +214,37 @@ TEST(Redirect, TargetsThatAreFollowed)
         EXPECT_EQ(told, expected) << location;
     }
 }
+
+TEST(HttpHead, KeptConnectionsAndValidators)
+{
+    struct Row {
+        std::string head;  // after the status line, without the empty line
+        const char* version;
+        bool persistent;
+        std::string etag = {};
+        std::string lastModified = {};
+    };
+    const std::string tooLong(kMaxValidator + 1, 'e');
+    const Row rows[] = {
+        {"", "HTTP/1.1", true},
+        {"", "HTTP/2.0", true},
+        {"", "HTTP/1.0", false},
+        {"", "HTTP/1.x", false},
+        {"Connection: Keep-Alive\r\n", "HTTP/1.0", true},
+        {"Connection: close\r\n", "HTTP/1.1", false},
+        {"Connection: keep-alive, close\r\n", "HTTP/1.1", false},
+        {"Connection: close\r\nConnection: keep-alive\r\n", "HTTP/1.0", false},
+        {"Connection: upgrade\r\n", "HTTP/1.0", false},
+        {"ETag: \"a1\"\r\nLast-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\n", "HTTP/1.1", true, "\"a1\"",
+         "Mon, 07 Dec 2026 10:00:00 GMT"},
+        {"etag: W/\"b\"\r\nETag: \"c\"\r\n", "HTTP/1.0", false, "W/\"b\""},
+        {"ETag: \"a\rb\"\r\nLast-Modified: " + tooLong + "\r\n", "HTTP/1.1", true},
+    };
+    for (const Row& row : rows) {
+        const HttpHead head = ParseHttpHead(std::string(row.version) + " 200 OK\r\n" + row.head + "\r\n", kBound);
+        EXPECT_EQ(head.state, kComplete) << row.head;
+        EXPECT_EQ(head.persistent, row.persistent) << row.version << " " << row.head;
+        EXPECT_EQ(head.etag, row.etag) << row.head;
+        EXPECT_EQ(head.lastModified, row.lastModified) << row.head;
+    }
+}
