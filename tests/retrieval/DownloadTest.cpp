@@ -31,6 +31,8 @@ TEST_F(FetcherTest, DownloadShapes)
         {"600", 600, "seiscientos", Delivery::Plain, "", false, FETCH_OBTAINED, "seiscientos", ""},
         {"a 404 page", 404, "<html>", Delivery::Plain, kPageHead, false, FETCH_NOT_PUBLISHED, kOld, ""},
         {"503", 503, "no", Delivery::Plain, "", false, FETCH_FAILED, kOld, ""},
+        // A copy this run did not install was not asked about: "not modified" says nothing of it.
+        {"304 unasked", 304, "", Delivery::Plain, "ETag: \"e\"\r\n", false, FETCH_FAILED, kOld, "(12152)"},
         {"cut", 200, body, Delivery::Cut, "", false, FETCH_FAILED, kOld, "(12030)"},
         // Larger than any message file, announced, in chunks or not: never installed, and no box.
         {"over the bound", 200, bound + "+", Delivery::Plain, "", false, FETCH_FAILED, kOld, ""},

@@ -82,6 +82,18 @@ void CScriptedWeb::PublishSize(const std::string& path, std::size_t size, Delive
                          "&mode=" + kModes[static_cast<int>(delivery)]);
 }
 
+void CScriptedWeb::KeepConnections(int answers)
+{
+    Exchange("POST", "/_ctl/keep?answers=" + std::to_string(answers));
+}
+
+CScriptedWeb::Counts CScriptedWeb::Count()
+{
+    Counts counts{};
+    std::sscanf(Exchange("GET", "/_ctl/count").c_str(), "%d %d %d", &counts.connections, &counts.full, &counts.resumed);
+    return counts;
+}
+
 void CScriptedWeb::Reset()
 {
     Exchange("POST", "/_ctl/reset");

@@ -27,9 +27,19 @@ public:
                         Delivery delivery = Delivery::Plain, int piece = 0, const std::string& headers = "");
     // A body of `size` bytes made by the server itself.
     static void PublishSize(const std::string& path, std::size_t size, Delivery delivery = Delivery::Plain);
+    // Until Reset: HTTP/1.1 answers that keep the connection, closed without a word after
+    // `answers` answers on it (0: never).
+    static void KeepConnections(int answers);
+    // Connections, full and resumed TLS handshakes that carried requests since Reset.
+    struct Counts {
+        int connections, full, resumed;
+        bool operator==(const Counts&) const = default;
+    };
+    static Counts Count();
     static void Reset();
     // Request lines ("GET /zandu/mensaje.txt HTTP/1.0"), with `agents` a tab and the agent,
-    // another and the Accept-Encoding.
+    // another and the Accept-Encoding, and for a conditional request two more: If-None-Match
+    // and If-Modified-Since.
     static std::vector<std::string> RequestLines(bool agents = false);
 };
 

@@ -10,8 +10,12 @@ plain, pieces (K bytes each), cut (half the body, then the TCP end), reset (half
 TCP reset), notify (the body, TLS close_notify, then the TCP connection held until the client
 closes it), halfrecord (half the body, the start of a TLS record, then the TCP end), silent (no
 answer at all), stall (the head, then nothing), drip (one byte every K ms); "nolength_" before
-a mode leaves Content-Length out. POST /_ctl/reset; GET /_ctl/log (request line, tab,
-User-Agent, tab, Accept-Encoding; one a line).
+a mode leaves Content-Length out. A request whose If-None-Match is the script's ETag (or, without
+it, whose If-Modified-Since is its Last-Modified) gets 304 and no body. POST /_ctl/keep?answers=N:
+from then on answers are HTTP/1.1 and keep the connection, closed without a word after N answers
+on it (0: never). POST /_ctl/reset (answers close again); GET /_ctl/log (request line, tab,
+User-Agent, tab, Accept-Encoding, and when asked, tab, If-None-Match, tab, If-Modified-Since; one
+a line); GET /_ctl/count ("connections full-handshakes resumed-handshakes" that carried scripts).
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
@@ -34,6 +38,8 @@ import test_ca  # noqa: E402 - the tests' CA, shared with the mail peer
 LOCK = threading.Lock()
 SCRIPTS = {}
 LOG = []
+KEEP = [None]  # answers per kept connection; None: each answer closes it
+COUNT = {}
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -46,6 +52,19 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if self.tls:
             self.request = self.tls.wrap_socket(self.request, server_side=True)
         super().setup()
+        self.answers, self.counted = 0, False
+        if KEEP[0] is not None:
+            self.protocol_version = "HTTP/1.1"
+
+    def count(self):
+        if self.counted:
+            return
+        self.counted = True
+        kinds = ["connections"]
+        if self.tls:
+            kinds.append("resumed" if self.request.session_reused else "full")
+        for kind in kinds:
+            COUNT[kind] = COUNT.get(kind, 0) + 1
 
     def log_message(self, format, *args):  # noqa: A002 - quiet
         pass
@@ -57,16 +76,25 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         if url.path.startswith("/_ctl/"):
             return self.control(url)
+        asked = [self.headers.get(name, "") for name in ("If-None-Match", "If-Modified-Since")]
         with LOCK:
+            self.count()
             fields = [self.headers.get(name, "") for name in ("User-Agent", "Accept-Encoding")]
-            LOG.append("\t".join([self.requestline] + fields))
+            LOG.append("\t".join([self.requestline] + fields + (asked if any(asked) else [])))
             script = SCRIPTS.get(url.path)
-        if script:
+        if script and any(asked) and self.unchanged(script[4], *asked):
+            self.answer(304, b"", "plain", 0, "")
+        elif script:
             self.answer(*script)
         elif self.root:
             super().do_GET()
         else:
             self.answer(404, b"", "plain", 0, "")
+
+    @staticmethod
+    def unchanged(headers, etag, since):
+        fields = dict(line.split(": ", 1) for line in filter(None, headers.split("\r\n")))
+        return etag == fields.get("ETag") if etag else since == fields.get("Last-Modified")
 
     def control(self, url):
         query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
@@ -78,9 +106,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 SCRIPTS[query["path"]] = (int(query["status"]), body, query.get("mode", "plain"),
                                           int(query.get("piece", "0")), query.get("headers", ""))
             elif url.path == "/_ctl/reset":
-                SCRIPTS.clear(), LOG.clear()
+                SCRIPTS.clear(), LOG.clear(), COUNT.clear()
+                KEEP[0] = None
+            elif url.path == "/_ctl/keep":
+                KEEP[0] = int(query["answers"])
+            elif url.path == "/_ctl/count":
+                reply = " ".join(str(COUNT.get(k, 0)) for k in ("connections", "full", "resumed")).encode()
             elif url.path == "/_ctl/log":
                 reply = "".join(line + "\n" for line in LOG).encode("latin-1")
+        self.protocol_version = "HTTP/1.0"
         self.send_response(200)
         self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
@@ -92,7 +126,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.send_response(status)
         for line in filter(None, headers.split("\r\n")):
             self.send_header(*line.split(": ", 1))
-        if not mode.startswith("nolength"):
+        if not mode.startswith("nolength") and status != 304:
             self.send_header("Content-Length", str(len(body)))
         mode = mode.split("_")[-1]
         self.end_headers()
@@ -129,7 +163,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.write(body)
         except OSError:
             pass
-        self.close_connection = True
+        self.answers += 1
+        keep = KEEP[0]
+        self.close_connection = keep is None or mode != "plain" or 0 < keep <= self.answers
 
 
 class Server(http.server.ThreadingHTTPServer):
