@@ -31,22 +31,24 @@ TEST_F(FetcherTest, ServersThatKeepOrCloseTheConnectionGiveACompleteCycle)
 {
     struct Row {
         const char* name;
-        int keep;  // answers per kept connection (0: all), -1: every answer closes it
+        int keep;   // answers per kept connection (0: all), -1: every answer closes it
+        bool drop;  // closed once the next request has come, unanswered
         bool secure;
         int connections;
     };
     const Row rows[] = {
-        {"closes after each answer", -1, false, 5},
-        {"keeps it", 0, false, 1},
-        {"says it keeps it, closes after each answer", 1, false, 5},
-        {"closes between two files", 2, false, 3},
-        {"keeps it, over TLS", 0, true, 1},
-        {"closes between two files, over TLS", 2, true, 3},
+        {"closes after each answer", -1, false, false, 5},
+        {"keeps it", 0, false, false, 1},
+        {"says it keeps it, closes after each answer", 1, false, false, 5},
+        {"closes between two files", 2, false, false, 3},
+        {"closes on the request after two, unanswered", 2, true, false, 3},
+        {"keeps it, over TLS", 0, false, true, 1},
+        {"closes on the request after each answer, over TLS", 1, true, true, 5},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CScriptedWeb::Reset();
-        if (row.keep >= 0) CScriptedWeb::KeepConnections(row.keep);
+        if (row.keep >= 0) CScriptedWeb::KeepConnections(row.keep, row.drop);
         PublishAll("1");
         m_key.Set(L"RemoteHost", row.secure ? Secure(CScriptedWeb::Port("HTTPS")) : L"127.0.0.1");
         auto fetcher = MakeFetcher();

@@ -82,9 +82,9 @@ void CScriptedWeb::PublishSize(const std::string& path, std::size_t size, Delive
                          "&mode=" + kModes[static_cast<int>(delivery)]);
 }
 
-void CScriptedWeb::KeepConnections(int answers)
+void CScriptedWeb::KeepConnections(int answers, bool drop)
 {
-    Exchange("POST", "/_ctl/keep?answers=" + std::to_string(answers));
+    Exchange("POST", "/_ctl/keep?answers=" + std::to_string(answers) + (drop ? "&drop=1" : ""));
 }
 
 CScriptedWeb::Counts CScriptedWeb::Count()

@@ -28,8 +28,8 @@ public:
     // A body of `size` bytes made by the server itself.
     static void PublishSize(const std::string& path, std::size_t size, Delivery delivery = Delivery::Plain);
     // Until Reset: HTTP/1.1 answers that keep the connection, closed without a word after
-    // `answers` answers on it (0: never).
-    static void KeepConnections(int answers);
+    // `answers` answers on it (0: never), or when `drop`, once the next request has come.
+    static void KeepConnections(int answers, bool drop = false);
     // Connections, full and resumed TLS handshakes that carried requests since Reset.
     struct Counts {
         int connections, full, resumed;

@@ -11,9 +11,9 @@ TCP reset), notify (the body, TLS close_notify, then the TCP connection held unt
 closes it), halfrecord (half the body, the start of a TLS record, then the TCP end), silent (no
 answer at all), stall (the head, then nothing), drip (one byte every K ms); "nolength_" before
 a mode leaves Content-Length out. A request whose If-None-Match is the script's ETag (or, without
-it, whose If-Modified-Since is its Last-Modified) gets 304 and no body. POST /_ctl/keep?answers=N:
+it, whose If-Modified-Since is its Last-Modified) gets 304 and no body. POST /_ctl/keep?answers=N[&drop=1]:
 from then on answers are HTTP/1.1 and keep the connection, closed without a word after N answers
-on it (0: never). POST /_ctl/reset (answers close again); GET /_ctl/log (request line, tab,
+on it (0: never), or with drop=1 when the next request on it has come, unanswered. POST /_ctl/reset (answers close again); GET /_ctl/log (request line, tab,
 User-Agent, tab, Accept-Encoding, and when asked, tab, If-None-Match, tab, If-Modified-Since; one
 a line); GET /_ctl/count ("connections full-handshakes resumed-handshakes" that carried scripts).
 Other paths answer 404, or a file of the served directory (make_server's `root`).
@@ -38,7 +38,7 @@ import test_ca  # noqa: E402 - the tests' CA, shared with the mail peer
 LOCK = threading.Lock()
 SCRIPTS = {}
 LOG = []
-KEEP = [None]  # answers per kept connection; None: each answer closes it
+KEEP = [None, False]  # answers per kept connection (None: each answer closes it), drop
 COUNT = {}
 
 
@@ -76,6 +76,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         if url.path.startswith("/_ctl/"):
             return self.control(url)
+        if KEEP[1] and self.answers >= KEEP[0] > 0:
+            self.close_connection = True
+            return
         asked = [self.headers.get(name, "") for name in ("If-None-Match", "If-Modified-Since")]
         with LOCK:
             self.count()
@@ -107,9 +110,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                                           int(query.get("piece", "0")), query.get("headers", ""))
             elif url.path == "/_ctl/reset":
                 SCRIPTS.clear(), LOG.clear(), COUNT.clear()
-                KEEP[0] = None
+                KEEP[:] = [None, False]
             elif url.path == "/_ctl/keep":
-                KEEP[0] = int(query["answers"])
+                KEEP[:] = [int(query["answers"]), query.get("drop") == "1"]
             elif url.path == "/_ctl/count":
                 reply = " ".join(str(COUNT.get(k, 0)) for k in ("connections", "full", "resumed")).encode()
             elif url.path == "/_ctl/log":
@@ -164,8 +167,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         except OSError:
             pass
         self.answers += 1
-        keep = KEEP[0]
-        self.close_connection = keep is None or mode != "plain" or 0 < keep <= self.answers
+        keep, drop = KEEP
+        self.close_connection = keep is None or mode != "plain" or (0 < keep <= self.answers and not drop)
 
 
 class Server(http.server.ThreadingHTTPServer):
