@@ -55,7 +55,8 @@ bool CFetchCycle::Connect()
 
 void CFetchCycle::Disconnect() noexcept
 {
-    // The connection goes before its session.
+    // The connections go before their session.
+    m_redirected.clear();
     m_pConnection.reset();
     if (m_pSession) m_pSession->CloseSession();
     m_pSession.reset();
@@ -144,15 +145,16 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
         if (known && !known->lastModified.empty()) conditions += "If-Modified-Since: " + known->lastModified + "\r\n";
         // The cycle's server, then wherever its redirections lead.
         RedirectTarget at{*m_pSession->Address(), kRequestPathPrefix + serverName};
-        std::unique_ptr<CHttpConnection> redirected;
+        CHttpConnection* connection = m_pConnection.get();
         std::unique_ptr<CHttpFile> request;
         unsigned long status = 0;
         for (int redirects = 0;; ++redirects) {
-            CHttpConnection& connection = redirected ? *redirected : *m_pConnection;
-            request = connection.OpenRequest("GET", at.path, kHttpVersion, conditions);
+            request = connection->OpenRequest("GET", at.path, kHttpVersion, conditions);
             // The probe comes before each new connection; a kept one has just answered.
-            const ServerAddress* probed = redirected ? &at.server : nullptr;
-            if (!request->SendRequest([this, probed] { return IsServerReachable(probed); })) return FETCH_FAILED;
+            std::optional<ServerAddress> redirected;
+            if (connection != m_pConnection.get()) redirected = at.server;
+            const auto reachable = [this, redirected] { return IsServerReachable(redirected ? &*redirected : nullptr); };
+            if (!request->SendRequest(reachable)) return FETCH_FAILED;
             if (!request->QueryInfoStatusCode(status)) return FETCH_FAILED;
             if (status < 300 || status > 399 || status == 304) break;
             // A redirection that cannot be followed says nothing about the file: it fails.
@@ -161,11 +163,9 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
                 next = ResolveRedirect(*request->Location(), at.server);
             if (!next) throw CInternetException(kInternetRedirectFailed);
             at = std::move(*next);
-            // The request goes before the connection it may give its channel back to.
+            // The connection gets its channel back before the next request may take it.
             request.reset();
-            redirected = m_pSession->ConnectionTo(at.server);
-            // The cycle's route holds for wherever the server sends it.
-            redirected->UseRoute(Proxy(at.server), m_pAnswered);
+            connection = &ConnectionTo(at.server);
         }
         if (status == 304) {
             // "Not modified" stands only for a copy that was asked about and is still here.
@@ -211,6 +211,20 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
         ReportErrorCode(nullptr, e.Code());
         return FETCH_FAILED;
     }
+}
+
+CHttpConnection& CFetchCycle::ConnectionTo(const ServerAddress& server)
+{
+    const auto same = [&server](const ServerAddress& other) {
+        return other.secure == server.secure && other.host == server.host && other.port == server.port;
+    };
+    if (same(*m_pSession->Address())) return *m_pConnection;
+    for (const auto& [address, connection] : m_redirected)
+        if (same(address)) return *connection;
+    auto connection = m_pSession->ConnectionTo(server);
+    // The cycle's route holds for wherever the server sends it.
+    connection->UseRoute(Proxy(server), m_pAnswered);
+    return *m_redirected.emplace_back(server, std::move(connection)).second;
 }
 
 const std::optional<ProxyEndpoint>& CFetchCycle::Proxy(const ServerAddress& server)

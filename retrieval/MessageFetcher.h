@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Settings.h"
 #include "net/StopSignal.h"
@@ -53,6 +55,9 @@ public:
 
 private:
     bool IsStopped() const noexcept { return m_pStop->IsStopped(); }
+    // The cycle's connection to `server`, where redirections lead: one per server, kept
+    // (with whatever it keeps open) until the cycle ends.
+    CHttpConnection& ConnectionTo(const ServerAddress& server);
     // The proxy for `server`, asked once per cycle; none: straight to the server.
     const std::optional<ProxyEndpoint>& Proxy(const ServerAddress& server);
 
@@ -65,6 +70,7 @@ private:
     int m_nOutcome = OUTCOME_NO_CONNECTION;
     std::unique_ptr<CServerSession> m_pSession;
     std::unique_ptr<CHttpConnection> m_pConnection;
+    std::vector<std::pair<ServerAddress, std::unique_ptr<CHttpConnection>>> m_redirected;
     bool m_bProxyKnown = false;
     std::optional<ProxyEndpoint> m_proxy;
     // The server's (or the proxy's) address that answered last in this cycle.

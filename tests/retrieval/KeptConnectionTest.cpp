@@ -12,8 +12,8 @@ TEST_F(FetcherTest, ServersThatKeepOrCloseTheConnectionGiveACompleteCycle)
     struct Row {
         const char* name;
         int keep;   // answers per kept connection (0: all), -1: every answer closes it
-        bool drop;  // closed once the next request has come, unanswered
-        bool secure;
+        bool drop;    // closed once the next request has come, unanswered
+        bool secure;  // RemoteHost https, or for "moved" every file sent there by a 301
         int connections;
     } const rows[] = {
         {"closes after each answer", -1, false, false, 5},
@@ -23,19 +23,34 @@ TEST_F(FetcherTest, ServersThatKeepOrCloseTheConnectionGiveACompleteCycle)
         {"closes on the request after two, unanswered", 2, true, false, 3},
         {"keeps it, over TLS", 0, false, true, 1},
         {"closes on the request after each answer, over TLS", 1, true, true, 5},
+        {"moved", 0, false, true, 2},
     };
+    const std::pair<std::string, std::string> files[] = {{kConfig, kConfigText}, {"mensaje.txt", "General 1"},
+                                                         {"comercia.txt", "Comercial 1"}, {kTxt, "Operativo 1"},
+                                                         {kAdm, "Administrativo 1"}};
+    const std::string https = "https://127.0.0.1:" + std::to_string(CScriptedWeb::Port("HTTPS"));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CScriptedWeb::Reset();
         if (row.keep >= 0) CScriptedWeb::KeepConnections(row.keep, row.drop);
-        PublishAll("1");
-        m_key.Set(L"RemoteHost", row.secure ? Secure(CScriptedWeb::Port("HTTPS")) : L"127.0.0.1");
+        const bool moved = row.name == std::string("moved");
+        m_key.Set(L"RemoteHost", row.secure && !moved ? Secure(CScriptedWeb::Port("HTTPS")) : L"127.0.0.1");
+        std::vector<std::string> requested;
+        for (const auto& [name, content] : files) {
+            requested.push_back("GET " + Path(name) + " HTTP/1.0");
+            CScriptedWeb::Publish(Path(name), 200, content);
+            if (!moved) continue;
+            // Both servers serve the same scripts: the moved file lives under another path.
+            CScriptedWeb::Publish("/moved/" + name, 200, content);
+            CScriptedWeb::Publish(Path(name), 301, "", {}, 0, "Location: " + https + "/moved/" + name + "\r\n");
+            requested.push_back("GET /moved/" + name + " HTTP/1.0");
+        }
         EXPECT_EQ(MakeFetcher()->FetchAll(), 15);
-        EXPECT_EQ(CScriptedWeb::RequestLines(), Lines({kConfig, "mensaje.txt", "comercia.txt", kTxt, kAdm}));
+        EXPECT_EQ(CScriptedWeb::RequestLines(), requested);
         const CScriptedWeb::Counts counts = CScriptedWeb::Count();
         EXPECT_EQ(counts.connections, row.connections);
         // Full or resumed: Wine's Schannel resumes none; Windows may.
-        EXPECT_EQ(counts.full + counts.resumed, row.secure ? row.connections : 0);
+        EXPECT_EQ(counts.full + counts.resumed, row.secure ? row.connections - moved : 0);
         EXPECT_TRUE(m_boxes.boxes.empty()) << m_boxes.boxes[0].text;
     }
 }
