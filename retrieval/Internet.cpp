@@ -170,7 +170,7 @@ void CHttpFile::ReadHead()
             m_head = head;
             m_received.erase(0, head.size);
             // These answers have no body, whatever their head says.
-            if (head.status && (*head.status < 200 || *head.status == 204 || *head.status == 304)) {
+            if (head.status == 204u || head.status == 304u) {
                 m_head.length = 0;
                 m_head.transfer = TransferCoding::None;
             } else if (head.transfer == TransferCoding::Chunked) {
