@@ -10,12 +10,14 @@ plain, pieces (K bytes each), cut (half the body, then the TCP end), reset (half
 TCP reset), notify (the body, TLS close_notify, then the TCP connection held until the client
 closes it), halfrecord (half the body, the start of a TLS record, then the TCP end), silent (no
 answer at all), stall (the head, then nothing), drip (one byte every K ms); "nolength_" before
-a mode leaves Content-Length out. A request whose If-None-Match is the script's ETag (or, without
-it, whose If-Modified-Since is its Last-Modified) gets 304 and no body. POST /_ctl/keep?answers=N[&drop=1]:
-from then on answers are HTTP/1.1 and keep the connection, closed without a word after N answers
-on it (0: never), or with drop=1 when the next request on it has come, unanswered. POST /_ctl/reset (answers close again); GET /_ctl/log (request line, tab,
-User-Agent, tab, Accept-Encoding, and when asked, tab, If-None-Match, tab, If-Modified-Since; one
-a line); GET /_ctl/count ("connections full-handshakes resumed-handshakes" that carried scripts).
+a mode leaves Content-Length out. A request whose If-None-Match is the script's ETag (or,
+without it, whose If-Modified-Since is its Last-Modified) gets 304 and no body.
+POST /_ctl/keep?answers=N[&drop=1]: from then on answers are HTTP/1.1 and keep the connection,
+closed without a word after N answers on it (0: never), or with drop=1 once the next request on
+it has come, unanswered. POST /_ctl/reset (answers close again); GET /_ctl/log (request line,
+tab, User-Agent, tab, Accept-Encoding, and for a conditional request tab, If-None-Match, tab,
+If-Modified-Since; one a line); GET /_ctl/count ("connections full resumed": the connections and
+TLS handshakes that carried scripted requests).
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
