@@ -2,33 +2,50 @@
 
 #include "mail/MailPlatform.h"
 
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "net/Connector.h"
+
 bool CMailSocket::Create()
 {
     Close();
-    if (!m_socket.OpenStream()) return false;
-    if (!m_pStop) return true;
-    m_bRegistered = m_pStop->Register(m_socket);
-    if (!m_bRegistered) SetMailLastError(kErrorOperationAborted);
-    return m_bRegistered;
+    if (m_pStop && m_pStop->IsStopped()) {
+        SetMailLastError(kErrorOperationAborted);
+        return false;
+    }
+    return m_socket.OpenStream();
 }
 
 bool CMailSocket::Connect(const char* server, std::uint16_t port, const char* localAddress, std::uint32_t milliseconds)
 {
-    net::Address address;
-    if (localAddress && *localAddress) {
-        if (!net::Resolve(localAddress, 0, address)) {
-            SetMailLastError(kErrorInvalidArgument);
-            return false;
-        }
-        if (!m_socket.Bind(address)) return false;
+    net::Address local;
+    const bool bound = localAddress && *localAddress;
+    if (bound && !net::Resolve(localAddress, 0, local)) {
+        SetMailLastError(kErrorInvalidArgument);
+        return false;
     }
     // Cleared first, so that only the lookup's own error can be left in it.
     SetMailLastError(0);
-    if (!net::Resolve(server ? server : "", port, address)) {
+    const std::vector<net::Address> addresses = net::ResolveAll(server ? server : "", port);
+    if (addresses.empty()) {
         SetMailLastError(NameLookupError());
         return false;
     }
-    return m_socket.Connect(address, milliseconds);
+    // Every address in turn, each but the last for a few seconds only, all by the session's
+    // deadline; the stop ends any attempt.
+    const auto until = std::min(m_deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds));
+    if (net::ConnectEach(m_socket, addresses, milliseconds, until, m_pStop, bound ? &local : nullptr) < 0) {
+        SetMailLastError(net::LastSocketError());
+        return false;
+    }
+    // Registered once connected, for the rest of the socket's life: each attempt above had a
+    // handle of its own.
+    if (!m_pStop) return true;
+    m_bRegistered = m_pStop->Register(m_socket);
+    if (!m_bRegistered) SetMailLastError(kErrorOperationAborted);
+    return m_bRegistered;
 }
 
 bool CMailSocket::StartTls(const std::string& host, unsigned waitMilliseconds)

@@ -1,6 +1,6 @@
-// A blocking IPv4 TCP client socket, with TLS on it once StartTls has run. With a stop signal
-// every wait (connect, handshake, reply, room to send) watches it; with a deadline every
-// wait ends by then.
+// A blocking TCP client socket (IPv4 or IPv6), with TLS on it once StartTls has run. With a
+// stop signal every wait (connect, handshake, reply, room to send) watches it; with a
+// deadline every wait ends by then.
 #pragma once
 
 #include <chrono>
@@ -32,8 +32,10 @@ public:
     // A socket still held from an earlier attempt is closed first. False also once the stop
     // has come.
     bool Create();
-    // Binds to `localAddress` first when it is given and not empty. A local address that does
-    // not resolve answers false with last error 10022, a server name with the resolver's error
+    // Tries every address of `server` (a name, or an IPv4 or IPv6 address, with or without
+    // brackets) in the resolver's order until one answers, bound to `localAddress` when it is
+    // given and not empty (then only addresses of its family). A local address that does not
+    // resolve answers false with last error 10022, a server name with the resolver's error
     // (11001 when the host is not known).
     bool Connect(const char* server, std::uint16_t port, const char* localAddress,
                  std::uint32_t milliseconds = net::CSocket::kConnectLimit);

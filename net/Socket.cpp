@@ -40,7 +40,6 @@ Native N(SocketHandle h)
 
 const sockaddr* AsSockaddr(const Address& address)
 {
-    static_assert(sizeof(sockaddr_in) == sizeof(Address::bytes));
     return reinterpret_cast<const sockaddr*>(address.bytes);
 }
 
@@ -90,23 +89,95 @@ bool IsSendBlocked(int error)
 
 } // namespace
 
-bool Resolve(const char* host, std::uint16_t port, Address& address)
+bool Address::IsV6() const
 {
-    std::memset(address.bytes, 0, sizeof address.bytes);
+    sockaddr generic;
+    std::memcpy(&generic, bytes, sizeof generic);
+    return generic.sa_family == AF_INET6;
+}
+
+int Address::Length() const
+{
+    return IsV6() ? static_cast<int>(sizeof(sockaddr_in6)) : static_cast<int>(sizeof(sockaddr_in));
+}
+
+std::vector<Address> ResolveAll(const char* host, std::uint16_t port)
+{
+    static_assert(sizeof(sockaddr_in6) <= sizeof(Address::bytes));
+    std::vector<Address> found;
+    SetLastSocketError(0);
+    std::string text = host ? host : "";
+    const bool bracketed = text.size() > 2 && text.front() == '[' && text.back() == ']';
+    if (bracketed) text = text.substr(1, text.size() - 2);
+    Address address{};
     sockaddr_in inet{};
     inet.sin_family = AF_INET;
     inet.sin_port = htons(port);
-    inet.sin_addr.s_addr = inet_addr(host);
-    if (inet.sin_addr.s_addr == INADDR_NONE) {
+    inet.sin_addr.s_addr = inet_addr(text.c_str());
+    sockaddr_in6 inet6{};
+    inet6.sin6_family = AF_INET6;
+    inet6.sin6_port = htons(port);
+    // Literals need no lookup, and an IPv6 one given to an IPv4-only lookup fails.
+    if (!bracketed && !text.empty() && inet.sin_addr.s_addr != INADDR_NONE) {
+        std::memcpy(address.bytes, &inet, sizeof inet);
+        found.push_back(address);
+    } else if (inet_pton(AF_INET6, text.c_str(), &inet6.sin6_addr) == 1) {
+        std::memcpy(address.bytes, &inet6, sizeof inet6);
+        found.push_back(address);
+    } else if (!bracketed && !text.empty()) {
         addrinfo hints{};
-        hints.ai_family = AF_INET;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return false;
-        inet.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        const int error = getaddrinfo(text.c_str(), nullptr, &hints, &list);
+        if (error != 0) {
+#ifdef _WIN32
+            // Windows answers its resolver's codes; anything else counts as an unknown host.
+            SetLastSocketError(error > 0 ? error : WSAHOST_NOT_FOUND);
+#endif
+            return found;
+        }
+        for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
+            if (entry->ai_family == AF_INET) {
+                inet.sin_addr = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+                address = Address{};
+                std::memcpy(address.bytes, &inet, sizeof inet);
+            } else if (entry->ai_family == AF_INET6) {
+                inet6.sin6_addr = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr;
+                inet6.sin6_scope_id = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_scope_id;
+                address = Address{};
+                std::memcpy(address.bytes, &inet6, sizeof inet6);
+            } else {
+                continue;
+            }
+            found.push_back(address);
+        }
+        freeaddrinfo(list);
     }
-    std::memcpy(address.bytes, &inet, sizeof inet);
+    return found;
+}
+
+bool Resolve(const char* host, std::uint16_t port, Address& address)
+{
+    const std::vector<Address> found = ResolveAll(host, port);
+    if (found.empty()) return false;
+    address = found.front();
     return true;
+}
+
+std::string AddressText(const Address& address)
+{
+    char text[64] = {};
+    if (address.IsV6()) {
+        sockaddr_in6 inet6;
+        std::memcpy(&inet6, address.bytes, sizeof inet6);
+        inet_ntop(AF_INET6, &inet6.sin6_addr, text, sizeof text);
+    } else {
+        sockaddr_in inet;
+        std::memcpy(&inet, address.bytes, sizeof inet);
+        inet_ntop(AF_INET, &inet.sin_addr, text, sizeof text);
+    }
+    return text;
 }
 
 #ifdef _WIN32
@@ -146,19 +217,20 @@ int CloseSocket(SocketHandle socket)
     return closesocket(N(socket)) == 0 ? 0 : -1;
 }
 
-bool CSocket::OpenStream()
+bool CSocket::OpenStream(bool v6)
 {
     Close();
-    m_handle = static_cast<SocketHandle>(socket(AF_INET, SOCK_STREAM, 0));
+    m_handle = static_cast<SocketHandle>(socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0));
     if (m_handle == kNoSocket) return false;
     SendAtOnce(N(m_handle));
     return true;
 }
 
-bool CSocket::OpenRawIcmp()
+bool CSocket::OpenRawIcmp(bool v6)
 {
     Close();
-    m_handle = static_cast<SocketHandle>(WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, 0));
+    m_handle = static_cast<SocketHandle>(
+        WSASocketA(v6 ? AF_INET6 : AF_INET, SOCK_RAW, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP}, nullptr, 0, 0));
     return m_handle != kNoSocket;
 }
 
@@ -281,19 +353,19 @@ int CloseSocket(SocketHandle socket)
     return close(socket);
 }
 
-bool CSocket::OpenStream()
+bool CSocket::OpenStream(bool v6)
 {
     Close();
-    m_handle = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_handle = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_handle == kNoSocket) return false;
     SendAtOnce(m_handle);
     return true;
 }
 
-bool CSocket::OpenRawIcmp()
+bool CSocket::OpenRawIcmp(bool v6)
 {
     Close();
-    m_handle = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    m_handle = socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
     return m_handle != kNoSocket;
 }
 
@@ -351,7 +423,7 @@ bool CSocket::SetBlocking(bool blocking)
 
 bool CSocket::Bind(const Address& address)
 {
-    return bind(N(m_handle), AsSockaddr(address), sizeof address.bytes) == 0;
+    return bind(N(m_handle), AsSockaddr(address), address.Length()) == 0;
 }
 
 int CSocket::PendingError()
@@ -375,7 +447,7 @@ bool CSocket::Connect(const Address& address, std::uint32_t milliseconds)
     // Non-blocking, so that a silent host or the stop ends the wait.
     if (!SetBlocking(false)) return false;
     int error = 0;
-    if (connect(N(m_handle), AsSockaddr(address), sizeof address.bytes) != 0) {
+    if (connect(N(m_handle), AsSockaddr(address), address.Length()) != 0) {
         error = LastSocketError();
         if (error == kInProgress) {
             bool ended = false;
@@ -431,12 +503,12 @@ int CSocket::Receive(void* buffer, std::size_t capacity)
 bool CSocket::SendTo(const void* data, std::size_t length, const Address& to)
 {
     return sendto(N(m_handle), static_cast<const char*>(data), Clamped(length), 0, AsSockaddr(to),
-                  sizeof to.bytes) >= 0;
+                  to.Length()) >= 0;
 }
 
 int CSocket::ReceiveFrom(void* buffer, std::size_t capacity)
 {
-    sockaddr_in from{};
+    sockaddr_in6 from{};
     Length fromLength = sizeof from;
     const auto received = recvfrom(N(m_handle), static_cast<char*>(buffer), Clamped(capacity), 0,
                                    reinterpret_cast<sockaddr*>(&from), &fromLength);

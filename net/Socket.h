@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace net {
 
@@ -26,14 +28,23 @@ inline constexpr WakeHandle kNoWake = -1;
 
 class CStopSignal;
 
-// A 16-byte IPv4 socket address (sockaddr_in).
+// An IPv4 (sockaddr_in) or IPv6 (sockaddr_in6) socket address.
 struct Address {
-    alignas(8) unsigned char bytes[16];
+    alignas(8) unsigned char bytes[28];
+    bool IsV6() const;
+    // The size of the system's structure for the family.
+    int Length() const;
 };
 
-// A dotted address as it stands, without a lookup; else the first IPv4 address of the name.
-// The port is stored in network order. False when neither works.
+// Every address of `host`, in the resolver's order, with `port` stored in network order: a
+// dotted IPv4 or an IPv6 address (bracketed or not) as it stands, without a lookup; else
+// the name's IPv4 and IPv6 addresses. Empty when none; the resolver's error is then in
+// LastSocketError (0 when it gave none).
+std::vector<Address> ResolveAll(const char* host, std::uint16_t port);
+// The first of them.
 bool Resolve(const char* host, std::uint16_t port, Address& address);
+// "127.0.0.1", "fd00::5" (no brackets, no port).
+std::string AddressText(const Address& address);
 
 int LastSocketError();
 void SetLastSocketError(int error);
@@ -57,9 +68,10 @@ public:
     CSocket& operator=(const CSocket&) = delete;
     ~CSocket() { Close(); }
 
-    // A socket still held is closed first.
-    bool OpenStream();
-    bool OpenRawIcmp();
+    // A socket still held is closed first. IPv6 when `v6`.
+    bool OpenStream(bool v6 = false);
+    // ICMPv6 when `v6`.
+    bool OpenRawIcmp(bool v6 = false);
     bool Bind(const Address& address);
     // Gives up after `milliseconds` (time-out error) or at the watched stop (interrupted-call
     // error), also after a Shutdown that came before: an object once shut down connects no

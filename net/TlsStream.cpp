@@ -45,6 +45,8 @@ std::string Numbered(const std::string& text, unsigned long code)
 
 namespace {
 
+constexpr char kAlertRecord = 0x15;  // a TLS record's content type
+
 struct OutputToken {
     SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
     ~OutputToken()
@@ -268,6 +270,10 @@ struct CTlsStream::State {
                                 {0, SECBUFFER_EMPTY, nullptr},
                                 {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+        // Some providers answer the peer's close_notify with an empty record, not
+        // SEC_I_CONTEXT_EXPIRED: an alert record that yields nothing is the close too.
+        const bool alert = incoming[0] == kAlertRecord;
+        const std::size_t plainBefore = plain.size();
         const SECURITY_STATUS status = DecryptMessage(&context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) return false;
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
@@ -285,7 +291,7 @@ struct CTlsStream::State {
         }
         if (extra) KeepExtra(*extra);
         else incomingLength = 0;
-        if (status == SEC_I_CONTEXT_EXPIRED) peerClosed = true;
+        if (status == SEC_I_CONTEXT_EXPIRED || (alert && plain.size() == plainBefore)) peerClosed = true;
         if (status == SEC_I_RENEGOTIATE && !Renegotiate()) {
             failed = true;
             return false;
@@ -370,7 +376,9 @@ int CTlsStream::Receive(void* buffer, std::size_t capacity)
         if (m->Decrypt(failed)) continue;
         if (failed) return -1;
         const int got = m->Fill();
-        if (got <= 0) return got;
+        // Only close_notify ends the stream: a TCP end before it, or inside a record, cuts it.
+        if (got == 0) SetLastSocketError(WSAECONNRESET);
+        if (got <= 0) return -1;
     }
     const std::size_t count = std::min(capacity, m->plain.size() - m->plainAt);
     std::memcpy(buffer, m->plain.data() + m->plainAt, count);

@@ -6,6 +6,7 @@ UPDATE `Component` SET `Condition`='REMOTEHOST' WHERE `Component`='RemoteHostVal
 UPDATE `Component` SET `Condition`='MAILSERVER' WHERE `Component`='MailServerValue'
 UPDATE `Component` SET `Condition`='MAILPORT' WHERE `Component`='MailPortValue'
 UPDATE `Component` SET `Condition`='MAILSECURITY' WHERE `Component`='MailSecurityValue'
+UPDATE `Component` SET `Condition`='PROXYSERVER' WHERE `Component`='ProxyServerValue'
 UPDATE `Component` SET `Condition`='TIMEOUT' WHERE `Component`='TimeOutValue'
 UPDATE `Component` SET `Condition`='KITID' WHERE `Component`='KitIdValue'
 UPDATE `Component` SET `Condition`='HOLDERNAME' WHERE `Component`='HolderNameValue'

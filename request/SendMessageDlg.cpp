@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/ErrorReport.h"
+#include "app/NetworkErrorText.h"
 #include "app/Settings.h"
 #include "mail/MailAddress.h"
 #include "mail/MailCoders.h"
@@ -193,8 +194,8 @@ struct CSendMessageDlg::Session {
         if (failure == Failure::Reply && !replyText.empty()) return replyText;
         if (failure == Failure::TimedOut) return kTimedOut;
         if (failure == Failure::Closed) return kClosed;
-        const auto number = static_cast<unsigned long>(lastError);
-        return NumberedErrorText(number, SystemErrorText(number));
+        // In Spanish, whatever language the system speaks.
+        return NumberedNetworkErrorText(static_cast<unsigned long>(lastError));
     }
 };
 

@@ -2,10 +2,12 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
 #include <icmpapi.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 #else
@@ -17,6 +19,18 @@
 namespace probe_platform {
 
 #ifdef _WIN32
+
+namespace {
+
+// ICMPV6_ECHO_REPLY, which MinGW's headers lack: a packed 26-byte address, then the status.
+struct Icmp6EchoReply {
+    unsigned char address[26];
+    ULONG Status;
+    unsigned int RoundTripTime;
+};
+static_assert(offsetof(Icmp6EchoReply, Status) == 28);
+
+} // namespace
 
 unsigned long CurrentProcessId()
 {
@@ -37,20 +51,33 @@ int SendEchoThroughService(const net::Address& address, const void* payload, std
                            unsigned long milliseconds, bool& replied)
 {
     replied = false;
-    const HANDLE icmp = IcmpCreateFile();
+    const bool v6 = address.IsV6();
+    const HANDLE icmp = v6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (icmp == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     // Room for one reply with its echoed data and an ICMP error's worth besides.
-    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + size + 8 + 64);
-    sockaddr_in inet;
-    std::memcpy(&inet, address.bytes, sizeof inet);
-    const DWORD count = IcmpSendEcho(icmp, inet.sin_addr.s_addr, const_cast<void*>(payload),
-                                     static_cast<WORD>(size), nullptr, reply.data(),
-                                     static_cast<DWORD>(reply.size()), milliseconds);
+    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + size + 8 + 64);
+    DWORD count;
+    if (v6) {
+        sockaddr_in6 source{};
+        source.sin6_family = AF_INET6;
+        sockaddr_in6 destination;
+        std::memcpy(&destination, address.bytes, sizeof destination);
+        count = Icmp6SendEcho2(icmp, nullptr, nullptr, nullptr, &source, &destination, const_cast<void*>(payload),
+                               static_cast<WORD>(size), nullptr, reply.data(), static_cast<DWORD>(reply.size()),
+                               milliseconds);
+    } else {
+        sockaddr_in inet;
+        std::memcpy(&inet, address.bytes, sizeof inet);
+        count = IcmpSendEcho(icmp, inet.sin_addr.s_addr, const_cast<void*>(payload), static_cast<WORD>(size),
+                             nullptr, reply.data(), static_cast<DWORD>(reply.size()), milliseconds);
+    }
     const DWORD error = count == 0 ? GetLastError() : 0;
     IcmpCloseHandle(icmp);
     if (count == 0) return error == IP_REQ_TIMED_OUT ? 0 : static_cast<int>(error);
     // An ICMP error from the way there (unreachable and the like) is not the host's answer.
-    replied = reinterpret_cast<const ICMP_ECHO_REPLY*>(reply.data())->Status == IP_SUCCESS;
+    const ULONG status = v6 ? reinterpret_cast<const Icmp6EchoReply*>(reply.data())->Status
+                            : reinterpret_cast<const ICMP_ECHO_REPLY*>(reply.data())->Status;
+    replied = status == IP_SUCCESS;
     return 0;
 }
 

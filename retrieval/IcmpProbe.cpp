@@ -16,6 +16,8 @@ namespace {
 
 constexpr unsigned char kEchoRequestType = 8;
 constexpr unsigned char kEchoReplyType = 0;
+constexpr unsigned char kEcho6RequestType = 128;
+constexpr unsigned char kEcho6ReplyType = 129;
 constexpr std::size_t kIcmpHeaderSize = 8;
 constexpr std::size_t kMinIpHeaderSize = 20;
 // Datagrams still looked at once the wait is over, so that a flood cannot hold the probe.
@@ -66,12 +68,17 @@ private:
     unsigned char* m_pReply = nullptr;
 };
 
-void BuildEchoRequest(unsigned char* request)
+void BuildEchoRequest(unsigned char* request, bool v6)
 {
     FillEchoRequest(request, kEchoRequestSize);
     request[2] = request[3] = 0;
     StoreLittleEndian(request + 8, TickCount(), 4);
     request[6] = request[7] = 0;
+    // The system computes the ICMPv6 checksum itself, over a header it alone knows.
+    if (v6) {
+        request[0] = kEcho6RequestType;
+        return;
+    }
     const std::uint16_t checksum = IcmpChecksum(request, kEchoRequestSize);
     std::memcpy(request + 2, &checksum, sizeof checksum);
 }
@@ -98,7 +105,7 @@ t_pingo_status PingThroughService(const net::Address& address, long wait, int& d
         detail = net::LastSystemError();
         return PINGO_NO_MEMORY;
     }
-    BuildEchoRequest(blocks.Request());
+    BuildEchoRequest(blocks.Request(), address.IsV6());
     bool replied = false;
     const int error = SendEchoThroughService(address, blocks.Request() + kIcmpHeaderSize,
                                              kEchoRequestSize - kIcmpHeaderSize, wait, replied);
@@ -154,20 +161,32 @@ bool IsMatchingEchoReply(const unsigned char* datagram, std::size_t size, const 
     return icmp[0] == kEchoReplyType && icmp[1] == 0 && std::memcmp(icmp + 4, request + 4, 4) == 0;
 }
 
+bool IsMatchingEcho6Reply(const unsigned char* datagram, std::size_t size, const unsigned char* request)
+{
+    // A raw ICMPv6 socket delivers the message without the IPv6 header.
+    return size >= kIcmpHeaderSize && datagram[0] == kEcho6ReplyType && datagram[1] == 0 &&
+           std::memcmp(datagram + 4, request + 4, 4) == 0;
+}
+
 t_pingo_status PingHost(const char* host, long wait, int& detail, net::CStopSignal* stop)
 {
-    // A negative wait would make every wait fail; it means no wait at all.
-    wait = std::clamp(wait, 0L, kMaxWait);
-
     net::Address address;
     if (!host || !net::Resolve(host, 0, address)) {
         detail = 0;
         return PINGO_BAD_HOST;
     }
+    return PingAddress(address, wait, detail, stop);
+}
+
+t_pingo_status PingAddress(const net::Address& address, long wait, int& detail, net::CStopSignal* stop)
+{
+    // A negative wait would make every wait fail; it means no wait at all.
+    wait = std::clamp(wait, 0L, kMaxWait);
+    const bool v6 = address.IsV6();
 
     net::CSocket socket;
     int error = Faults().rawSocketError;
-    if (error == 0 && !socket.OpenRawIcmp()) error = net::LastSocketError();
+    if (error == 0 && !socket.OpenRawIcmp(v6)) error = net::LastSocketError();
     if (error != 0) {
         if (net::IsAccessDenied(error) && HasEchoService()) return PingThroughService(address, wait, detail);
         return Fail(detail, error);
@@ -184,7 +203,7 @@ t_pingo_status PingHost(const char* host, long wait, int& detail, net::CStopSign
         return PINGO_NO_MEMORY;
     }
     unsigned char* const request = blocks.Request();
-    BuildEchoRequest(request);
+    BuildEchoRequest(request, v6);
 
     if (!socket.SendTo(request, kEchoRequestSize, address)) {
         error = net::LastSocketError();
@@ -205,7 +224,9 @@ t_pingo_status PingHost(const char* host, long wait, int& detail, net::CStopSign
         error = received < 0 ? net::LastSocketError() : 0;
         if (net::IsTimedOut(error)) return TimedOut(detail);
         if (error != 0 && !net::IsWouldBlock(error)) return Fail(detail, error);
-        if (error == 0 && IsMatchingEchoReply(blocks.Reply(), static_cast<std::size_t>(received), request))
+        const auto size = static_cast<std::size_t>(received);
+        if (error == 0 && (v6 ? IsMatchingEcho6Reply(blocks.Reply(), size, request)
+                              : IsMatchingEchoReply(blocks.Reply(), size, request)))
             return PINGO_OK;
         if (left == 0 && ++lateDatagrams > kMaxLateDatagrams) return TimedOut(detail);
     }

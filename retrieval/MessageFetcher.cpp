@@ -7,17 +7,20 @@
 #include "app/Identity.h"
 #include "app/SettingValues.h"
 #include "app/Settings.h"
+#include "net/Connector.h"
 #include "retrieval/IcmpProbe.h"
 #include "retrieval/LocalFile.h"
+#include "retrieval/ProxyConfig.h"
+#include "retrieval/Redirect.h"
 
 namespace {
 
 constexpr char kRequestPathPrefix[] = "/zandu/";
-// The request asks for no cached copy, and a redirection is never followed: a 3xx answer
-// means the file is not published, as any other status from 300 to 499.
 constexpr char kHttpVersion[] = "HTTP/1.0";
 constexpr std::size_t kReadChunk = 1024;
 constexpr std::uint32_t kTimeOutBuffer = 40;
+// Each wait of a proxy script's download or of its detection.
+constexpr unsigned long kProxyLookupLimit = 5000;
 
 // Marks the cycle as running for as long as it runs, however it ends.
 class CCycleScope {
@@ -46,12 +49,14 @@ bool CFetchCycle::Connect()
     Disconnect();
     m_pSession = MakeServerSession(m_nPort, m_dwTimeOut, m_pStop.get(), m_deadline);
     m_pConnection = m_pSession->OpenConnection();
+    if (m_pConnection) m_pConnection->UseRoute(Proxy(*m_pSession->Address()), m_pAnswered);
     return m_pConnection != nullptr;
 }
 
 void CFetchCycle::Disconnect() noexcept
 {
-    // The connection goes before its session.
+    // The connections go before their session.
+    m_redirected.clear();
     m_pConnection.reset();
     if (m_pSession) m_pSession->CloseSession();
     m_pSession.reset();
@@ -107,7 +112,10 @@ unsigned char CFetchCycle::FetchAll()
             break;
         }
         if (result == FETCH_NOT_PUBLISHED) {
-            if (file.noMessagesExtension) m_pStore->WriteNoMessagesFile(file.noMessagesExtension);
+            if (file.noMessagesExtension) {
+                m_pStore->DropValidators(file.local);
+                m_pStore->WriteNoMessagesFile(file.noMessagesExtension);
+            }
         } else if (changed) {
             mask |= file.bit;
             // Installed: announced by this cycle or, if it fails, by the next good one.
@@ -127,16 +135,48 @@ unsigned char CFetchCycle::FetchAll()
 int CFetchCycle::FetchFile(const std::string& serverName, const std::string& localName, int& changed)
 {
     changed = 0;
-    if (!m_pConnection) return FETCH_FAILED;
-    const std::string path = kRequestPathPrefix + serverName;
+    if (!m_pConnection || !m_pSession->Address()) return FETCH_FAILED;
     try {
-        const std::unique_ptr<CHttpFile> request = m_pConnection->OpenRequest("GET", path, kHttpVersion);
-        if (!IsServerReachable()) return FETCH_FAILED;
-        if (!request->SendRequest()) return FETCH_FAILED;
+        // A copy this run installed is asked about with what identified it: unchanged, the
+        // server answers 304 without the file.
+        std::string conditions;
+        const std::optional<Validators> known = m_pStore->ValidatorsOf(localName);
+        if (known && !known->etag.empty()) conditions += "If-None-Match: " + known->etag + "\r\n";
+        if (known && !known->lastModified.empty()) conditions += "If-Modified-Since: " + known->lastModified + "\r\n";
+        // The cycle's server, then wherever its redirections lead.
+        RedirectTarget at{*m_pSession->Address(), kRequestPathPrefix + serverName};
+        CHttpConnection* connection = m_pConnection.get();
+        std::unique_ptr<CHttpFile> request;
         unsigned long status = 0;
-        if (!request->QueryInfoStatusCode(status)) return FETCH_FAILED;
-        if (status >= 300 && status <= 499) return FETCH_NOT_PUBLISHED;
+        for (int redirects = 0;; ++redirects) {
+            request = connection->OpenRequest("GET", at.path, kHttpVersion, conditions);
+            // The probe comes before each new connection; a kept one has just answered.
+            std::optional<ServerAddress> redirected;
+            if (connection != m_pConnection.get()) redirected = at.server;
+            const auto reachable = [this, redirected] { return IsServerReachable(redirected ? &*redirected : nullptr); };
+            if (!request->SendRequest(reachable)) return FETCH_FAILED;
+            if (!request->QueryInfoStatusCode(status)) return FETCH_FAILED;
+            if (status < 300 || status > 399 || status == 304) break;
+            // A redirection that cannot be followed says nothing about the file: it fails.
+            std::optional<RedirectTarget> next;
+            if (IsFollowedRedirect(status) && redirects < kMaxRedirects && request->Location())
+                next = ResolveRedirect(*request->Location(), at.server);
+            if (!next) throw CInternetException(kInternetRedirectFailed);
+            at = std::move(*next);
+            // The connection gets its channel back before the next request may take it.
+            request.reset();
+            connection = &ConnectionTo(at.server);
+        }
+        if (status == 304) {
+            // "Not modified" stands only for a copy that was asked about and is still here.
+            if (!known || !m_pStore->ValidatorsOf(localName)) throw CInternetException(kInternetInvalidResponse);
+            return FETCH_OBTAINED;
+        }
+        if (status >= 400 && status <= 499) return FETCH_NOT_PUBLISHED;
         if (status >= 500 && status <= 599) return FETCH_FAILED;
+        // A portal's page stands for every file while the network is not really there: no
+        // connection, silently, and the copy stays.
+        if (status >= 200 && status <= 299 && request->IsPage()) return FETCH_FAILED;
 
         // A file larger than any message file (however large the number announced) fails like
         // a broken download, silently: the local copy stays and memory stays bounded.
@@ -151,13 +191,17 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
             if (received > kMaxDownload) return FETCH_FAILED;
             download.Write(chunk, got);
         }
+        if (request->BodyTooLarge()) return FETCH_FAILED;
         download.Close();
         // A connection that ends before the announced length is a broken download, not the
         // file: the local copy must not be replaced by its first part.
         if (const auto announced = request->ContentLength(); announced && *announced != received)
             throw CInternetException(kInternetConnectionAborted);
 
+        // Whatever the installation does, the old copy's validators no longer describe it.
+        m_pStore->DropValidators(localName);
         if (m_pStore->Install(kDownloadFile, localName) == 0) changed = 1;
+        m_pStore->KeepValidators(localName, {request->ETag(), request->LastModified()});
         return FETCH_OBTAINED;
     } catch (const CInternetException& e) {
         // A stopped cycle ends quietly: the program is closing.
@@ -169,15 +213,58 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
     }
 }
 
-bool CFetchCycle::IsServerReachable()
+CHttpConnection& CFetchCycle::ConnectionTo(const ServerAddress& server)
+{
+    const auto same = [&server](const ServerAddress& other) {
+        return other.secure == server.secure && other.host == server.host && other.port == server.port;
+    };
+    if (same(*m_pSession->Address())) return *m_pConnection;
+    for (const auto& [address, connection] : m_redirected)
+        if (same(address)) return *connection;
+    auto connection = m_pSession->ConnectionTo(server);
+    // The cycle's route holds for wherever the server sends it.
+    connection->UseRoute(Proxy(server), m_pAnswered);
+    return *m_redirected.emplace_back(server, std::move(connection)).second;
+}
+
+const std::optional<ProxyEndpoint>& CFetchCycle::Proxy(const ServerAddress& server)
+{
+    if (!m_bProxyKnown) {
+        m_proxy = ProxyFor(server, std::min(m_dwTimeOut, kProxyLookupLimit));
+        m_bProxyKnown = true;
+    }
+    return m_proxy;
+}
+
+bool CFetchCycle::IsServerReachable(const ServerAddress* target)
 {
     const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
     const long wait = CMessageFetcher::ReadProbeWait();
     if (IsStopped()) return false;
     // The host alone: a RemoteHost that names no server has nothing to probe.
-    if (!session->Address()) return false;
+    if (!target && !session->Address()) return false;
+    const ServerAddress& server = target ? *target : *session->Address();
+    // A connection within the wait, however many addresses it tries; the one that answers is
+    // the download's first.
+    const auto connects = [this, wait](const std::vector<net::Address>& addresses) {
+        const long limit = std::max(wait, 0L);
+        net::CSocket socket;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+        const auto attempt = static_cast<std::uint32_t>(limit);
+        const int answered = net::ConnectEach(socket, addresses, attempt, until, m_pStop.get());
+        if (answered >= 0) m_pAnswered->Remember(addresses[static_cast<std::size_t>(answered)]);
+        return answered >= 0;
+    };
+    // Through a proxy the proxy is what must answer; the server may be out of reach of echoes.
+    if (const auto& proxy = Proxy(server))
+        return connects(m_pAnswered->Ordered(net::ResolveAll(proxy->host.c_str(), proxy->port)));
+    const auto addresses = m_pAnswered->Ordered(net::ResolveAll(server.host.c_str(), server.port));
+    if (addresses.empty()) return false;
+    // The echo goes to the address the connection tries first.
     int detail = 0;
-    return PingHost(session->Address()->host.c_str(), wait, detail, m_pStop.get()) == PINGO_OK;
+    if (PingAddress(addresses.front(), wait, detail, m_pStop.get()) == PINGO_OK) return true;
+    // A server that drops echoes still answers on the download's port, within the same time.
+    return !IsStopped() && connects(addresses);
 }
 
 CMessageFetcher::CMessageFetcher() : CMessageFetcher(kServerPort, kServerTimeOut, &GetKitId) {}

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Settings.h"
 #include "net/StopSignal.h"
@@ -36,18 +38,28 @@ public:
     // Opens the cycle's connection; false (already reported) when it cannot be had.
     bool Connect();
     // Downloads "/zandu/" + `serverName` over the cycle's connection and installs it as
-    // `localName`; `changed` becomes 1 when the local file was created or replaced. Failures
-    // of the download and error codes are shown in the "ATENCION" box and answer FETCH_FAILED;
-    // file exceptions of the installation leave it.
+    // `localName`; `changed` becomes 1 when the local file was created or replaced. Redirections
+    // are followed (kMaxRedirects, never from https to http); only a final 4xx answers
+    // FETCH_NOT_PUBLISHED. Failures of the download and error codes are shown in the "ATENCION"
+    // box and answer FETCH_FAILED, an HTML page (a portal's) silently; file exceptions of the
+    // installation leave it.
     int FetchFile(const std::string& serverName, const std::string& localName, int& changed);
     void Disconnect() noexcept;
 
-    // One echo to RemoteHost, waiting CMessageFetcher::ReadProbeWait milliseconds. Code -1003
-    // when a setting cannot be read.
-    bool IsServerReachable();
+    // One echo to the address of `target` (where a redirection leads; else RemoteHost) that
+    // the download will try first (the first one, or the one that answered last in this
+    // cycle), waiting CMessageFetcher::ReadProbeWait milliseconds; without a reply, a
+    // connection to the download's port within as long decides. Through a proxy, a connection
+    // to the proxy alone. Code -1003 when a setting cannot be read.
+    bool IsServerReachable(const ServerAddress* target = nullptr);
 
 private:
     bool IsStopped() const noexcept { return m_pStop->IsStopped(); }
+    // The cycle's connection to `server`, where redirections lead: one per server, kept
+    // (with whatever it keeps open) until the cycle ends.
+    CHttpConnection& ConnectionTo(const ServerAddress& server);
+    // The proxy for `server`, asked once per cycle; none: straight to the server.
+    const std::optional<ProxyEndpoint>& Proxy(const ServerAddress& server);
 
     std::shared_ptr<CMessageStore> m_pStore;
     std::shared_ptr<net::CStopSignal> m_pStop;
@@ -58,6 +70,11 @@ private:
     int m_nOutcome = OUTCOME_NO_CONNECTION;
     std::unique_ptr<CServerSession> m_pSession;
     std::unique_ptr<CHttpConnection> m_pConnection;
+    std::vector<std::pair<ServerAddress, std::unique_ptr<CHttpConnection>>> m_redirected;
+    bool m_bProxyKnown = false;
+    std::optional<ProxyEndpoint> m_proxy;
+    // The server's (or the proxy's) address that answered last in this cycle.
+    std::shared_ptr<net::CAddressMemory> m_pAnswered = std::make_shared<net::CAddressMemory>();
 };
 
 // The fetcher of the user-interface thread: it owns the local files for the program's run

@@ -1,5 +1,7 @@
 #include "retrieval/MessageStore.h"
 
+#include "retrieval/LocalFile.h"
+
 int CMessageStore::Install(const std::string& tempName, const std::string& localName)
 {
     const std::lock_guard lock(m_filesLock);
@@ -31,6 +33,29 @@ unsigned char CMessageStore::TakeKeptChanges()
     const unsigned char mask = m_nKeptMask;
     m_nKeptMask = 0;
     return mask;
+}
+
+void CMessageStore::KeepValidators(const std::string& localName, const Validators& validators)
+{
+    const std::lock_guard lock(m_filesLock);
+    if (validators.etag.empty() && validators.lastModified.empty()) m_validators.erase(localName);
+    else m_validators[localName] = validators;
+}
+
+std::optional<Validators> CMessageStore::ValidatorsOf(const std::string& localName) const
+{
+    const std::lock_guard lock(m_filesLock);
+    const auto found = m_validators.find(localName);
+    if (found == m_validators.end()) return std::nullopt;
+    CLocalFile copy;
+    if (!copy.OpenRead(localName)) return std::nullopt;
+    return found->second;
+}
+
+void CMessageStore::DropValidators(const std::string& localName)
+{
+    const std::lock_guard lock(m_filesLock);
+    m_validators.erase(localName);
 }
 
 void CMessageStore::Close()

@@ -3,9 +3,17 @@
 // has announced yet. Everything here holds the files lock.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 
 #include "retrieval/MessageFiles.h"
+
+// What the server said identifies the content of a copy it sent: either may be empty.
+struct Validators {
+    std::string etag;
+    std::string lastModified;
+};
 
 class CMessageStore : public CMessageFiles {
 public:
@@ -21,6 +29,14 @@ public:
     void KeepChanges(unsigned char mask);
     unsigned char TakeKeptChanges();
 
+    // The validators of the answer that brought `localName`'s copy (none kept when both are
+    // empty). They live in memory only and go with the copy.
+    void KeepValidators(const std::string& localName, const Validators& validators);
+    // Only while the copy they describe is there: a server's "not modified" never stands in
+    // for a file that is missing.
+    std::optional<Validators> ValidatorsOf(const std::string& localName) const;
+    void DropValidators(const std::string& localName);
+
     // From now on nothing is installed or written: the program goes on without its worker.
     void Close();
 
@@ -31,4 +47,5 @@ public:
 
 private:
     unsigned char m_nKeptMask = 0;
+    std::map<std::string, Validators> m_validators;
 };

@@ -18,6 +18,29 @@ bool IsHost(std::string_view text)
     return true;
 }
 
+// Hexadecimal groups with at least two colons (a dotted IPv4 tail allowed); the resolver
+// checks the rest.
+bool IsIpv6Literal(std::string_view text)
+{
+    std::size_t colons = 0;
+    for (const char c : text) {
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (c == ':') ++colons;
+        else if (!hex && c != '.') return false;
+    }
+    return colons >= 2 && text.size() <= 45;
+}
+
+// A host name, or an IPv6 literal in brackets (answered without them); empty when neither.
+std::string HostOf(std::string_view text)
+{
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+        text = text.substr(1, text.size() - 2);
+        return IsIpv6Literal(text) ? std::string(text) : std::string();
+    }
+    return IsHost(text) ? std::string(text) : std::string();
+}
+
 std::optional<unsigned short> ParsePort(std::string_view text)
 {
     if (text.empty() || text.size() > 5) return std::nullopt;
@@ -45,17 +68,27 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix)
 std::optional<ServerAddress> ParseServerAddress(std::string_view remoteHost, unsigned short plainPort)
 {
     if (!StartsWithNoCase(remoteHost, kSecureScheme)) {
-        if (!IsHost(remoteHost)) return std::nullopt;
-        return ServerAddress{false, std::string(remoteHost), plainPort};
+        std::string host = IsIpv6Literal(remoteHost) ? std::string(remoteHost) : HostOf(remoteHost);
+        if (host.empty()) return std::nullopt;
+        return ServerAddress{false, std::move(host), plainPort};
     }
     std::string_view authority = remoteHost.substr(kSecureScheme.size());
     unsigned short port = kSecureServerPort;
-    if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    // The port's colon comes after the closing bracket of an IPv6 literal.
+    const std::size_t bracket = authority.rfind(']');
+    if (const std::size_t colon = authority.rfind(':');
+        colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
         const auto given = ParsePort(authority.substr(colon + 1));
         if (!given) return std::nullopt;
         port = *given;
         authority = authority.substr(0, colon);
     }
-    if (!IsHost(authority)) return std::nullopt;
-    return ServerAddress{true, std::string(authority), port};
+    std::string host = HostOf(authority);
+    if (host.empty()) return std::nullopt;
+    return ServerAddress{true, std::move(host), port};
+}
+
+std::string UrlHost(const std::string& host)
+{
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }

@@ -14,7 +14,7 @@ CServerSession::CServerSession(unsigned short port, unsigned long timeOut, net::
     : m_strHost(ReadSetting("RemoteHost", kRemoteHostBuffer)), m_address(ParseServerAddress(m_strHost, port)),
       m_dwTimeOut(timeOut), m_deadline(deadline)
 {
-    // No proxy: the server is always reached directly. The agent is the program's name.
+    // The cycle gives the connection its proxy, if any. The agent is the program's name.
     m_pSession.reset(new (std::nothrow) CInternetSession(kApplicationName, stop));
     if (!m_pSession) throw CCodeException(ERR_NO_MEMORY);
 }
@@ -26,12 +26,18 @@ std::unique_ptr<CHttpConnection> CServerSession::OpenConnection()
     try {
         if (!m_pSession) return nullptr;
         if (!m_address) throw CInternetException(kInternetInvalidUrl);
-        return m_pSession->GetHttpConnection(m_address->host, m_address->port, m_address->secure, m_dwTimeOut,
-                                             m_deadline, kMaxDownload);
+        return ConnectionTo(*m_address);
     } catch (const CInternetException& e) {
-        ReportSystemError(nullptr, e);
+        // In the "ATENCION" box, as every other failure of the download.
+        ReportErrorText(nullptr, e.ErrorNumberText());
         return nullptr;
     }
+}
+
+std::unique_ptr<CHttpConnection> CServerSession::ConnectionTo(const ServerAddress& address)
+{
+    return m_pSession->GetHttpConnection(address.host, address.port, address.secure, m_dwTimeOut, m_deadline,
+                                         kMaxDownload);
 }
 
 void CServerSession::CloseSession() noexcept

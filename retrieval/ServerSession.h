@@ -19,7 +19,7 @@ inline constexpr std::uint64_t kMaxDownload = 1 << 20;
 
 class CServerSession {
 public:
-    // Reads RemoteHost (code -1003 when it cannot be read) and opens a direct internet
+    // Reads RemoteHost (code -1003 when it cannot be read) and opens an internet
     // session. Tests pass another port for a plain host name, another time-out and deadline;
     // `stop` (may be null) ends the session's requests when it is stopped.
     explicit CServerSession(unsigned short port = kServerPort, unsigned long timeOut = kServerTimeOut,
@@ -27,9 +27,12 @@ public:
     virtual ~CServerSession();
 
     // An HTTP connection to the server, owned by the caller. When it is refused (RemoteHost
-    // names no server: the invalid URL error), the standard error report is shown and the
-    // answer is null.
+    // names no server: the invalid URL error), its number and text are shown in the
+    // "ATENCION" box and the answer is null.
     std::unique_ptr<CHttpConnection> OpenConnection();
+    // A connection to `address` (where a redirection leads) with the session's time-outs;
+    // raises CInternetException.
+    std::unique_ptr<CHttpConnection> ConnectionTo(const ServerAddress& address);
     void CloseSession() noexcept;
 
     // The server RemoteHost names; absent when it names none.

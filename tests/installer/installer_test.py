@@ -7,7 +7,8 @@ KEY = r"HKEY_LOCAL_MACHINE\Software\Quorvex\Zandu\Usuario"
 RUN = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 SETTINGS = {"REMOTEHOST": "RemoteHost=127.0.0.1", "MAILSERVER": "MailServer=127.0.0.1",
-            "MAILPORT": "MailPort=587", "MAILSECURITY": "MailSecurity=required", "TIMEOUT": "TimeOut=1500",
+            "MAILPORT": "MailPort=587", "MAILSECURITY": "MailSecurity=required",
+            "PROXYSERVER": "ProxyServer=direct", "TIMEOUT": "TimeOut=1500",
             "KITID": "KitId=QX2026AB12345678", "HOLDERNAME": "HolderName=Ferretería Ñandú S.L.",
             "HOLDERADDRESS": "HolderAddress=Calle Mayor 12, 41001 Sevilla", "FONT": "Font=Courier New",
             "FONTSIZE": "FontSize=120", "ISBOLD": "IsBold=Yes", "ISITALIC": "IsItalic=No"}

@@ -119,6 +119,11 @@ TEST(EchoReplyMatching, OnlyAnEchoReplyWithThisIdentifierAndSequenceAnswers)
     };
     for (const Row& row : rows)
         EXPECT_EQ(IsMatchingEchoReply(row.datagram.data(), row.size, request.data()), row.matches) << row.what;
+    // ICMPv6 comes without the IP header: its reply is type 129, its own request 128.
+    for (const auto& [type, size, matches] : {std::tuple{129, kEchoRequestSize, true}, std::tuple{128, kEchoRequestSize, false},
+                                             std::tuple{0, kEchoRequestSize, false}, std::tuple{129, std::size_t{7}, false}})
+        EXPECT_EQ(IsMatchingEcho6Reply(Datagram(static_cast<unsigned char>(type), ids, 0).data(), size, request.data()),
+                  matches) << type << " " << size;
 }
 
 // The wait that both the probe and the mail transport run.
@@ -151,6 +156,12 @@ TEST(PingHost, EachOutcomeWithItsDetail)
         // A dotted address that no name stands for is used as it is.
         {"127.1.2.3", 0, 0, PINGO_OK, kUnchanged},
         {"localhost", 0, 0, PINGO_OK, kUnchanged},
+#ifndef _WIN32
+        // ICMPv6 to an IPv6 address, bracketed or not (Wine refuses raw ICMPv6 sockets and
+        // has no ICMPv6 service: there the connection decides).
+        {"::1", 0, 0, PINGO_OK, kUnchanged},
+        {"[::1]", 0, 0, PINGO_OK, kUnchanged},
+#endif
         {kUnresolvable.c_str(), 0, 0, PINGO_BAD_HOST, 0},
         {"127.0.0.1", kOther, 0, PINGO_SOCKET_ERROR, kOther},
 #ifdef _WIN32

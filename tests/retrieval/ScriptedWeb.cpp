@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -9,7 +11,8 @@ namespace testing_support {
 
 namespace {
 
-const char* const kModes[] = {"plain", "pieces", "cut", "nolength", "silent", "stall", "drip"};
+const char* const kModes[] = {"plain", "pieces", "cut", "nolength", "silent", "stall", "drip",
+                              "nolength_cut", "nolength_reset", "nolength_notify", "nolength_halfrecord"};
 
 unsigned short PortFrom(const char* variable)
 {
@@ -44,6 +47,17 @@ std::string Exchange(const std::string& method, const std::string& target, const
     return reply.substr(end + 4);
 }
 
+std::string QueryValue(const std::string& text)
+{
+    std::string encoded;
+    for (const unsigned char c : text) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", c);
+        encoded += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : hex;
+    }
+    return encoded;
+}
+
 } // namespace
 
 unsigned short CScriptedWeb::Port() { return PortFrom("NOTELIA_HTTP_PORT"); }
@@ -54,18 +68,30 @@ unsigned short CScriptedWeb::Port(const char* name)
 }
 
 void CScriptedWeb::Publish(const std::string& path, int status, const std::string& body, Delivery delivery,
-                           int piece, const std::string& location)
+                           int piece, const std::string& headers)
 {
-    std::string target = "/_ctl/set?path=" + path + "&status=" + std::to_string(status) +
-                         "&mode=" + kModes[static_cast<int>(delivery)] + "&piece=" + std::to_string(piece);
-    if (!location.empty()) target += "&location=" + location;
-    Exchange("POST", target, body);
+    Exchange("POST", "/_ctl/set?path=" + path + "&status=" + std::to_string(status) + "&mode=" +
+                         kModes[static_cast<int>(delivery)] + "&piece=" + std::to_string(piece) +
+                         "&headers=" + QueryValue(headers),
+             body);
 }
 
 void CScriptedWeb::PublishSize(const std::string& path, std::size_t size, Delivery delivery)
 {
     Exchange("POST", "/_ctl/set?path=" + path + "&status=200&size=" + std::to_string(size) +
                          "&mode=" + kModes[static_cast<int>(delivery)]);
+}
+
+void CScriptedWeb::KeepConnections(int answers, bool drop)
+{
+    Exchange("POST", "/_ctl/keep?answers=" + std::to_string(answers) + (drop ? "&drop=1" : ""));
+}
+
+CScriptedWeb::Counts CScriptedWeb::Count()
+{
+    Counts counts{};
+    std::sscanf(Exchange("GET", "/_ctl/count").c_str(), "%d %d %d", &counts.connections, &counts.full, &counts.resumed);
+    return counts;
 }
 
 void CScriptedWeb::Reset()

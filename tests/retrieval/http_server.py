@@ -4,10 +4,20 @@ The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (not
 With --tls (test_ca.wrapper_options) the scripts are served over TLS too: NOTELIA_HTTPS_PORT with
 a good certificate, NOTELIA_HTTPS_UNTRUSTED_PORT with an untrusted one; NOTELIA_SLOW_HANDSHAKE_PORT
 answers a handshake with a record that never ends, one byte every 400 ms.
-Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&location=L][&size=S]
-with the body (or S bytes of "x"); modes: plain, pieces (K bytes each), cut (half the announced
-body), nolength, silent (no answer at all), stall (the head, then nothing), drip (one byte
-every K ms). POST /_ctl/reset; GET /_ctl/log (request line, tab, User-Agent; one a line).
+Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H][&size=S]
+with the body (or S bytes of "x") and H, header lines ending in CR LF, added to the head; modes:
+plain, pieces (K bytes each), cut (half the body, then the TCP end), reset (half the body, then a
+TCP reset), notify (the body, TLS close_notify, then the TCP connection held until the client
+closes it), halfrecord (half the body, the start of a TLS record, then the TCP end), silent (no
+answer at all), stall (the head, then nothing), drip (one byte every K ms); "nolength_" before
+a mode leaves Content-Length out. A request whose If-None-Match is the script's ETag (or,
+without it, whose If-Modified-Since is its Last-Modified) gets 304 and no body.
+POST /_ctl/keep?answers=N[&drop=1]: from then on answers are HTTP/1.1 and keep the connection,
+closed without a word after N answers on it (0: never), or with drop=1 once the next request on
+it has come, unanswered. POST /_ctl/reset (answers close again); GET /_ctl/log (request line,
+tab, User-Agent, tab, Accept-Encoding, and for a conditional request tab, If-None-Match, tab,
+If-Modified-Since; one a line); GET /_ctl/count ("connections full resumed": the connections and
+TLS handshakes that carried scripted requests).
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
@@ -17,6 +27,7 @@ import http.server
 import os
 import socket
 import socketserver
+import struct
 import subprocess
 import sys
 import threading
@@ -29,6 +40,8 @@ import test_ca  # noqa: E402 - the tests' CA, shared with the mail peer
 LOCK = threading.Lock()
 SCRIPTS = {}
 LOG = []
+KEEP = [None, False]  # answers per kept connection (None: each answer closes it), drop
+COUNT = {}
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -41,6 +54,19 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if self.tls:
             self.request = self.tls.wrap_socket(self.request, server_side=True)
         super().setup()
+        self.answers, self.counted = 0, False
+        if KEEP[0] is not None:
+            self.protocol_version = "HTTP/1.1"
+
+    def count(self):
+        if self.counted:
+            return
+        self.counted = True
+        kinds = ["connections"]
+        if self.tls:
+            kinds.append("resumed" if self.request.session_reused else "full")
+        for kind in kinds:
+            COUNT[kind] = COUNT.get(kind, 0) + 1
 
     def log_message(self, format, *args):  # noqa: A002 - quiet
         pass
@@ -52,15 +78,28 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         if url.path.startswith("/_ctl/"):
             return self.control(url)
+        if KEEP[1] and self.answers >= KEEP[0] > 0:
+            self.close_connection = True
+            return
+        asked = [self.headers.get(name, "") for name in ("If-None-Match", "If-Modified-Since")]
         with LOCK:
-            LOG.append(self.requestline + "\t" + self.headers.get("User-Agent", ""))
+            self.count()
+            fields = [self.headers.get(name, "") for name in ("User-Agent", "Accept-Encoding")]
+            LOG.append("\t".join([self.requestline] + fields + (asked if any(asked) else [])))
             script = SCRIPTS.get(url.path)
-        if script:
+        if script and any(asked) and self.unchanged(script[4], *asked):
+            self.answer(304, b"", "plain", 0, "")
+        elif script:
             self.answer(*script)
         elif self.root:
             super().do_GET()
         else:
-            self.answer(404, b"", "plain", 0, None)
+            self.answer(404, b"", "plain", 0, "")
+
+    @staticmethod
+    def unchanged(headers, etag, since):
+        fields = dict(line.split(": ", 1) for line in filter(None, headers.split("\r\n")))
+        return etag == fields.get("ETag") if etag else since == fields.get("Last-Modified")
 
     def control(self, url):
         query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
@@ -70,24 +109,31 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         with LOCK:
             if url.path == "/_ctl/set":
                 SCRIPTS[query["path"]] = (int(query["status"]), body, query.get("mode", "plain"),
-                                          int(query.get("piece", "0")), query.get("location"))
+                                          int(query.get("piece", "0")), query.get("headers", ""))
             elif url.path == "/_ctl/reset":
-                SCRIPTS.clear(), LOG.clear()
+                SCRIPTS.clear(), LOG.clear(), COUNT.clear()
+                KEEP[:] = [None, False]
+            elif url.path == "/_ctl/keep":
+                KEEP[:] = [int(query["answers"]), query.get("drop") == "1"]
+            elif url.path == "/_ctl/count":
+                reply = " ".join(str(COUNT.get(k, 0)) for k in ("connections", "full", "resumed")).encode()
             elif url.path == "/_ctl/log":
                 reply = "".join(line + "\n" for line in LOG).encode("latin-1")
+        self.protocol_version = "HTTP/1.0"
         self.send_response(200)
         self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
         self.wfile.write(reply)
 
-    def answer(self, status, body, mode, piece, location):
+    def answer(self, status, body, mode, piece, headers):
         if mode == "silent":
             return self.connection.recv(1)  # until the client gives up
         self.send_response(status)
-        if location:
-            self.send_header("Location", location)
-        if mode != "nolength":
+        for line in filter(None, headers.split("\r\n")):
+            self.send_header(*line.split(": ", 1))
+        if not mode.startswith("nolength") and status != 304:
             self.send_header("Content-Length", str(len(body)))
+        mode = mode.split("_")[-1]
         self.end_headers()
         self.wfile.flush()
         try:
@@ -100,6 +146,17 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.write(body[: len(body) // 2])
                 self.wfile.flush()
                 self.connection.shutdown(socket.SHUT_RDWR)
+            elif mode in ("reset", "halfrecord"):
+                self.wfile.write(body[: len(body) // 2])
+                if mode == "reset":
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    os.close(self.connection.detach())
+                else:  # past the TLS layer: a record announced and never ended
+                    socket.socket.sendall(self.connection, bytes([0x17, 3, 3, 0x40, 0]) + bytes(10))
+                    socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
+            elif mode == "notify":
+                self.wfile.write(body)
+                self.connection.unwrap()  # waits for the client's end
             elif mode in ("stall", "silent"):
                 self.connection.recv(1)  # until the client gives up
             elif mode == "drip":
@@ -111,7 +168,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.write(body)
         except OSError:
             pass
-        self.close_connection = True
+        self.answers += 1
+        keep, drop = KEEP
+        self.close_connection = keep is None or mode != "plain" or (0 < keep <= self.answers and not drop)
 
 
 class Server(http.server.ThreadingHTTPServer):
