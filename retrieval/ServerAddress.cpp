@@ -53,6 +53,8 @@ std::optional<unsigned short> ParsePort(std::string_view text)
     return static_cast<unsigned short>(value);
 }
 
+} // namespace
+
 bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix)
 {
     if (text.size() < lowerPrefix.size()) return false;
@@ -63,17 +65,9 @@ bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix)
     return true;
 }
 
-} // namespace
-
-std::optional<ServerAddress> ParseServerAddress(std::string_view remoteHost, unsigned short plainPort)
+std::optional<ServerAddress> ParseAuthority(std::string_view authority, bool secure, unsigned short defaultPort)
 {
-    if (!StartsWithNoCase(remoteHost, kSecureScheme)) {
-        std::string host = IsIpv6Literal(remoteHost) ? std::string(remoteHost) : HostOf(remoteHost);
-        if (host.empty()) return std::nullopt;
-        return ServerAddress{false, std::move(host), plainPort};
-    }
-    std::string_view authority = remoteHost.substr(kSecureScheme.size());
-    unsigned short port = kSecureServerPort;
+    unsigned short port = defaultPort;
     // The port's colon comes after the closing bracket of an IPv6 literal.
     const std::size_t bracket = authority.rfind(']');
     if (const std::size_t colon = authority.rfind(':');
@@ -85,7 +79,17 @@ std::optional<ServerAddress> ParseServerAddress(std::string_view remoteHost, uns
     }
     std::string host = HostOf(authority);
     if (host.empty()) return std::nullopt;
-    return ServerAddress{true, std::move(host), port};
+    return ServerAddress{secure, std::move(host), port};
+}
+
+std::optional<ServerAddress> ParseServerAddress(std::string_view remoteHost, unsigned short plainPort)
+{
+    if (!StartsWithNoCase(remoteHost, kSecureScheme)) {
+        std::string host = IsIpv6Literal(remoteHost) ? std::string(remoteHost) : HostOf(remoteHost);
+        if (host.empty()) return std::nullopt;
+        return ServerAddress{false, std::move(host), plainPort};
+    }
+    return ParseAuthority(remoteHost.substr(kSecureScheme.size()), true, kSecureServerPort);
 }
 
 std::string UrlHost(const std::string& host)

@@ -19,5 +19,12 @@ struct ServerAddress {
 // that is not 1 to 65535 in digits, another scheme, a path, a user or a query.
 std::optional<ServerAddress> ParseServerAddress(std::string_view remoteHost, unsigned short plainPort);
 
+// The authority of an http or https URL: "host", "host:port", "[IPv6]" or "[IPv6]:port";
+// absent when the host or the port is not one.
+std::optional<ServerAddress> ParseAuthority(std::string_view authority, bool secure, unsigned short defaultPort);
+
+// Whether `text` starts with `lowerPrefix`, letters compared without regard to case.
+bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix);
+
 // The host as a URL or a Host header writes it: an IPv6 address in brackets.
 std::string UrlHost(const std::string& host);

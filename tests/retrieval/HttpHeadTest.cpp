@@ -202,7 +202,7 @@ TEST(Redirect, TargetsThatAreFollowed)
         {secure, "HTTPS://127.0.0.1:8443/zandu/c.txt", "https 127.0.0.1 8443 /zandu/c.txt"},
         {secure, "http://a/zandu/b.txt", ""}, {plain, "ftp://b/x", ""}, {plain, "//b/x", ""}, {plain, "b.txt", ""},
         {plain, "", ""}, {plain, "https://b:0/", ""}, {plain, "https://b:65536/", ""}, {plain, "https://b:/", ""},
-        {plain, "https://u@b/", ""}, {plain, "https:///x", ""}, {plain, "https://[::1]/", ""}, {plain, "/a b", ""},
+        {plain, "https://u@b/", ""}, {plain, "https:///x", ""}, {plain, "https://[::1]/", "https ::1 443 /"}, {plain, "/a b", ""},
         {plain, "/a\r\nX: y", ""}, {plain, "/\xE1", ""},
     };
     for (const auto& [from, location, expected] : rows) {
