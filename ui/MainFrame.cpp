@@ -246,8 +246,9 @@ void CMainFrame::EndCycle()
 
 void CMainFrame::StopWorker() noexcept
 {
-    // Every network wait of the cycle ends at once and the probe's is bounded; a worker held in
-    // a name lookup is left behind once the files are closed.
+    // Every network wait of the cycle ends at once, the echo's included (only the system's echo
+    // service, used without raw sockets, waits out its bounded time); a worker held in a name
+    // lookup or a certificate's revocation look-up is left behind once the files are closed.
     if (m_worker.Stop([this] { m_fetcher.Stop(); }, [this] { m_fetcher.CloseFiles(); })) m_bFetching = false;
 }
 
