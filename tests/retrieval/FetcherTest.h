@@ -45,6 +45,16 @@ struct HeldFile {
 
 inline std::string Path(const std::string& name) { return "/zandu/" + name; }
 
+// Every file of a cycle, with contents that carry `version`.
+inline void PublishAll(const std::string& version)
+{
+    CScriptedWeb::Publish(Path(kConfig), 200, kConfigText);
+    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General " + version);
+    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial " + version);
+    CScriptedWeb::Publish(Path(kTxt), 200, "Operativo " + version);
+    CScriptedWeb::Publish(Path(kAdm), 200, "Administrativo " + version);
+}
+
 // RemoteHost for the wrapper's server over TLS on `port`.
 inline std::wstring Secure(unsigned short port) { return L"https://127.0.0.1:" + std::to_wstring(port); }
 
@@ -81,16 +91,6 @@ protected:
                                                         unsigned long timeOut = kTestTimeOut)
     {
         return std::make_unique<CMessageFetcher>(port, timeOut, &GetKitId);
-    }
-
-    // Every file of a cycle, with contents that carry `version`.
-    static void PublishAll(const std::string& version)
-    {
-        CScriptedWeb::Publish(Path(kConfig), 200, kConfigText);
-        CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General " + version);
-        CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial " + version);
-        CScriptedWeb::Publish(Path(kTxt), 200, "Operativo " + version);
-        CScriptedWeb::Publish(Path(kAdm), 200, "Administrativo " + version);
     }
 
     // FetchFile of `name` into "mensaje.txt", on a connection of its own.
