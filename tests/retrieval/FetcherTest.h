@@ -58,17 +58,6 @@ inline void PublishAll(const std::string& version)
 // RemoteHost for the wrapper's server over TLS on `port`.
 inline std::wstring Secure(unsigned short port) { return L"https://127.0.0.1:" + std::to_wstring(port); }
 
-// The error code that `action` raises (0: none).
-inline long CodeOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const CCodeException& e) {
-        return e.Code();
-    }
-    return 0;
-}
-
 inline std::vector<std::string> Lines(const std::vector<std::string>& names)
 {
     std::vector<std::string> lines;
