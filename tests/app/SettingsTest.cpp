@@ -25,15 +25,6 @@ protected:
         if (rc == 0) text.assign(buffer, size);
         return rc;
     }
-    static long CodeOf(const std::function<void()>& call)
-    {
-        try {
-            call();
-        } catch (const CCodeException& e) {
-            return e.Code();
-        }
-        return 0;
-    }
 
     testing_support::ScopedSettingsKey m_key;
 };
@@ -75,8 +66,8 @@ TEST_F(RegistryTest, ReadReturnsTheStoredBytesAndTheirCountOrEachFailureWithItsC
     testing_support::ScopedSettingsKey::Remove();
     EXPECT_EQ(Read("RemoteHost", 100, text), -1);
     EXPECT_EQ(WriteRegistryString(kSettingsKey, "Font", "Arial", 6), -1);
-    EXPECT_EQ(CodeOf([] { WriteSetting("IsBold", "No", false); }), -1004);
-    EXPECT_EQ(CodeOf([] { ReadSetting("RemoteHost", 100); }), -1003);
+    EXPECT_EQ(testing_support::CodeOf([] { WriteSetting("IsBold", "No", false); }), -1004);
+    EXPECT_EQ(testing_support::CodeOf([] { ReadSetting("RemoteHost", 100); }), -1003);
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, testing_support::kSettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
 }

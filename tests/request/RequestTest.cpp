@@ -84,10 +84,10 @@ protected:
         SetText(dialog, IDC_SEND_TEXT, L"No llegan los mensajes.\r\n.punto inicial\r\nfin");
     }
     // Clicks "&Enviar" and waits for the session's end.
-    bool Send(HWND hWnd)
+    static bool Send(HWND hWnd, const CSendMessageDlg& on)
     {
         Click(hWnd, IDC_SEND_BUTTON);
-        return PumpUntil([&] { return !dialog.IsSending(); }, 30000);
+        return PumpUntil([&] { return !on.IsSending(); }, 30000);
     }
     INT_PTR Run(std::function<void(HWND)> script) { return dialog.RunModalWithScript(nullptr, std::move(script)); }
 
@@ -244,8 +244,7 @@ TEST_F(SendDialog, FailedSessionsShowTheirBoxAndKeepTheDialogAndItsText)
         key.Set(L"MailPort", std::to_wstring(server ? server->Port() : 25));
         const auto typed = [&](HWND hWnd) {
             Fill(hWnd);
-            Click(hWnd, IDC_SEND_BUTTON);
-            ASSERT_TRUE(PumpUntil([&] { return !fresh.IsSending(); }, 30000));
+            ASSERT_TRUE(Send(hWnd, fresh));
             EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hWnd, IDC_SEND_BUTTON)));
             EXPECT_EQ(WindowText(GetDlgItem(hWnd, IDC_SEND_TEXT)), L"No llegan los mensajes.\r\n.punto inicial\r\nfin");
         };
@@ -308,10 +307,10 @@ TEST_F(SendDialog, DeliversToTheRealPeerAfterARefusedConnection)
     key.Set(L"MailPort", std::to_wstring(ClosedPort()));
     EXPECT_EQ(Run([&](HWND hWnd) {
                   Fill(hWnd);
-                  ASSERT_TRUE(Send(hWnd));
+                  ASSERT_TRUE(Send(hWnd, dialog));
                   ASSERT_EQ(boxes.boxes.size(), 1u);
                   key.Set(L"MailPort", std::to_wstring(port));
-                  ASSERT_TRUE(Send(hWnd));
+                  ASSERT_TRUE(Send(hWnd, dialog));
               }),
               IDOK);
     // The refused connection's box names the system's error.
@@ -385,8 +384,7 @@ TEST_F(SendDialog, TheSecuritySettingsChooseTheChannelAndTheBoxSaysWhyNoneCameAb
         fresh.RecipientList = "Zandu = mesadeayuda@zandu.com.ar";
         const INT_PTR result = fresh.RunModalWithScript(nullptr, [&](HWND hWnd) {
             Fill(hWnd);
-            Click(hWnd, IDC_SEND_BUTTON);
-            EXPECT_TRUE(PumpUntil([&] { return !fresh.IsSending(); }, 30000));
+            EXPECT_TRUE(Send(hWnd, fresh));
         });
         EXPECT_EQ(result, row.result);
         ASSERT_EQ(boxes.boxes.size(), row.box.empty() ? 0u : 1u);

@@ -45,19 +45,18 @@ struct HeldFile {
 
 inline std::string Path(const std::string& name) { return "/zandu/" + name; }
 
+// Every file of a cycle, with contents that carry `version`.
+inline void PublishAll(const std::string& version)
+{
+    CScriptedWeb::Publish(Path(kConfig), 200, kConfigText);
+    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General " + version);
+    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial " + version);
+    CScriptedWeb::Publish(Path(kTxt), 200, "Operativo " + version);
+    CScriptedWeb::Publish(Path(kAdm), 200, "Administrativo " + version);
+}
+
 // RemoteHost for the wrapper's server over TLS on `port`.
 inline std::wstring Secure(unsigned short port) { return L"https://127.0.0.1:" + std::to_wstring(port); }
-
-// The error code that `action` raises (0: none).
-inline long CodeOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const CCodeException& e) {
-        return e.Code();
-    }
-    return 0;
-}
 
 inline std::vector<std::string> Lines(const std::vector<std::string>& names)
 {
@@ -81,16 +80,6 @@ protected:
                                                         unsigned long timeOut = kTestTimeOut)
     {
         return std::make_unique<CMessageFetcher>(port, timeOut, &GetKitId);
-    }
-
-    // Every file of a cycle, with contents that carry `version`.
-    static void PublishAll(const std::string& version)
-    {
-        CScriptedWeb::Publish(Path(kConfig), 200, kConfigText);
-        CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General " + version);
-        CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial " + version);
-        CScriptedWeb::Publish(Path(kTxt), 200, "Operativo " + version);
-        CScriptedWeb::Publish(Path(kAdm), 200, "Administrativo " + version);
     }
 
     // FetchFile of `name` into "mensaje.txt", on a connection of its own.

@@ -2,23 +2,15 @@
 // makes: a server that drops echoes, a proxy as the only way out (set in ProxyServer or in
 // the user's Windows settings), IPv6 and names with several addresses, and the Spanish
 // words of each failure.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "app/NetworkErrorText.h"
 #include "mail/MailAddress.h"
 #include "mail/MailConnection.h"
 #include "mail/MailMessage.h"
 #include "mail/MailPlatform.h"
-#include "retrieval/MessageFetcher.h"
-#include "tests/retrieval/ScriptedWeb.h"
-#include "tests/support/TestFiles.h"
-#include "tests/support/WinTestSupport.h"
-#include "win/TextCodec.h"
+#include "tests/retrieval/FetcherTest.h"
 
 // The mail's own operation, not the window message of <windows.h>.
 #undef SendMessage
@@ -29,8 +21,6 @@ namespace {
 
 const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
-const std::string kConfigText = "[Timer]\r\nTimerRefresh=300\r\n";
-const std::string kOld = "General de antes";
 constexpr wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 
 // "127.0.0.1:port" of the runner's port `name` (NOTELIA_<name>_PORT).
@@ -134,9 +124,7 @@ TEST(Networks, EachNetworkFetchesOrTellsWhyInSpanish)
         if (!network.proxyServer.empty()) key.Set(L"ProxyServer", network.proxyServer);
         SetUserProxy(network.userProxy, network.userBypass, network.userScript);
         CScriptedWeb::Reset();
-        CScriptedWeb::Publish("/zandu/notelia_param.ini", 200, kConfigText);
-        CScriptedWeb::Publish("/zandu/mensaje.txt", 200, "General nuevo");
-        CScriptedWeb::Publish("/zandu/comercia.txt", 200, "Comercial nuevo");
+        PublishAll("nuevo");
         CScriptedWeb::Publish("/proxy.pac", 200, "function FindProxyForURL(u, h) { return \"PROXY " + proxy + "\"; }");
         TakeProxyLog();
         // Without a kit identifier: the three common files.
@@ -181,9 +169,7 @@ TEST(Networks, MailReachesTheServerAtEachOfItsAddressesOrSaysWhyNotInSpanish)
         }
         CMailMessage message;
         message.From = CMailAddress("Usuario", "usuario@example.com");
-        CMailAddress to;
-        to.ParseMailAddress("mesa@example.com");
-        message.AppendRecipient(to, CMailMessage::To);
+        message.AppendRecipient(CMailAddress("", "mesa@example.com"), CMailMessage::To);
         message.SetBodyText("Hola");
         EXPECT_TRUE(connection.SendMessage(message)) << connection.LastReplyText;
         connection.Disconnect(true);

@@ -4,20 +4,15 @@ The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (not
 With --tls (test_ca.wrapper_options) the scripts are served over TLS too: NOTELIA_HTTPS_PORT with
 a good certificate, NOTELIA_HTTPS_UNTRUSTED_PORT with an untrusted one; NOTELIA_SLOW_HANDSHAKE_PORT
 answers a handshake with a record that never ends, one byte every 400 ms.
-Control (never logged): POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H][&size=S]
-with the body (or S bytes of "x") and H, header lines ending in CR LF, added to the head; modes:
-plain, pieces (K bytes each), cut (half the body, then the TCP end), reset (half the body, then a
-TCP reset), notify (the body, TLS close_notify, then the TCP connection held until the client
-closes it), halfrecord (half the body, the start of a TLS record, then the TCP end), silent (no
-answer at all), stall (the head, then nothing), drip (one byte every K ms); "nolength_" before
-a mode leaves Content-Length out. A request whose If-None-Match is the script's ETag (or,
-without it, whose If-Modified-Since is its Last-Modified) gets 304 and no body.
-POST /_ctl/keep?answers=N[&drop=1]: from then on answers are HTTP/1.1 and keep the connection,
-closed without a word after N answers on it (0: never), or with drop=1 once the next request on
-it has come, unanswered. POST /_ctl/reset (answers close again); GET /_ctl/log (request line,
-tab, User-Agent, tab, Accept-Encoding, and for a conditional request tab, If-None-Match, tab,
-If-Modified-Since; one a line); GET /_ctl/count ("connections full resumed": the connections and
-TLS handshakes that carried scripted requests).
+Control (never logged; ScriptedWeb.cpp is the client and tells the log's and counts' shapes):
+POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H][&size=S] with the body (or S bytes
+of "x"), H header lines added to the head; modes: plain, pieces (K bytes each), cut (half the
+body, then the TCP end), reset (half, then a TCP reset), notify (the body, TLS close_notify, the
+TCP connection held), halfrecord (half, the start of a TLS record, the TCP end), silent (no
+answer), stall (the head only), drip (a byte every K ms); "nolength_" before one drops
+Content-Length. An If-None-Match equal to the script's ETag (or, without it, If-Modified-Since
+equal to its Last-Modified) gets 304. POST /_ctl/keep?answers=N[&drop=1] (see KeepConnections),
+/_ctl/reset; GET /_ctl/log, /_ctl/count.
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 

@@ -16,10 +16,22 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Errors.h"
 #include "win/MessageBox.h"
 #include "win/Window.h"
 
 namespace testing_support {
+
+// The error code that `action` raises (0: none).
+inline long CodeOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const CCodeException& e) {
+        return e.Code();
+    }
+    return 0;
+}
 
 // Dispatches this thread's messages until `done` holds or `timeoutMs` has passed. With a
 // `frame`, each message is first offered to it, as the program's message loop does.
