@@ -22,7 +22,7 @@ TEST(ProxyRules, Setting)
     const std::pair<const char*, const char*> rows[] = {
         {"", "user"}, {"  ", "user"}, {"direct", "direct"}, {" DIRECT ", "direct"},
         {"proxy.corp:3128", "server proxy.corp 3128"}, {"proxy.corp", "server proxy.corp 80"},
-        {"http://10.1.2.3:8080/", "server 10.1.2.3 8080"}, {"[fd00::1]:3128", "server fd00::1 3128"},
+        {"http://127.1.2.3:8080/", "server 127.1.2.3 8080"}, {"[fd00::1]:3128", "server fd00::1 3128"},
         {"proxy:0", "bad"}, {"proxy:65536", "bad"}, {"proxy:", "bad"}, {"a b:1", "bad"}, {"[fd00::1", "bad"},
         {"[fd00::1]x", "bad"}, {"proxy:80:1", "bad"}, {"http=proxy:1", "bad"},
     };
