@@ -80,11 +80,11 @@ RegistryWriteRefusal SetRegistryWriteRefusal(RegistryWriteRefusal refusal)
     return std::exchange(Refusal(), std::move(refusal));
 }
 
-bool TryReadSetting(const char* valueName, std::uint32_t bufferSize, std::string& text)
+bool TryReadSetting(const char* valueName, std::uint32_t bufferSize, std::string& text, RegistryRoot root)
 {
     std::vector<char> buffer(bufferSize + 1, '\0');
     std::uint32_t size = bufferSize;
-    if (ReadRegistryString(kSettingsKey, valueName, buffer.data(), size) != 0) return false;
+    if (ReadRegistryString(kSettingsKey, valueName, buffer.data(), size, root) != 0) return false;
     text.assign(buffer.data(), size);
     text.resize(std::strlen(text.c_str()));
     return true;
@@ -97,10 +97,10 @@ std::string ReadSetting(const char* valueName, std::uint32_t bufferSize)
     return text;
 }
 
-void WriteSetting(const char* valueName, const std::string& text, bool withTerminator)
+void WriteSetting(const char* valueName, const std::string& text, bool withTerminator, RegistryRoot root)
 {
     const auto length = static_cast<std::uint32_t>(text.size() + (withTerminator ? 1 : 0));
-    if (WriteRegistryString(kSettingsKey, valueName, text.c_str(), length) != 0)
+    if (WriteRegistryString(kSettingsKey, valueName, text.c_str(), length, root) != 0)
         throw CCodeException(ERR_REGISTRY_WRITE);
 }
 

@@ -34,14 +34,16 @@ RegistryWriteRefusal SetRegistryWriteRefusal(RegistryWriteRefusal refusal);
 
 // A value of the settings key read through a buffer of `bufferSize` bytes, cut at its first
 // NUL. False when it cannot be read.
-bool TryReadSetting(const char* valueName, std::uint32_t bufferSize, std::string& text);
+bool TryReadSetting(const char* valueName, std::uint32_t bufferSize, std::string& text,
+                    RegistryRoot root = RegistryRoot::Machine);
 
 // As TryReadSetting; a value that cannot be read raises code -1003.
 std::string ReadSetting(const char* valueName, std::uint32_t bufferSize);
 
 // Stores a value of the settings key, with or without its terminating NUL counted; a failure
 // raises code -1004.
-void WriteSetting(const char* valueName, const std::string& text, bool withTerminator);
+void WriteSetting(const char* valueName, const std::string& text, bool withTerminator,
+                  RegistryRoot root = RegistryRoot::Machine);
 
 // The configuration file in the current directory (not the program's directory).
 std::string ConfigFilePath();

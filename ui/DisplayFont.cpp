@@ -2,10 +2,8 @@
 
 #include <commdlg.h>
 
-#include <cstring>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 #include "app/ErrorReport.h"
 #include "app/Errors.h"
@@ -18,15 +16,8 @@
 
 bool TryReadFontSetting(const char* valueName, std::uint32_t bufferSize, std::string& text)
 {
-    for (const RegistryRoot root : {RegistryRoot::User, RegistryRoot::Machine}) {
-        std::vector<char> buffer(bufferSize + 1, '\0');
-        std::uint32_t size = bufferSize;
-        if (ReadRegistryString(kSettingsKey, valueName, buffer.data(), size, root) != 0) continue;
-        // Data stored with its terminator ends there.
-        text.assign(buffer.data(), std::strlen(buffer.data()));
-        return true;
-    }
-    return false;
+    return TryReadSetting(valueName, bufferSize, text, RegistryRoot::User) ||
+           TryReadSetting(valueName, bufferSize, text, RegistryRoot::Machine);
 }
 
 std::string ReadFontSetting(const char* valueName, std::uint32_t bufferSize)
@@ -38,9 +29,7 @@ std::string ReadFontSetting(const char* valueName, std::uint32_t bufferSize)
 
 void WriteFontSetting(const char* valueName, const std::string& text, bool withTerminator)
 {
-    const auto length = static_cast<std::uint32_t>(text.size() + (withTerminator ? 1 : 0));
-    if (WriteRegistryString(kSettingsKey, valueName, text.c_str(), length, RegistryRoot::User) != 0)
-        throw CCodeException(ERR_REGISTRY_WRITE);
+    WriteSetting(valueName, text, withTerminator, RegistryRoot::User);
 }
 
 namespace {
