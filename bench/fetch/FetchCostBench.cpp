@@ -1,7 +1,9 @@
 // What an unchanged fetch cycle costs the message server and the workstation: the program's
 // own fetch cycle beside a minimal client on the system's HTTP library, the same requests
-// against the same counting server, over HTTP and HTTPS. Prints, per cycle, the connections,
-// full and resumed handshakes, bytes on the wire and the client's CPU, and the CPU ratio.
+// against the same counting server, over HTTP and HTTPS; the system's client twice, keeping
+// its connection from one cycle to the next and closing it at the end of each cycle as the
+// program does. Prints, per cycle, the connections, full and resumed handshakes, bytes on
+// the wire and the client's CPU, and the CPU ratios.
 // Run through scripts/bench-fetch, which starts the server and trusts its CA in the prefix.
 #include <winsock2.h>
 #include <windows.h>
@@ -53,10 +55,16 @@ void SetSetting(const char* name, const std::string& value)
     WriteRegistryString(kSettingsKey, name, value.c_str(), static_cast<std::uint32_t>(value.size() + 1));
 }
 
-// The anchor: WinHTTP as a small program would use it, one session for the run.
+// The anchor: WinHTTP as a small program would use it, one session for the run. It keeps its
+// connection from one cycle to the next, unless told to close it with the cycle's last request
+// as the program does.
 class CPlatformClient {
 public:
-    CPlatformClient() : m_session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0)) {}
+    explicit CPlatformClient(bool closeEachCycle = false)
+        : m_session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0)),
+          m_bCloseEachCycle(closeEachCycle)
+    {
+    }
     ~CPlatformClient() { WinHttpCloseHandle(m_session); }
 
     // One cycle against 127.0.0.1:port: the configuration file until it came once, then the
@@ -69,7 +77,8 @@ public:
         if (!m_bConfigObtained) paths.insert(paths.begin(), kConfigPath);
         for (const std::wstring& path : paths) {
             std::string body;
-            if (!ok || !Get(connection, path.c_str(), secure, body)) {
+            const bool last = &path == &paths.back();
+            if (!ok || !Get(connection, path.c_str(), secure, last && m_bCloseEachCycle, body)) {
                 ok = false;
                 break;
             }
@@ -86,13 +95,13 @@ public:
     {
         const HINTERNET connection = WinHttpConnect(m_session, L"127.0.0.1", port, 0);
         std::string body;
-        if (connection) Get(connection, path, false, body);
+        if (connection) Get(connection, path, false, false, body);
         if (connection) WinHttpCloseHandle(connection);
         return body;
     }
 
 private:
-    bool Get(HINTERNET connection, const wchar_t* path, bool secure, std::string& body)
+    bool Get(HINTERNET connection, const wchar_t* path, bool secure, bool close, std::string& body)
     {
         const HINTERNET request = WinHttpOpenRequest(connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
                                                      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
@@ -103,9 +112,10 @@ private:
             DWORD flags = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
             WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
         }
+        const wchar_t* headers = close ? L"Connection: close\r\n" : WINHTTP_NO_ADDITIONAL_HEADERS;
         DWORD status = 0;
         DWORD size = sizeof status;
-        bool ok = WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+        bool ok = WinHttpSendRequest(request, headers, close ? DWORD(-1) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
                   WinHttpReceiveResponse(request, nullptr) &&
                   WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                       WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) &&
@@ -122,32 +132,55 @@ private:
     }
 
     HINTERNET m_session;
+    bool m_bCloseEachCycle;
     std::map<std::wstring, std::string> m_copies;
     bool m_bConfigObtained = false;
 };
 
-// Runs `cycle` once to bring the copies, then `count` unchanged cycles, and reads what the
-// server counted for them (`line` 0 is HTTP, 1 HTTPS).
-Cost Measure(const std::function<bool()>& cycle, int count, CPlatformClient& stats, unsigned short statsPort, int line)
-{
+// A client under measure: its cycle and what it cost so far.
+struct Measured {
+    const char* name;
+    std::function<bool()> cycle;
     Cost cost;
-    if (!cycle()) ++cost.failedCycles;
-    stats.Stats(statsPort, L"/reset");
-    const double startCpu = ProcessCpuMs();
-    for (int i = 0; i < count; ++i)
-        if (!cycle()) ++cost.failedCycles;
-    cost.cpuMs = (ProcessCpuMs() - startCpu) / count;
-    std::istringstream counted(stats.Stats(statsPort, L"/stats"));
-    std::string text;
-    for (int i = 0; i <= line; ++i) std::getline(counted, text);
-    std::istringstream(text) >> cost.connections >> cost.bytes >> cost.full >> cost.resumed >> cost.requests;
-    for (double* value : {&cost.connections, &cost.bytes, &cost.full, &cost.resumed, &cost.requests}) *value /= count;
-    return cost;
+};
+
+// Cycles at a time for each client in turn, so that a change in the machine's load falls on
+// every client alike.
+constexpr int kTurn = 10;
+
+// Runs each client's cycle once to bring the copies, then `count` unchanged cycles of each,
+// in turns, adding up the client's CPU and what the server counted for it (`line` 0 is
+// HTTP, 1 HTTPS). The totals become per cycle.
+void Measure(std::vector<Measured>& clients, int count, CPlatformClient& stats, unsigned short statsPort, int line)
+{
+    for (Measured& client : clients)
+        if (!client.cycle()) ++client.cost.failedCycles;
+    for (int done = 0; done < count; done += kTurn) {
+        for (Measured& client : clients) {
+            Cost& cost = client.cost;
+            stats.Stats(statsPort, L"/reset");
+            const double startCpu = ProcessCpuMs();
+            for (int i = done; i < std::min(count, done + kTurn); ++i)
+                if (!client.cycle()) ++cost.failedCycles;
+            cost.cpuMs += ProcessCpuMs() - startCpu;
+            std::istringstream counted(stats.Stats(statsPort, L"/stats"));
+            std::string text;
+            for (int i = 0; i <= line; ++i) std::getline(counted, text);
+            Cost turn;
+            std::istringstream(text) >> turn.connections >> turn.bytes >> turn.full >> turn.resumed >> turn.requests;
+            cost.connections += turn.connections, cost.bytes += turn.bytes, cost.full += turn.full;
+            cost.resumed += turn.resumed, cost.requests += turn.requests;
+        }
+    }
+    for (Measured& client : clients)
+        for (double* value : {&client.cost.connections, &client.cost.bytes, &client.cost.full, &client.cost.resumed,
+                              &client.cost.requests, &client.cost.cpuMs})
+            *value /= count;
 }
 
 void Print(const char* who, const char* scheme, const Cost& cost)
 {
-    std::printf("%-9s %-5s %5.2f conn  %5.2f full  %5.2f resumed  %5.2f requests  %8.0f bytes  %7.3f ms CPU%s\n", who,
+    std::printf("%-17s %-5s %5.2f conn  %5.2f full  %5.2f resumed  %5.2f requests  %6.0f bytes  %6.3f ms CPU%s\n", who,
                 scheme, cost.connections, cost.full, cost.resumed, cost.requests, cost.bytes, cost.cpuMs,
                 cost.failedCycles ? "  (some cycles failed)" : "");
 }
@@ -179,27 +212,28 @@ int main(int argc, char** argv)
         return IDOK;
     });
 
-    std::printf("%d unchanged cycles each, per cycle:\n", cycles);
+    std::printf("%d unchanged cycles each, in turns of %d, per cycle:\n", cycles, kTurn);
     CPlatformClient platform;
     for (const bool secure : {false, true}) {
         const char* scheme = secure ? "https" : "http";
         const unsigned short port = secure ? httpsPort : httpPort;
         SetSetting("RemoteHost", secure ? "https://127.0.0.1:" + std::to_string(port) : "127.0.0.1");
-        Cost ours;
-        {
-            CMessageFetcher fetcher(port, 30000, [](std::string& kit) {
-                kit = kKitId;
-                return true;
-            });
-            ours = Measure([&fetcher] { return fetcher.FetchAll(), fetcher.m_nOutcome != OUTCOME_NO_CONNECTION; },
-                           cycles, platform, statsPort, secure ? 1 : 0);
-        }
-        CPlatformClient anchor;
-        const Cost theirs = Measure([&anchor, port, secure] { return anchor.Cycle(port, secure); }, cycles, platform,
-                                    statsPort, secure ? 1 : 0);
-        Print("notelia", scheme, ours);
-        Print("winhttp", scheme, theirs);
-        std::printf("%-9s %-5s CPU ratio %.2f\n", "", scheme, theirs.cpuMs > 0 ? ours.cpuMs / theirs.cpuMs : 0.0);
+        CMessageFetcher fetcher(port, 30000, [](std::string& kit) {
+            kit = kKitId;
+            return true;
+        });
+        CPlatformClient kept, closing(true);
+        std::vector<Measured> clients = {
+            {"notelia", [&fetcher] { return fetcher.FetchAll(), fetcher.m_nOutcome != OUTCOME_NO_CONNECTION; }, {}},
+            {"winhttp", [&kept, port, secure] { return kept.Cycle(port, secure); }, {}},
+            {"winhttp, closing", [&closing, port, secure] { return closing.Cycle(port, secure); }, {}},
+        };
+        Measure(clients, cycles, platform, statsPort, secure ? 1 : 0);
+        for (const Measured& client : clients) Print(client.name, scheme, client.cost);
+        const double ours = clients[0].cost.cpuMs;
+        std::printf("%-17s %-5s CPU ratio %.2f to winhttp, %.2f to winhttp closing\n", "", scheme,
+                    clients[1].cost.cpuMs > 0 ? ours / clients[1].cost.cpuMs : 0.0,
+                    clients[2].cost.cpuMs > 0 ? ours / clients[2].cost.cpuMs : 0.0);
     }
     if (boxes) std::printf("%d error boxes were answered\n", boxes);
     RegCloseKey(key);

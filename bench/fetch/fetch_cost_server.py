@@ -96,9 +96,12 @@ def handler(files, counters, tls):
                 self.send_header(name, value)
             if status != 304:
                 self.send_header("Content-Length", str(len(body)))
-            # An HTTP/1.0 request keeps its connection only when it asks to.
+            # An HTTP/1.0 request keeps its connection only when it asks to; a request that
+            # asks to close it is told it closes.
             if self.request_version == "HTTP/1.0" and not self.close_connection:
                 self.send_header("Connection", "keep-alive")
+            elif self.close_connection:
+                self.send_header("Connection", "close")
             self.end_headers()
             self.wfile.write(body)
 
