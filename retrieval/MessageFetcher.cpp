@@ -37,10 +37,10 @@ private:
 } // namespace
 
 CFetchCycle::CFetchCycle(std::shared_ptr<CMessageStore> store, std::shared_ptr<net::CStopSignal> stop,
-                         unsigned short port, unsigned long timeOut, std::chrono::milliseconds deadline,
-                         std::string configFile)
-    : m_pStore(std::move(store)), m_pStop(std::move(stop)), m_nPort(port), m_dwTimeOut(timeOut),
-      m_deadline(deadline), m_strConfigFile(std::move(configFile))
+                         std::shared_ptr<CUserProxyMemory> userProxy, unsigned short port, unsigned long timeOut,
+                         std::chrono::milliseconds deadline, std::string configFile)
+    : m_pStore(std::move(store)), m_pStop(std::move(stop)), m_pUserProxy(std::move(userProxy)), m_nPort(port),
+      m_dwTimeOut(timeOut), m_deadline(deadline), m_strConfigFile(std::move(configFile))
 {
 }
 
@@ -64,10 +64,16 @@ void CFetchCycle::Disconnect() noexcept
 
 unsigned char CFetchCycle::FetchAll()
 {
-    struct DisconnectScope {
+    // However the cycle ends; one that failed (or raised) may have met another network, whose
+    // proxy route is asked again next time.
+    struct EndScope {
         CFetchCycle& cycle;
-        ~DisconnectScope() { cycle.Disconnect(); }
-    } disconnect{*this};
+        ~EndScope()
+        {
+            cycle.Disconnect();
+            if (cycle.m_nOutcome == OUTCOME_NO_CONNECTION) cycle.m_pUserProxy->Forget();
+        }
+    } end{*this};
 
     if (!Connect()) {
         // Already reported; without a connection no file can be had.
@@ -230,7 +236,7 @@ CHttpConnection& CFetchCycle::ConnectionTo(const ServerAddress& server)
 const std::optional<ProxyEndpoint>& CFetchCycle::Proxy(const ServerAddress& server)
 {
     if (!m_bProxyKnown) {
-        m_proxy = ProxyFor(server, std::min(m_dwTimeOut, kProxyLookupLimit));
+        m_proxy = ProxyFor(server, std::min(m_dwTimeOut, kProxyLookupLimit), *m_pUserProxy);
         m_bProxyKnown = true;
     }
     return m_proxy;
@@ -293,7 +299,8 @@ CMessageFetcher::~CMessageFetcher()
 
 std::unique_ptr<CFetchCycle> CMessageFetcher::NewCycle() const
 {
-    return std::make_unique<CFetchCycle>(m_pStore, m_pStop, m_nPort, m_dwTimeOut, m_deadline, m_strConfigFile);
+    return std::make_unique<CFetchCycle>(m_pStore, m_pStop, m_pUserProxy, m_nPort, m_dwTimeOut, m_deadline,
+                                         m_strConfigFile);
 }
 
 unsigned char CMessageFetcher::FetchAll()

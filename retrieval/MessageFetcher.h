@@ -12,6 +12,7 @@
 #include "app/Settings.h"
 #include "net/StopSignal.h"
 #include "retrieval/MessageStore.h"
+#include "retrieval/ProxyConfig.h"
 #include "retrieval/ServerSession.h"
 
 // Results of FetchFile.
@@ -21,12 +22,13 @@ enum FetchResult : int {
     FETCH_FAILED = 2,
 };
 
-// One cycle, owned by the thread that runs it: it shares only the store and the stop signal,
-// so a worker may outlive the fetcher that made it.
+// One cycle, owned by the thread that runs it: it shares only the store, the stop signal and
+// the user's proxy route, so a worker may outlive the fetcher that made it.
 class CFetchCycle {
 public:
-    CFetchCycle(std::shared_ptr<CMessageStore> store, std::shared_ptr<net::CStopSignal> stop, unsigned short port,
-                unsigned long timeOut, std::chrono::milliseconds deadline, std::string configFile);
+    CFetchCycle(std::shared_ptr<CMessageStore> store, std::shared_ptr<net::CStopSignal> stop,
+                std::shared_ptr<CUserProxyMemory> userProxy, unsigned short port, unsigned long timeOut,
+                std::chrono::milliseconds deadline, std::string configFile);
 
     // Runs the cycle; answers the change mask and leaves the outcome in Outcome(). Raises
     // CCodeException and CSystemException as the callers expect. The bits of a cycle that ends
@@ -63,6 +65,7 @@ private:
 
     std::shared_ptr<CMessageStore> m_pStore;
     std::shared_ptr<net::CStopSignal> m_pStop;
+    std::shared_ptr<CUserProxyMemory> m_pUserProxy;
     unsigned short m_nPort;
     unsigned long m_dwTimeOut;
     std::chrono::milliseconds m_deadline;
@@ -125,6 +128,7 @@ public:
 private:
     std::shared_ptr<CMessageStore> m_pStore;
     std::shared_ptr<net::CStopSignal> m_pStop = std::make_shared<net::CStopSignal>();
+    std::shared_ptr<CUserProxyMemory> m_pUserProxy = std::make_shared<CUserProxyMemory>();
     unsigned short m_nPort = kServerPort;
     unsigned long m_dwTimeOut = kServerTimeOut;
     std::chrono::milliseconds m_deadline = kDownloadDeadline;

@@ -6,7 +6,42 @@
 #include "app/Errors.h"
 #include "app/ErrorReport.h"
 #include "app/Settings.h"
+#include "win/Handles.h"
 #include "win/TextCodec.h"
+
+namespace {
+// Where Windows keeps the proxy settings, the user's and (by policy) the machine's.
+constexpr wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+} // namespace
+
+// Tells whether a registry key or anything under it changed since the last call. The
+// notification outlives the thread that asked for it: each cycle runs on a thread of its own.
+class CRegistryWatch {
+public:
+    CRegistryWatch(HKEY root, const wchar_t* path) : m_event(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+        if (RegOpenKeyExW(root, path, 0, KEY_NOTIFY, m_key.put()) != ERROR_SUCCESS) m_key.reset();
+    }
+
+    // True as well when the key cannot be watched: nothing read from it may then be kept.
+    bool Changed()
+    {
+        if (m_bArmed && WaitForSingleObject(m_event.get(), 0) == WAIT_TIMEOUT) return false;
+        // Armed again before the caller reads, so that a change while it reads is seen next time.
+        ResetEvent(m_event.get());
+        m_bArmed = m_key && m_event &&
+                   RegNotifyChangeKeyValue(m_key.get(), TRUE,
+                                           REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET |
+                                               REG_NOTIFY_THREAD_AGNOSTIC,
+                                           m_event.get(), TRUE) == ERROR_SUCCESS;
+        return true;
+    }
+
+private:
+    UniqueHandle<handle_traits::Key> m_key;
+    UniqueHandle<handle_traits::Kernel> m_event;
+    bool m_bArmed = false;
+};
 
 namespace {
 
@@ -81,7 +116,41 @@ std::optional<ProxyEndpoint> UserProxyFor(const ServerAddress& server, unsigned 
 
 } // namespace
 
-std::optional<ProxyEndpoint> ProxyFor(const ServerAddress& server, unsigned long timeOut)
+CUserProxyMemory::CUserProxyMemory()
+    : m_pUserSettings(std::make_unique<CRegistryWatch>(HKEY_CURRENT_USER, kInternetSettings)),
+      m_pMachineSettings(std::make_unique<CRegistryWatch>(HKEY_LOCAL_MACHINE, kInternetSettings))
+{
+}
+
+CUserProxyMemory::~CUserProxyMemory() = default;
+
+bool CUserProxyMemory::SettingsChanged()
+{
+    // Both are asked, so that both are armed again.
+    const bool user = m_pUserSettings->Changed();
+    return m_pMachineSettings->Changed() || user;
+}
+
+std::optional<ProxyEndpoint> CUserProxyMemory::RouteFor(const ServerAddress& server, unsigned long timeOut)
+{
+    const std::lock_guard lock(m_lock);
+    const bool sameServer = m_server && m_server->secure == server.secure && m_server->host == server.host &&
+                            m_server->port == server.port;
+    if (SettingsChanged() || !sameServer) {
+        m_server.reset();
+        m_route = UserProxyFor(server, timeOut);
+        m_server = server;
+    }
+    return m_route;
+}
+
+void CUserProxyMemory::Forget()
+{
+    const std::lock_guard lock(m_lock);
+    m_server.reset();
+}
+
+std::optional<ProxyEndpoint> ProxyFor(const ServerAddress& server, unsigned long timeOut, CUserProxyMemory& memory)
 {
     std::string text;
     if (!TryReadSetting("ProxyServer", kProxyServerBuffer, text)) text.clear();
@@ -89,5 +158,5 @@ std::optional<ProxyEndpoint> ProxyFor(const ServerAddress& server, unsigned long
     if (!setting) throw CCodeException(ERR_REGISTRY_READ);
     if (setting->kind == ProxySetting::Direct) return std::nullopt;
     if (setting->kind == ProxySetting::Server) return setting->server;
-    return UserProxyFor(server, timeOut);
+    return memory.RouteFor(server, timeOut);
 }

@@ -175,3 +175,29 @@ TEST(Networks, MailReachesTheServerAtEachOfItsAddressesOrSaysWhyNotInSpanish)
         connection.Disconnect(true);
     }
 }
+
+TEST(Networks, TheUsersProxyIsAskedAgainOnceTheSettingsChange)
+{
+    ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/networks.py";
+    ScopedWorkDir dir;
+    ScopedSettingsKey key;
+    ScriptedBoxes boxes;
+    key.Set(L"RemoteHost", L"127.0.0.7");
+    key.Set(L"TimeOut", L"1500");
+    CScriptedWeb::Reset();
+    PublishAll("nuevo");
+    SetUserProxy(Local("PROXY").c_str(), "", nullptr);
+    TakeProxyLog();
+    CMessageFetcher fetcher(CScriptedWeb::Port(), 5000, [](std::string&) { return false; });
+    fetcher.FetchAll();
+    EXPECT_EQ(fetcher.m_nOutcome, 1);
+    EXPECT_EQ(TakeProxyLog().size(), 3u);
+    // The same fetcher's next cycle, after the user chose a proxy that asks for credentials.
+    SetUserProxy(Local("AUTH_PROXY").c_str(), "", nullptr);
+    fetcher.FetchAll();
+    EXPECT_EQ(fetcher.m_nOutcome, 2);
+    EXPECT_EQ(TakeProxyLog().size(), 1u);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "(407) - El servidor proxy solicita autenticación");
+    SetUserProxy(nullptr, nullptr, nullptr);
+}
