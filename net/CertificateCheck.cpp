@@ -106,6 +106,12 @@ bool CarriesAddress(PCCERT_CONTEXT certificate, const std::vector<unsigned char>
 CertificateVerdict CheckServerCertificate(const _CERT_CONTEXT* certificate, const std::string& host,
                                           std::uint32_t milliseconds)
 {
+    // The revocation checker stays loaded for the program's life: the chain engine would
+    // otherwise load it (and what it needs) for every chain and unload it after, which costs
+    // more than the rest of a handshake.
+    static const HMODULE revocationChecker =
+        LoadLibraryExW(L"cryptnet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    static_cast<void>(revocationChecker);
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {serverAuth};
     CERT_CHAIN_PARA chainPara{};

@@ -169,6 +169,9 @@ bool CSocket::Wait(Want want, std::uint32_t milliseconds, bool& ready)
     if (stop && stop->IsStopped()) return Interrupted();
     const HANDLE wake = stop ? stop->Wake() : kNoWake;
     if (wake == kNoWake) return Poll(want, milliseconds, ready);
+    // Ready already, or not to be waited for: no event is needed.
+    if (!Poll(want, 0, ready)) return false;
+    if (ready || milliseconds == 0) return true;
 
     // The socket's own event only wakes the wait; select says what is ready, as without a
     // stop. (Under Wine a shutdown does not wake another thread's select: the stop's event

@@ -91,6 +91,12 @@ void CLocalFile::Write(const void* buffer, std::size_t size)
     }
 }
 
+bool CLocalFile::Exists(const std::string& name)
+{
+    const DWORD attributes = GetFileAttributesW(WidenCp1252(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void CLocalFile::Remove(const std::string& name)
 {
     if (!DeleteFileW(WidenCp1252(name).c_str())) throw CFileException(GetLastError(), name);
@@ -193,6 +199,12 @@ void CLocalFile::Write(const void* buffer, std::size_t size)
         }
         total += static_cast<std::size_t>(put);
     }
+}
+
+bool CLocalFile::Exists(const std::string& name)
+{
+    struct stat status {};
+    return ::stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 void CLocalFile::Remove(const std::string& name)

@@ -34,6 +34,8 @@ public:
     // The system's error number of the last failed open.
     unsigned long LastError() const noexcept { return m_lLastError; }
 
+    // Whether a file (not a folder) of that name is there; it is not opened.
+    static bool Exists(const std::string& name);
     // Deletes a file; a failure raises CFileException.
     static void Remove(const std::string& name);
     // Puts `from` in the place of `to` in one step: at every moment either the old or the

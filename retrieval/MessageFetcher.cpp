@@ -244,7 +244,10 @@ const std::optional<ProxyEndpoint>& CFetchCycle::Proxy(const ServerAddress& serv
 
 bool CFetchCycle::IsServerReachable(const ServerAddress* target)
 {
-    const std::unique_ptr<CServerSession> session = MakeServerSession(m_nPort, m_dwTimeOut);
+    // The cycle's server; outside a cycle, RemoteHost as it reads now.
+    std::unique_ptr<CServerSession> own;
+    if (!target && !m_pSession) own = MakeServerSession(m_nPort, m_dwTimeOut);
+    const CServerSession* session = m_pSession ? m_pSession.get() : own.get();
     const long wait = CMessageFetcher::ReadProbeWait();
     if (IsStopped()) return false;
     // The host alone: a RemoteHost that names no server has nothing to probe.

@@ -46,9 +46,7 @@ std::optional<Validators> CMessageStore::ValidatorsOf(const std::string& localNa
 {
     const std::lock_guard lock(m_filesLock);
     const auto found = m_validators.find(localName);
-    if (found == m_validators.end()) return std::nullopt;
-    CLocalFile copy;
-    if (!copy.OpenRead(localName)) return std::nullopt;
+    if (found == m_validators.end() || !CLocalFile::Exists(localName)) return std::nullopt;
     return found->second;
 }
 
