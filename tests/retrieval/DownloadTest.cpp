@@ -134,7 +134,7 @@ TEST_F(FetcherTest, RedirectionsAreFollowedFiveInARowNeverBackToHttp)
 TEST_F(FetcherTest, APortalIsNoConnectionAndNeverBecomesTheConfiguration)
 {
     const auto portal = [] {
-        for (const auto& name : {kConfig, std::string("mensaje.txt"), std::string("comercia.txt"), kTxt, kAdm})
+        for (const auto& name : kFiles)
             CScriptedWeb::Publish(Path(name), 200, "<html>Bienvenido</html>", Delivery::Plain, 0, kPageHead);
     };
     portal();
