@@ -18,12 +18,10 @@
 #ifdef _WIN32
 #include "tests/support/WinTestSupport.h"
 #else
-#include <fcntl.h>
-#include <net/if.h>
 #include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <future>
 #endif
 
@@ -199,17 +197,9 @@ int RunWithSilentLoopback(int (*body)())
     const pid_t pid = fork();
     if (pid < 0) return -1;
     if (pid == 0) {
-        if (unshare(CLONE_NEWNET) != 0) _exit(100);
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        ifreq request{};
-        std::strcpy(request.ifr_name, "lo");
-        if (s < 0 || ioctl(s, SIOCGIFFLAGS, &request) != 0) _exit(100);
-        request.ifr_flags |= IFF_UP;
-        if (ioctl(s, SIOCSIFFLAGS, &request) != 0) _exit(100);
-        close(s);
-        const int ignore = open("/proc/sys/net/ipv4/icmp_echo_ignore_all", O_WRONLY);
-        if (ignore < 0 || write(ignore, "1", 1) != 1) _exit(100);
-        close(ignore);
+        if (unshare(CLONE_NEWNET) != 0 ||
+            std::system("ip link set lo up && echo 1 >/proc/sys/net/ipv4/icmp_echo_ignore_all") != 0)
+            _exit(100);
         _exit(body());
     }
     int status = 0;
