@@ -3,6 +3,7 @@
 // the user's Windows settings), IPv6 and names with several addresses, and the Spanish
 // words of each failure.
 #include <cstdlib>
+#include <sstream>
 #include <tuple>
 
 #include "app/NetworkErrorText.h"
@@ -53,10 +54,9 @@ void SetUserProxy(const char* proxy, const char* bypass, const char* script)
 std::vector<std::string> TakeProxyLog()
 {
     const std::string path = std::getenv("NOTELIA_PROXY_LOG");
+    std::istringstream text(ReadBytes(path));
     std::vector<std::string> lines;
-    std::string text = ReadBytes(path);
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
     WriteBytes(path, "");
     return lines;
 }
