@@ -87,7 +87,7 @@ TEST_F(FetcherTest, CycleShapes)
     }
 }
 
-TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
+TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChangesOnce)
 {
     PublishAll("1");
     auto fetcher = MakeFetcher();
@@ -104,6 +104,19 @@ TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
     EXPECT_EQ(fetcher->FetchAll(), 8);
     EXPECT_EQ(ReadBytes("comercia.txt"), "Comercial 2");
 
+    // News of a cycle that ends without connection is announced by the next good one, once:
+    // "mensaje.txt" changes and is installed, then "comercia.txt" fails.
+    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General 2");
+    CScriptedWeb::Publish(Path("comercia.txt"), 503, "");
+    EXPECT_EQ(fetcher->FetchAll(), 1);
+    EXPECT_EQ(fetcher->m_nOutcome, 2);
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 2");
+    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial 2");
+    EXPECT_EQ(fetcher->FetchAll(), 1);
+    EXPECT_EQ(fetcher->m_nOutcome, 1);
+    EXPECT_EQ(fetcher->FetchAll(), 0);
+    EXPECT_EQ(fetcher->m_nOutcome, 0);
+
     // An identical configuration copy that appeared meanwhile is requested again next time.
     auto second = MakeFetcher();
     WriteBytes(kConfig, kConfigText);
@@ -112,26 +125,6 @@ TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
     CScriptedWeb::Reset();
     second->FetchAll();
     EXPECT_EQ(CScriptedWeb::RequestLines().front(), Lines({kConfig}).front());
-}
-
-TEST_F(FetcherTest, NewsOfACycleWithoutConnectionIsAnnouncedByTheNextGoodOne)
-{
-    PublishAll("1");
-    auto fetcher = MakeFetcher();
-    ASSERT_EQ(fetcher->FetchAll(), 15);
-    // "mensaje.txt" changes and is installed, then "comercia.txt" fails.
-    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General 2");
-    CScriptedWeb::Publish(Path("comercia.txt"), 503, "");
-    EXPECT_EQ(fetcher->FetchAll(), 1);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 2");
-
-    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial 1");
-    EXPECT_EQ(fetcher->FetchAll(), 1);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    // Announced once only.
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 0);
 }
 
 TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
