@@ -65,12 +65,6 @@ void CScriptedWeb::Publish(const std::string& path, int status, const std::strin
              headers + body);
 }
 
-void CScriptedWeb::PublishSize(const std::string& path, std::size_t size, Delivery delivery)
-{
-    Exchange("POST", "/_ctl/set?path=" + path + "&status=200&size=" + std::to_string(size) +
-                         "&mode=" + kModes[static_cast<int>(delivery)]);
-}
-
 void CScriptedWeb::KeepConnections(int answers, bool drop)
 {
     Exchange("POST", "/_ctl/keep?answers=" + std::to_string(answers) + (drop ? "&drop=1" : ""));

@@ -5,14 +5,14 @@ With --tls (test_ca.wrapper_options) the scripts are served over TLS too: NOTELI
 a good certificate, NOTELIA_HTTPS_UNTRUSTED_PORT with an untrusted one; NOTELIA_SLOW_HANDSHAKE_PORT
 answers a handshake with a record that never ends, one byte every 400 ms.
 Control (never logged; ScriptedWeb.cpp is the client and tells the log's and counts' shapes):
-POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H][&size=S] with H bytes of header
-lines added to the head, then the body (or S bytes of "x"); modes: plain, pieces (K bytes
-each), cut (half the body, then the TCP end), reset (half, then a TCP reset), notify (the body,
-TLS close_notify, the TCP connection held), halfrecord (half, the start of a TLS record, the TCP
-end), silent (no answer), stall (the head only), drip (a byte every K ms); "nolength_" before
-one drops Content-Length. An If-None-Match equal to the script's ETag (or, without it, If-Modified-Since
-equal to its Last-Modified) gets 304. POST /_ctl/keep?answers=N[&drop=1] (see KeepConnections),
-/_ctl/reset; GET /_ctl/log, /_ctl/count.
+POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H] with H bytes of header lines added
+to the head, then the body; modes: plain, pieces (K bytes each), cut (half the body, then the
+TCP end), reset (half, then a TCP reset), notify (the body, TLS close_notify, the TCP connection
+held), halfrecord (half, the start of a TLS record, the TCP end), silent (no answer), stall (the
+head only), drip (a byte every K ms); "nolength_" before one drops Content-Length. An
+If-None-Match equal to the script's ETag (or, without it, If-Modified-Since equal to its
+Last-Modified) gets 304. POST /_ctl/keep?answers=N[&drop=1] (see KeepConnections), /_ctl/reset;
+GET /_ctl/log, /_ctl/count.
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
@@ -101,7 +101,6 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         split = int(query.get("headers", "0"))
         headers, body = body[:split].decode("latin-1"), body[split:]
-        body = b"x" * int(query["size"]) if "size" in query else body
         reply = b""
         with LOCK:
             if url.path == "/_ctl/set":
