@@ -31,7 +31,6 @@ public:
     // Connections, full and resumed TLS handshakes that carried requests since Reset.
     struct Counts {
         int connections, full, resumed;
-        bool operator==(const Counts&) const = default;
     };
     static Counts Count();
     static void Reset();
