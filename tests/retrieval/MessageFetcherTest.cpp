@@ -14,60 +14,56 @@ namespace {
 
 const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
-// One cycle shape: what the server and the settings say, and what the cycle leaves.
-struct CycleShape {
-    const char* name;
-    std::function<void(ScopedSettingsKey&)> setUp;
-    unsigned char mask;
-    int outcome;
-    std::vector<std::string> requested;
-    std::vector<std::pair<std::string, const char*>> files;  // content, or null for none
-    const char* box;                                          // the one box shown, if any
-};
-
 } // namespace
 
 TEST_F(FetcherTest, CycleShapes)
 {
-    const CycleShape shapes[] = {
+    // What the server and the settings say, and what the cycle leaves.
+    const struct {
+        const char* name;
+        std::function<void(ScopedSettingsKey&)> setUp;
+        unsigned char mask;
+        int outcome;
+        std::vector<std::string> requested;
+        std::vector<std::pair<std::string, const char*>> files;  // content, or null for none
+        const char* box = nullptr;                                // the one box shown, if any
+    } shapes[] = {
         {"first cycle", [](auto&) {}, 15, 1, kFiles,
-         {{kConfig, kConfigText.c_str()}, {"mensaje.txt", "General 1"}, {kAdm, "Administrativo 1"}, {"buffer.txt", nullptr}},
-         nullptr},
+         {{kConfig, kConfigText.c_str()}, {"mensaje.txt", "General 1"}, {kAdm, "Administrativo 1"}, {"buffer.txt", nullptr}}},
         {"over https", [](auto& key) { key.Set(L"RemoteHost", Secure(CScriptedWeb::Port("HTTPS"))); }, 15, 1, kFiles,
-         {{kConfig, kConfigText.c_str()}, {"comercia.txt", "Comercial 1"}, {kTxt, "Operativo 1"}}, nullptr},
+         {{kConfig, kConfigText.c_str()}, {"comercia.txt", "Comercial 1"}, {kTxt, "Operativo 1"}}},
         {"configuration not published", [](auto&) { CScriptedWeb::Publish(Path(kConfig), 404, ""); }, 0, 2, {kConfig},
-         {{kConfig, nullptr}, {"mensaje.txt", nullptr}}, nullptr},
+         {{kConfig, nullptr}, {"mensaje.txt", nullptr}}},
         {"workstation files not published",
          [](auto&) {
              CScriptedWeb::Publish(Path(kTxt), 404, "");
              CScriptedWeb::Publish(Path(kAdm), 302, "", Delivery::Plain, 0, "Location: " + Path("nada.txt") + "\r\n");
          },
          1 | 8, 1, {kConfig, "mensaje.txt", "comercia.txt", kTxt, kAdm, "nada.txt"},
-         {{kTxt, kNoMessages}, {kAdm, kNoMessages}}, nullptr},
+         {{kTxt, kNoMessages}, {kAdm, kNoMessages}}},
         // A portal that redirects says nothing about the file: no connection, no text written.
         {"302 to a portal for a workstation file",
          [](auto&) {
              CScriptedWeb::Publish(Path(kTxt), 302, "", Delivery::Plain, 0, "Location: " + Path("portal.htm") + "\r\n");
              CScriptedWeb::Publish(Path("portal.htm"), 200, "<html>", Delivery::Plain, 0, kPageHead);
          },
-         1 | 8, 2, {kConfig, "mensaje.txt", "comercia.txt", kTxt, "portal.htm"}, {{kTxt, nullptr}}, nullptr},
+         1 | 8, 2, {kConfig, "mensaje.txt", "comercia.txt", kTxt, "portal.htm"}, {{kTxt, nullptr}}},
         {"common file not published", [](auto&) { CScriptedWeb::Publish(Path("mensaje.txt"), 404, ""); }, 2 | 4 | 8, 1,
-         kFiles, {{"mensaje.txt", nullptr}}, nullptr},
+         kFiles, {{"mensaje.txt", nullptr}}},
         {"server error", [](auto&) { CScriptedWeb::Publish(Path("comercia.txt"), 500, "Internal"); }, 1, 2,
-         {kConfig, "mensaje.txt", "comercia.txt"}, {{"comercia.txt", nullptr}, {kTxt, nullptr}}, nullptr},
+         {kConfig, "mensaje.txt", "comercia.txt"}, {{"comercia.txt", nullptr}, {kTxt, nullptr}}},
         {"no kit identifier", [](auto& key) { key.Delete(L"KitId"); }, 1 | 8, 1, {kConfig, "mensaje.txt", "comercia.txt"},
-         {{kTxt, nullptr}, {kAdm, nullptr}}, nullptr},
+         {{kTxt, nullptr}, {kAdm, nullptr}}},
         {"kit identifier naming no files", [](auto& key) { key.Set(L"KitId", L"QX20..AB\\2345678"); }, 1 | 8, 1,
-         {kConfig, "mensaje.txt", "comercia.txt"}, {}, nullptr},
-        {"no echo reply", [](auto& key) { key.Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid"); }, 0, 2, {}, {},
-         nullptr},
+         {kConfig, "mensaje.txt", "comercia.txt"}, {}},
+        {"no echo reply", [](auto& key) { key.Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid"); }, 0, 2, {}, {}},
         {"no time-out setting", [](auto& key) { key.Delete(L"TimeOut"); }, 0, 2, {}, {},
          "No se pudo encontrar la entrada en la registry."},
         // Without raw-socket rights the system's echo service answers (the probe's suite shows
         // it); when it refuses too, a connection to the server's port decides.
-        {"no echo allowed", [](auto&) { SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED); }, 15, 1, kFiles, {}, nullptr},
+        {"no echo allowed", [](auto&) { SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED); }, 15, 1, kFiles, {}},
     };
-    for (const CycleShape& shape : shapes) {
+    for (const auto& shape : shapes) {
         SCOPED_TRACE(shape.name);
         ScopedWorkDir dir;
         SetUp();

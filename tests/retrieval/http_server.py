@@ -66,9 +66,6 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, format, *args):  # noqa: A002 - quiet
         pass
 
-    def do_POST(self):
-        self.do_GET()
-
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
         if url.path.startswith("/_ctl/"):
@@ -90,6 +87,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             super().do_GET()
         else:
             self.answer(404, b"", "plain", 0, "")
+
+    do_POST = do_GET
 
     @staticmethod
     def unchanged(headers, etag, since):
