@@ -15,6 +15,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/support/WinTestSupport.h"
 #include "tests/ui/frame/FrameTestSupport.h"
+#include "tests/ui/frame/ProgramDriver.h"
 #include "win/TextCodec.h"
 
 namespace {
@@ -54,6 +55,8 @@ TEST(NoteliaApp, ItsFrameIsSizableAndItShutsDownOnceOnEveryEnd)
                                       {L"TimeOut", L"200"}, {L"MailServer", L"127.0.0.1"}})
         settings.Set(name, value);
     BoxRecorder boxes;
+    // A clean tree, as a first start finds it (left-over instance folders go too).
+    std::filesystem::remove_all(std::filesystem::path(program_driver::ProgramFolder()).parent_path());
     for (const bool sessionEnds : {false, true}) {
         CountingApp app;
         HWND frame = nullptr;
