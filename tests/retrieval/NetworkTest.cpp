@@ -65,7 +65,7 @@ struct Network {
     const char* name;
     std::wstring remoteHost;
     std::vector<std::string> proxied = {};  // what reached the proxies
-    std::wstring proxyServer = L"";         // empty: no value
+    std::wstring proxyServer = L"";         // empty: as none, the user's settings
     const char* userProxy = nullptr;        // null: no Windows proxy settings
     const char* userBypass = nullptr;
     const char* userScript = nullptr;       // the user's proxy configuration script
