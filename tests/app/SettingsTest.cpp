@@ -82,10 +82,6 @@ TEST_F(RegistryTest, WriteStoresExactlyTheGivenLength)
     EXPECT_EQ(m_key.Raw(L"IsBold"), L"Yes");
     WriteSetting("Font", "Ba\xF1o", true);
     EXPECT_EQ(m_key.Raw(L"Font"), std::wstring(L"Ba\u00f1o", 5));
-
-    std::string text;
-    ASSERT_EQ(Read("Font", 100, text), 0);
-    EXPECT_EQ(text, std::string("Ba\xF1o", 5));
 }
 
 TEST_F(RegistryTest, IdentityNeedsAValidKitIdAndCutsTheHoldersName)
@@ -117,18 +113,14 @@ TEST(ConfigFile, IsReadFromTheCurrentDirectoryWithDefaults)
     EXPECT_EQ(ReadConfigInt("Timer", "TimerRefresh", 300), 300);
     EXPECT_EQ(ReadConfigString("MailList", "Name1", "Zandu", 100), "Zandu");
 
-    testing_support::WriteBytes("notelia_param.ini", "[Timer]\r\nTimerRefresh=60\r\n[MailList]\r\nName1=Soporte T\xE9"
-                                                     "cnico\r\n");
-    EXPECT_EQ(ReadConfigInt("Timer", "TimerRefresh", 300), 60);
-    EXPECT_EQ(ReadConfigString("MailList", "Name1", "Zandu", 100), "Soporte T\xE9" "cnico");
-    EXPECT_EQ(ReadConfigString("MailList", "Name2", "Zandu", 100), "Zandu");
-
-    // A folder whose name Windows-1252 cannot hold, as a user's profile may have.
+    // In a folder whose name Windows-1252 cannot hold, as a user's profile may have.
     const auto cyrillic = dir.Path() / L"\u0414\u043C\u0438\u0442\u0440\u0438\u0439";
     std::filesystem::create_directory(cyrillic);
     std::filesystem::current_path(cyrillic);
-    testing_support::WriteBytes("notelia_param.ini", "[Timer]\r\nTimerRefresh=90\r\n[MailList]\r\nName1=Ventas\r\n");
+    testing_support::WriteBytes("notelia_param.ini", "[Timer]\r\nTimerRefresh=90\r\n[MailList]\r\nName1=Soporte T\xE9"
+                                                     "cnico\r\n");
     EXPECT_EQ(ReadConfigInt("Timer", "TimerRefresh", 300), 90);
-    EXPECT_EQ(ReadConfigString("MailList", "Name1", "Zandu", 100), "Ventas");
+    EXPECT_EQ(ReadConfigString("MailList", "Name1", "Zandu", 100), "Soporte T\xE9" "cnico");
+    EXPECT_EQ(ReadConfigString("MailList", "Name2", "Zandu", 100), "Zandu");
     std::filesystem::current_path(dir.Path());
 }

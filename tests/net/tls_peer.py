@@ -10,15 +10,15 @@ answer is what it saw since the last ask, a line each: "hello SNI", "data LINE",
 """
 import http.server
 import os
-import socket
-import socketserver
 import ssl
 import subprocess
 import sys
 import tempfile
 import threading
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "support"), os.path.join(HERE, "..", "retrieval")]
+import http_server  # noqa: E402 - its loopback servers
 import test_ca  # noqa: E402 - the tests' CA
 
 EVENTS, ACTIVE, CHANGED = {}, {}, threading.Condition()
@@ -53,10 +53,7 @@ def handle_counted(name, handle, sock):
 
 def serve(name, handle):
     """Runs handle(socket) for each connection to a new loopback port; answers the port."""
-    server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), lambda c, *_: handle_counted(name, handle, c))
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.server_address[1]
+    return http_server.serve(lambda sock: handle_counted(name, handle, sock))
 
 
 def tls_handler(name, context):
@@ -94,12 +91,11 @@ def main():
     run = tempfile.mkdtemp(prefix="notelia-tls-")
     crl = http.server.ThreadingHTTPServer(("127.0.0.1", 0), lambda *a: CrlHandler(*a, directory=run))
     threading.Thread(target=crl.serve_forever, daemon=True).start()
-    down = socket.socket()
-    down.bind(("127.0.0.1", 0))  # bound, never listening: no revocation information to be had
     # New addresses every run (ports come back): the chain engine keeps what it fetched, failures too.
     url = "http://127.0.0.1:%d/{}-" + os.path.basename(run) + ".crl"
     test_ca.revocable(folder, run, "revoked", url.format("revoked") % crl.server_address[1], True)
-    test_ca.revocable(folder, run, "nocrl", url.format("none") % down.getsockname()[1], False)
+    # Nothing listens where "nocrl" has its list: no revocation information to be had.
+    test_ca.revocable(folder, run, "nocrl", url.format("none") % http_server.closed_port(), False)
     contexts = {kind.upper(): test_ca.context(folder, kind) for kind in test_ca.KINDS}
     contexts.update(REVOKED=test_ca.context(folder, "revoked", at=run), NOCRL=test_ca.context(folder, "nocrl", at=run),
                     TLS10=test_ca.context(folder, "good", (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)))

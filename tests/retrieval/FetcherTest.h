@@ -45,14 +45,17 @@ struct HeldFile {
 
 inline std::string Path(const std::string& name) { return "/zandu/" + name; }
 
-// Every file of a cycle, with contents that carry `version`.
-inline void PublishAll(const std::string& version)
+// Every file of a cycle, in the order a first cycle asks for them.
+inline const std::vector<std::string> kFiles = {kConfig, "mensaje.txt", "comercia.txt", kTxt, kAdm};
+
+// Every file of a cycle under `folder`, with contents that carry `version`.
+inline void PublishAll(const std::string& version, const std::string& folder = "/zandu/")
 {
-    CScriptedWeb::Publish(Path(kConfig), 200, kConfigText);
-    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General " + version);
-    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial " + version);
-    CScriptedWeb::Publish(Path(kTxt), 200, "Operativo " + version);
-    CScriptedWeb::Publish(Path(kAdm), 200, "Administrativo " + version);
+    CScriptedWeb::Publish(folder + kConfig, 200, kConfigText);
+    CScriptedWeb::Publish(folder + "mensaje.txt", 200, "General " + version);
+    CScriptedWeb::Publish(folder + "comercia.txt", 200, "Comercial " + version);
+    CScriptedWeb::Publish(folder + kTxt, 200, "Operativo " + version);
+    CScriptedWeb::Publish(folder + kAdm, 200, "Administrativo " + version);
 }
 
 // RemoteHost for the wrapper's server over TLS on `port`.

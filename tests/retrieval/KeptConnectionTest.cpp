@@ -25,9 +25,6 @@ TEST_F(FetcherTest, ServersThatKeepOrCloseTheConnectionGiveACompleteCycle)
         {"closes on the request after each answer, over TLS", 1, true, true, 5},
         {"moved", 0, false, true, 2},
     };
-    const std::pair<std::string, std::string> files[] = {{kConfig, kConfigText}, {"mensaje.txt", "General 1"},
-                                                         {"comercia.txt", "Comercial 1"}, {kTxt, "Operativo 1"},
-                                                         {kAdm, "Administrativo 1"}};
     const std::string https = "https://127.0.0.1:" + std::to_string(CScriptedWeb::Port("HTTPS"));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -35,13 +32,12 @@ TEST_F(FetcherTest, ServersThatKeepOrCloseTheConnectionGiveACompleteCycle)
         if (row.keep >= 0) CScriptedWeb::KeepConnections(row.keep, row.drop);
         const bool moved = row.name == std::string("moved");
         m_key.Set(L"RemoteHost", row.secure && !moved ? Secure(CScriptedWeb::Port("HTTPS")) : L"127.0.0.1");
+        // Both servers serve the same scripts: the moved files live under another path.
+        PublishAll("1", moved ? "/moved/" : "/zandu/");
         std::vector<std::string> requested;
-        for (const auto& [name, content] : files) {
+        for (const auto& name : kFiles) {
             requested.push_back("GET " + Path(name) + " HTTP/1.0");
-            CScriptedWeb::Publish(Path(name), 200, content);
             if (!moved) continue;
-            // Both servers serve the same scripts: the moved file lives under another path.
-            CScriptedWeb::Publish("/moved/" + name, 200, content);
             CScriptedWeb::Publish(Path(name), 301, "", {}, 0, "Location: " + https + "/moved/" + name + "\r\n");
             requested.push_back("GET /moved/" + name + " HTTP/1.0");
         }

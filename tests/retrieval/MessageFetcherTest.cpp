@@ -14,62 +14,56 @@ namespace {
 
 const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
-// One cycle shape: what the server and the settings say, and what the cycle leaves.
-struct CycleShape {
-    const char* name;
-    std::function<void(ScopedSettingsKey&)> setUp;
-    unsigned char mask;
-    int outcome;
-    std::vector<std::string> requested;
-    std::vector<std::pair<std::string, const char*>> files;  // content, or null for none
-    const char* box;                                          // the one box shown, if any
-};
-
 } // namespace
 
 TEST_F(FetcherTest, CycleShapes)
 {
-    const std::vector<std::string> all = {kConfig, "mensaje.txt", "comercia.txt", kTxt, kAdm};
-    const CycleShape shapes[] = {
-        {"first cycle", [](auto&) {}, 15, 1, all,
-         {{kConfig, kConfigText.c_str()}, {"mensaje.txt", "General 1"}, {kAdm, "Administrativo 1"}, {"buffer.txt", nullptr}},
-         nullptr},
-        {"over https", [](auto& key) { key.Set(L"RemoteHost", Secure(CScriptedWeb::Port("HTTPS"))); }, 15, 1, all,
-         {{kConfig, kConfigText.c_str()}, {"comercia.txt", "Comercial 1"}, {kTxt, "Operativo 1"}}, nullptr},
+    // What the server and the settings say, and what the cycle leaves.
+    const struct {
+        const char* name;
+        std::function<void(ScopedSettingsKey&)> setUp;
+        unsigned char mask;
+        int outcome;
+        std::vector<std::string> requested;
+        std::vector<std::pair<std::string, const char*>> files;  // content, or null for none
+        const char* box = nullptr;                                // the one box shown, if any
+    } shapes[] = {
+        {"first cycle", [](auto&) {}, 15, 1, kFiles,
+         {{kConfig, kConfigText.c_str()}, {"mensaje.txt", "General 1"}, {kAdm, "Administrativo 1"}, {"buffer.txt", nullptr}}},
+        {"over https", [](auto& key) { key.Set(L"RemoteHost", Secure(CScriptedWeb::Port("HTTPS"))); }, 15, 1, kFiles,
+         {{kConfig, kConfigText.c_str()}, {"comercia.txt", "Comercial 1"}, {kTxt, "Operativo 1"}}},
         {"configuration not published", [](auto&) { CScriptedWeb::Publish(Path(kConfig), 404, ""); }, 0, 2, {kConfig},
-         {{kConfig, nullptr}, {"mensaje.txt", nullptr}}, nullptr},
+         {{kConfig, nullptr}, {"mensaje.txt", nullptr}}},
         {"workstation files not published",
          [](auto&) {
              CScriptedWeb::Publish(Path(kTxt), 404, "");
              CScriptedWeb::Publish(Path(kAdm), 302, "", Delivery::Plain, 0, "Location: " + Path("nada.txt") + "\r\n");
          },
          1 | 8, 1, {kConfig, "mensaje.txt", "comercia.txt", kTxt, kAdm, "nada.txt"},
-         {{kTxt, kNoMessages}, {kAdm, kNoMessages}}, nullptr},
+         {{kTxt, kNoMessages}, {kAdm, kNoMessages}}},
         // A portal that redirects says nothing about the file: no connection, no text written.
         {"302 to a portal for a workstation file",
          [](auto&) {
              CScriptedWeb::Publish(Path(kTxt), 302, "", Delivery::Plain, 0, "Location: " + Path("portal.htm") + "\r\n");
              CScriptedWeb::Publish(Path("portal.htm"), 200, "<html>", Delivery::Plain, 0, kPageHead);
          },
-         1 | 8, 2, {kConfig, "mensaje.txt", "comercia.txt", kTxt, "portal.htm"}, {{kTxt, nullptr}}, nullptr},
+         1 | 8, 2, {kConfig, "mensaje.txt", "comercia.txt", kTxt, "portal.htm"}, {{kTxt, nullptr}}},
         {"common file not published", [](auto&) { CScriptedWeb::Publish(Path("mensaje.txt"), 404, ""); }, 2 | 4 | 8, 1,
-         all, {{"mensaje.txt", nullptr}}, nullptr},
+         kFiles, {{"mensaje.txt", nullptr}}},
         {"server error", [](auto&) { CScriptedWeb::Publish(Path("comercia.txt"), 500, "Internal"); }, 1, 2,
-         {kConfig, "mensaje.txt", "comercia.txt"}, {{"comercia.txt", nullptr}, {kTxt, nullptr}}, nullptr},
+         {kConfig, "mensaje.txt", "comercia.txt"}, {{"comercia.txt", nullptr}, {kTxt, nullptr}}},
         {"no kit identifier", [](auto& key) { key.Delete(L"KitId"); }, 1 | 8, 1, {kConfig, "mensaje.txt", "comercia.txt"},
-         {{kTxt, nullptr}, {kAdm, nullptr}}, nullptr},
+         {{kTxt, nullptr}, {kAdm, nullptr}}},
         {"kit identifier naming no files", [](auto& key) { key.Set(L"KitId", L"QX20..AB\\2345678"); }, 1 | 8, 1,
-         {kConfig, "mensaje.txt", "comercia.txt"}, {}, nullptr},
-        {"no echo reply", [](auto& key) { key.Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid"); }, 0, 2, {}, {},
-         nullptr},
+         {kConfig, "mensaje.txt", "comercia.txt"}, {}},
+        {"no echo reply", [](auto& key) { key.Set(L"RemoteHost", std::wstring(70, L'x') + L".invalid"); }, 0, 2, {}, {}},
         {"no time-out setting", [](auto& key) { key.Delete(L"TimeOut"); }, 0, 2, {}, {},
          "No se pudo encontrar la entrada en la registry."},
-        // Without raw-socket rights the system's echo service answers; when it refuses too,
-        // a connection to the server's port decides.
-        {"echo by the service", [](auto&) { SetProbeFaults(WSAEACCES, 0); }, 15, 1, all, {}, nullptr},
-        {"no echo allowed", [](auto&) { SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED); }, 15, 1, all, {}, nullptr},
+        // Without raw-socket rights the system's echo service answers (the probe's suite shows
+        // it); when it refuses too, a connection to the server's port decides.
+        {"no echo allowed", [](auto&) { SetProbeFaults(WSAEACCES, ERROR_ACCESS_DENIED); }, 15, 1, kFiles, {}},
     };
-    for (const CycleShape& shape : shapes) {
+    for (const auto& shape : shapes) {
         SCOPED_TRACE(shape.name);
         ScopedWorkDir dir;
         SetUp();
@@ -89,7 +83,7 @@ TEST_F(FetcherTest, CycleShapes)
     }
 }
 
-TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
+TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChangesOnce)
 {
     PublishAll("1");
     auto fetcher = MakeFetcher();
@@ -106,6 +100,19 @@ TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
     EXPECT_EQ(fetcher->FetchAll(), 8);
     EXPECT_EQ(ReadBytes("comercia.txt"), "Comercial 2");
 
+    // News of a cycle that ends without connection is announced by the next good one, once:
+    // "mensaje.txt" changes and is installed, then "comercia.txt" fails.
+    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General 2");
+    CScriptedWeb::Publish(Path("comercia.txt"), 503, "");
+    EXPECT_EQ(fetcher->FetchAll(), 1);
+    EXPECT_EQ(fetcher->m_nOutcome, 2);
+    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 2");
+    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial 2");
+    EXPECT_EQ(fetcher->FetchAll(), 1);
+    EXPECT_EQ(fetcher->m_nOutcome, 1);
+    EXPECT_EQ(fetcher->FetchAll(), 0);
+    EXPECT_EQ(fetcher->m_nOutcome, 0);
+
     // An identical configuration copy that appeared meanwhile is requested again next time.
     auto second = MakeFetcher();
     WriteBytes(kConfig, kConfigText);
@@ -116,26 +123,6 @@ TEST_F(FetcherTest, LaterCyclesSkipAnObtainedConfigurationAndReportOnlyChanges)
     EXPECT_EQ(CScriptedWeb::RequestLines().front(), Lines({kConfig}).front());
 }
 
-TEST_F(FetcherTest, NewsOfACycleWithoutConnectionIsAnnouncedByTheNextGoodOne)
-{
-    PublishAll("1");
-    auto fetcher = MakeFetcher();
-    ASSERT_EQ(fetcher->FetchAll(), 15);
-    // "mensaje.txt" changes and is installed, then "comercia.txt" fails.
-    CScriptedWeb::Publish(Path("mensaje.txt"), 200, "General 2");
-    CScriptedWeb::Publish(Path("comercia.txt"), 503, "");
-    EXPECT_EQ(fetcher->FetchAll(), 1);
-    EXPECT_EQ(fetcher->m_nOutcome, 2);
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "General 2");
-
-    CScriptedWeb::Publish(Path("comercia.txt"), 200, "Comercial 1");
-    EXPECT_EQ(fetcher->FetchAll(), 1);
-    EXPECT_EQ(fetcher->m_nOutcome, 1);
-    // Announced once only.
-    EXPECT_EQ(fetcher->FetchAll(), 0);
-    EXPECT_EQ(fetcher->m_nOutcome, 0);
-}
-
 TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
 {
     struct Row {
@@ -143,15 +130,16 @@ TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
         unsigned short port;
         bool secure;
         Delivery delivery;
-        unsigned long error;
+        std::string box = "(12002) - ";  // how it begins
     };
     const Row rows[] = {
-        {"nothing listens", CScriptedWeb::DownPort(), false, Delivery::Plain, 12029},
-        {"no answer", CScriptedWeb::Port(), false, Delivery::Silent, 12002},
-        {"stall after the head", CScriptedWeb::Port(), false, Delivery::Stall, 12002},
+        {"nothing listens", CScriptedWeb::DownPort(), false, Delivery::Plain,
+         "(12029) - No se puede establecer una conexión con el servidor"},
+        {"no answer", CScriptedWeb::Port(), false, Delivery::Silent},
+        {"stall after the head", CScriptedWeb::Port(), false, Delivery::Stall},
         // One byte every 400 ms never lets a read time out; the deadline ends it.
-        {"drip", CScriptedWeb::Port(), false, Delivery::Drip, 12002},
-        {"handshake that drips", CScriptedWeb::Port("SLOW_HANDSHAKE"), true, Delivery::Plain, 12002},
+        {"drip", CScriptedWeb::Port(), false, Delivery::Drip},
+        {"handshake that drips", CScriptedWeb::Port("SLOW_HANDSHAKE"), true, Delivery::Plain},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -164,8 +152,7 @@ TEST_F(FetcherTest, FailuresOfTheServerEndInTheirBoxWithinTheirBounds)
         EXPECT_EQ(fetcher->FetchAll(), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
         EXPECT_EQ(fetcher->m_nOutcome, 2);
-        const std::string number = "(" + std::to_string(row.error) + ")";
-        EXPECT_EQ(OneErrorBox().substr(0, number.size()), number);
+        EXPECT_EQ(OneErrorBox().substr(0, row.box.size()), row.box);
         EXPECT_FALSE(Exists(kConfig));
     }
 }
@@ -207,6 +194,7 @@ TEST_F(FetcherTest, ErrorsThatLeaveTheCycle)
         HeldFile held("mensaje.txt");
         EXPECT_THROW(fetcher->FetchAll(), CFileException);
         EXPECT_EQ(fetcher->m_nOutcome, 1);
+        EXPECT_EQ(ReadBytes("buffer.txt"), "General 2");
     }
     m_key.Delete(L"RemoteHost");
     EXPECT_EQ(CodeOf([&] { fetcher->FetchAll(); }), -1003);
@@ -219,13 +207,6 @@ TEST_F(FetcherTest, ErrorsThatLeaveTheCycle)
     HeldFile held(kTxt);
     EXPECT_EQ(CodeOf([&] { fetcher->FetchAll(); }), -1000);
     EXPECT_TRUE(m_boxes.boxes.empty());
-
-    // A RemoteHost that names no server (empty, a path...): the "ATENCION" box, no connection.
-    m_key.Set(L"RemoteHost", L"https://127.0.0.1/zandu");
-    EXPECT_EQ(MakeFetcher()->FetchAll(), 0);
-    ASSERT_EQ(m_boxes.boxes.size(), 1u);
-    EXPECT_EQ(m_boxes.boxes[0].caption, "ATENCION");
-    EXPECT_EQ(m_boxes.boxes[0].text, "(12005) - La dirección URL no es válida");
 }
 
 TEST_F(FetcherTest, ACallDuringARunningCycleChangesNothing)
@@ -244,8 +225,7 @@ TEST_F(FetcherTest, ACallDuringARunningCycleChangesNothing)
 }
 TEST_F(FetcherTest, LocalFilesAtConstructionAndDestruction)
 {
-    for (const auto& name : {kConfig, std::string("mensaje.txt"), std::string("comercia.txt"), kTxt, kAdm})
-        WriteBytes(name, "stale");
+    for (const auto& name : kFiles) WriteBytes(name, "stale");
     {
         HeldFile held("comercia.txt");
         auto fetcher = MakeFetcher();  // a file held by another program stays, silently
@@ -268,16 +248,6 @@ TEST_F(FetcherTest, LocalFilesAtConstructionAndDestruction)
     EXPECT_TRUE(Exists("buffer.txt"));
 }
 
-// The program's own fetcher (port 80, real time-outs); only the entry with the server on 80.
-TEST_F(FetcherTest, Port80_TheProgramsFetcherUsesPort80)
-{
-    if (CScriptedWeb::Port() != 80) GTEST_SKIP() << "server not on port 80";
-    PublishAll("1");
-    CMessageFetcher fetcher;
-    EXPECT_EQ(fetcher.FetchAll(), 15);
-    EXPECT_EQ(CScriptedWeb::RequestLines().size(), 5u);
-}
-
 TEST_F(FetcherTest, TheProbeReadsItsSettings)
 {
     // Read leniently, and never longer than 5 s.
@@ -286,10 +256,6 @@ TEST_F(FetcherTest, TheProbeReadsItsSettings)
         m_key.Set(L"TimeOut", text);
         EXPECT_EQ(CMessageFetcher::ReadProbeWait(), wait);
     }
-    auto fetcher = MakeFetcher();
-    EXPECT_TRUE(fetcher->IsServerReachable());
     m_key.Set(L"TimeOut", std::wstring(45, L'1'));  // longer than its 40-byte buffer
     EXPECT_THROW(CMessageFetcher::ReadProbeWait(), CCodeException);
-    m_key.Delete(L"TimeOut");
-    EXPECT_THROW(fetcher->IsServerReachable(), CCodeException);
 }

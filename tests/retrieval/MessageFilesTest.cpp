@@ -11,10 +11,6 @@
 #include "retrieval/MessageFiles.h"
 #include "tests/support/TestFiles.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 using namespace testing_support;
 namespace fs = std::filesystem;
 
@@ -73,26 +69,7 @@ TEST_F(MessageFilesTest, InstallReplacesOnlyADifferentCopy)
     EXPECT_EQ(ReadBytes("comercia.txt"), big);
 }
 
-#ifdef _WIN32
-TEST_F(MessageFilesTest, LockedLocalCopyIsKeptAndReported)
-{
-    WriteBytes("mensaje.txt", "texto viejo");
-    WriteBytes("buffer.txt", "texto nuevo y distinto");
-    // Another program holds the local copy open without sharing.
-    const HANDLE other = CreateFileW(L"mensaje.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    EXPECT_THROW(InstallDownload("buffer.txt", "mensaje.txt"), CFileException);
-    // A locked file gives no text either, and cannot take the no-messages text.
-    std::string text = "antes";
-    ReadTextFile("mensaje.txt", text);
-    EXPECT_EQ(text, "");
-    EXPECT_THROW(WriteNoMessagesText("mensaje.txt"), CCodeException);
-    CloseHandle(other);
-    // Nothing was lost: the old copy and the download are both still there.
-    EXPECT_EQ(ReadBytes("mensaje.txt"), "texto viejo");
-    EXPECT_EQ(ReadBytes("buffer.txt"), "texto nuevo y distinto");
-}
-#else
+#ifndef _WIN32
 TEST_F(MessageFilesTest, ReplacementNeverLeavesTheLocalCopyMissing)
 {
     const std::string texts[] = {std::string(4096, 'a'), std::string(8192, 'b')};
@@ -155,19 +132,4 @@ TEST_F(MessageFilesTest, TextsOfTheCategoryFiles)
     EXPECT_FALSE(Exists("202AB123.txt") || Exists("202AB123.adm"));
     none.GetAdministrativoText(text);
     EXPECT_EQ(text, kNoMessagesText);
-}
-
-TEST_F(MessageFilesTest, RemoveIfReadableDeletesOnlyWhatItCanOpen)
-{
-    WriteBytes("mensaje.txt", "x");
-    RemoveIfReadable("mensaje.txt");
-    EXPECT_FALSE(Exists("mensaje.txt"));
-    RemoveIfReadable("no-existe.txt");
-#ifdef _WIN32
-    WriteBytes("comercia.txt", "y");
-    const HANDLE other = CreateFileW(L"comercia.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    RemoveIfReadable("comercia.txt");
-    CloseHandle(other);
-    EXPECT_EQ(ReadBytes("comercia.txt"), "y");
-#endif
 }

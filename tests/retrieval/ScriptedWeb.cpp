@@ -2,9 +2,9 @@
 
 #include <winsock2.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
@@ -47,17 +47,6 @@ std::string Exchange(const std::string& method, const std::string& target, const
     return reply.substr(end + 4);
 }
 
-std::string QueryValue(const std::string& text)
-{
-    std::string encoded;
-    for (const unsigned char c : text) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", c);
-        encoded += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : hex;
-    }
-    return encoded;
-}
-
 } // namespace
 
 unsigned short CScriptedWeb::Port() { return PortFrom("NOTELIA_HTTP_PORT"); }
@@ -72,14 +61,8 @@ void CScriptedWeb::Publish(const std::string& path, int status, const std::strin
 {
     Exchange("POST", "/_ctl/set?path=" + path + "&status=" + std::to_string(status) + "&mode=" +
                          kModes[static_cast<int>(delivery)] + "&piece=" + std::to_string(piece) +
-                         "&headers=" + QueryValue(headers),
-             body);
-}
-
-void CScriptedWeb::PublishSize(const std::string& path, std::size_t size, Delivery delivery)
-{
-    Exchange("POST", "/_ctl/set?path=" + path + "&status=200&size=" + std::to_string(size) +
-                         "&mode=" + kModes[static_cast<int>(delivery)]);
+                         "&headers=" + std::to_string(headers.size()),
+             headers + body);
 }
 
 void CScriptedWeb::KeepConnections(int answers, bool drop)
@@ -101,14 +84,9 @@ void CScriptedWeb::Reset()
 
 std::vector<std::string> CScriptedWeb::RequestLines(bool agents)
 {
-    const std::string text = Exchange("GET", "/_ctl/log");
+    std::istringstream text(Exchange("GET", "/_ctl/log"));
     std::vector<std::string> lines;
-    for (std::size_t start = 0; start < text.size();) {
-        const auto end = text.find('\n', start);
-        const std::string line = text.substr(start, end - start);
-        lines.push_back(agents ? line : line.substr(0, line.find('\t')));
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
+    for (std::string line; std::getline(text, line);) lines.push_back(agents ? line : line.substr(0, line.find('\t')));
     return lines;
 }
 

@@ -25,15 +25,12 @@ public:
     // `headers`: lines ending in CR LF added to the answer's head.
     static void Publish(const std::string& path, int status, const std::string& body,
                         Delivery delivery = Delivery::Plain, int piece = 0, const std::string& headers = "");
-    // A body of `size` bytes made by the server itself.
-    static void PublishSize(const std::string& path, std::size_t size, Delivery delivery = Delivery::Plain);
     // Until Reset: HTTP/1.1 answers that keep the connection, closed without a word after
     // `answers` answers on it (0: never), or when `drop`, once the next request has come.
     static void KeepConnections(int answers, bool drop = false);
     // Connections, full and resumed TLS handshakes that carried requests since Reset.
     struct Counts {
         int connections, full, resumed;
-        bool operator==(const Counts&) const = default;
     };
     static Counts Count();
     static void Reset();

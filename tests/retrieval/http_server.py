@@ -1,18 +1,18 @@
 """Scripted web server on loopback, and the wrapper that runs a test program beside it:
-    /usr/bin/python3 http_server.py [--port80] [--tls FOLDER --trust HELPER] -- program [args...]
-The program gets NOTELIA_HTTP_PORT (80 with --port80) and NOTELIA_DOWN_PORT (nothing listens).
+    /usr/bin/python3 http_server.py [--tls FOLDER --trust HELPER] -- program [args...]
+The program gets NOTELIA_HTTP_PORT and NOTELIA_DOWN_PORT (nothing listens).
 With --tls (test_ca.wrapper_options) the scripts are served over TLS too: NOTELIA_HTTPS_PORT with
 a good certificate, NOTELIA_HTTPS_UNTRUSTED_PORT with an untrusted one; NOTELIA_SLOW_HANDSHAKE_PORT
 answers a handshake with a record that never ends, one byte every 400 ms.
 Control (never logged; ScriptedWeb.cpp is the client and tells the log's and counts' shapes):
-POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H][&size=S] with the body (or S bytes
-of "x"), H header lines added to the head; modes: plain, pieces (K bytes each), cut (half the
-body, then the TCP end), reset (half, then a TCP reset), notify (the body, TLS close_notify, the
-TCP connection held), halfrecord (half, the start of a TLS record, the TCP end), silent (no
-answer), stall (the head only), drip (a byte every K ms); "nolength_" before one drops
-Content-Length. An If-None-Match equal to the script's ETag (or, without it, If-Modified-Since
-equal to its Last-Modified) gets 304. POST /_ctl/keep?answers=N[&drop=1] (see KeepConnections),
-/_ctl/reset; GET /_ctl/log, /_ctl/count.
+POST /_ctl/set?path=P&status=N[&mode=M][&piece=K][&headers=H] with H bytes of header lines added
+to the head, then the body; modes: plain, pieces (K bytes each), cut (half the body, then the
+TCP end), reset (half, then a TCP reset), notify (the body, TLS close_notify, the TCP connection
+held), halfrecord (half, the start of a TLS record, the TCP end), silent (no answer), stall (the
+head only), drip (a byte every K ms); "nolength_" before one drops Content-Length. An
+If-None-Match equal to the script's ETag (or, without it, If-Modified-Since equal to its
+Last-Modified) gets 304. POST /_ctl/keep?answers=N[&drop=1] (see KeepConnections), /_ctl/reset;
+GET /_ctl/log, /_ctl/count.
 Other paths answer 404, or a file of the served directory (make_server's `root`).
 """
 
@@ -21,7 +21,6 @@ import functools
 import http.server
 import os
 import socket
-import socketserver
 import struct
 import subprocess
 import sys
@@ -37,6 +36,7 @@ SCRIPTS = {}
 LOG = []
 KEEP = [None, False]  # answers per kept connection (None: each answer closes it), drop
 COUNT = {}
+CLOSED = []  # sockets of closed_port
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -66,9 +66,6 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, format, *args):  # noqa: A002 - quiet
         pass
 
-    def do_POST(self):
-        self.do_GET()
-
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
         if url.path.startswith("/_ctl/"):
@@ -91,6 +88,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         else:
             self.answer(404, b"", "plain", 0, "")
 
+    do_POST = do_GET
+
     @staticmethod
     def unchanged(headers, etag, since):
         fields = dict(line.split(": ", 1) for line in filter(None, headers.split("\r\n")))
@@ -99,12 +98,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     def control(self, url):
         query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-        body = b"x" * int(query["size"]) if "size" in query else body
+        split = int(query.get("headers", "0"))
+        headers, body = body[:split].decode("latin-1"), body[split:]
         reply = b""
         with LOCK:
             if url.path == "/_ctl/set":
                 SCRIPTS[query["path"]] = (int(query["status"]), body, query.get("mode", "plain"),
-                                          int(query.get("piece", "0")), query.get("headers", ""))
+                                          int(query.get("piece", "0")), headers)
             elif url.path == "/_ctl/reset":
                 SCRIPTS.clear(), LOG.clear(), COUNT.clear()
                 KEEP[:] = [None, False]
@@ -185,6 +185,29 @@ def make_server(port, root=None, tls=None):
     return server
 
 
+def serve(handle, address="127.0.0.1", port=0):
+    """Runs handle(socket) in a thread of its own for each connection to `address`:`port`
+    (0: a new port); answers the port."""
+    listener = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((address, port))
+    listener.listen(64)
+
+    def accept():
+        while True:
+            threading.Thread(target=handle, args=(listener.accept()[0],), daemon=True).start()
+
+    threading.Thread(target=accept, daemon=True).start()
+    return listener.getsockname()[1]
+
+
+def closed_port():
+    """A loopback port bound and never listening: a connection there is refused."""
+    CLOSED.append(socket.socket())
+    CLOSED[-1].bind(("127.0.0.1", 0))
+    return CLOSED[-1].getsockname()[1]
+
+
 def drip_handshake(connection):
     with connection, contextlib.suppress(OSError):
         connection.sendall(bytes([0x16, 3, 3, 0x40, 0]))  # a 16 KiB handshake record, never ended
@@ -193,19 +216,12 @@ def drip_handshake(connection):
 
 
 def main():
-    args = sys.argv[1:]
-    port = 80 if args[:1] == ["--port80"] else 0
-    folder, args = test_ca.wrapper_options(args[1:] if port else args)
-    down = socket.socket()
-    down.bind(("127.0.0.1", 0))  # bound, never listening
-    ports = {"HTTP": make_server(port).server_address[1], "DOWN": down.getsockname()[1]}
+    folder, args = test_ca.wrapper_options(sys.argv[1:])
+    ports = {"HTTP": make_server(0).server_address[1], "DOWN": closed_port()}
     if folder:
         for name, kind in (("HTTPS", "good"), ("HTTPS_UNTRUSTED", "untrusted")):
             ports[name] = make_server(0, tls=test_ca.context(folder, kind)).server_address[1]
-        slow = socketserver.ThreadingTCPServer(("127.0.0.1", 0), lambda c, *_: drip_handshake(c))
-        slow.daemon_threads = True
-        threading.Thread(target=slow.serve_forever, daemon=True).start()
-        ports["SLOW_HANDSHAKE"] = slow.server_address[1]
+        ports["SLOW_HANDSHAKE"] = serve(drip_handshake)
     env = dict(os.environ, **{"NOTELIA_%s_PORT" % name: str(value) for name, value in ports.items()})
     sys.exit(subprocess.call(args, env=env))
 

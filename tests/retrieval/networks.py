@@ -17,7 +17,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
@@ -48,22 +47,6 @@ def relay(a, b):
                 if not (data := side.recv(65536)):
                     return
                 (b if side is a else a).sendall(data)
-
-
-def serve(address, port, handle):
-    family = socket.AF_INET6 if ":" in address else socket.AF_INET
-    listener = socket.socket(family)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((address, port))
-    listener.listen(64)
-
-    def accept():
-        while True:
-            client, _ = listener.accept()
-            threading.Thread(target=handle, args=(client,), daemon=True).start()
-
-    threading.Thread(target=accept, daemon=True).start()
-    return listener.getsockname()[1]
 
 
 def forward_to(port):
@@ -120,14 +103,12 @@ def inside(argv):
                              "-c", "import os,sys; print(os.environ['NOTELIA_SMTP_PORT'], flush=True); sys.stdin.read()"],
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     ports["SMTP"] = int(smtp.stdout.readline())
-    down = socket.socket()
-    down.bind(("127.0.0.1", 0))  # bound, never listening
-    ports["DOWN"] = down.getsockname()[1]
+    ports["DOWN"] = http_server.closed_port()
     for address in SERVED:
         for name in ("HTTP", "SMTP"):
-            serve(address, ports[name], forward_to(ports[name]))
-    ports["PROXY"] = serve("127.0.0.1", 0, proxy(log, False))
-    ports["AUTH_PROXY"] = serve("127.0.0.1", 0, proxy(log, True))
+            http_server.serve(forward_to(ports[name]), address, ports[name])
+    ports["PROXY"] = http_server.serve(proxy(log, False))
+    ports["AUTH_PROXY"] = http_server.serve(proxy(log, True))
 
     for rule in ("-p icmp --icmp-type echo-request -d 127.0.0.9 -j DROP",
                  "-p icmp --icmp-type echo-request -d 127.0.0.7 -j DROP", "-p tcp -d 127.0.0.4 -j DROP",
