@@ -14,8 +14,8 @@ namespace testing_support {
 
 class CScriptPeer {
 public:
-    explicit CScriptPeer(MailSocketHandle socket, std::string& transcript, std::mutex& lock)
-        : m_hSocket(socket), m_Transcript(transcript), m_Lock(lock) {}
+    explicit CScriptPeer(net::CSocket& socket, std::string& transcript, std::mutex& lock)
+        : m_Socket(socket), m_Transcript(transcript), m_Lock(lock) {}
 
     // One line without its CR LF; empty when the client closed or nothing came in 10 s.
     std::string ReadLine();
@@ -32,7 +32,7 @@ public:
 private:
     bool Fill();
 
-    MailSocketHandle m_hSocket;
+    net::CSocket& m_Socket;
     std::string& m_Transcript;
     std::mutex& m_Lock;
     std::string m_Pending;
@@ -49,7 +49,7 @@ public:
     std::string Transcript();
 
 private:
-    MailSocketHandle m_hListen;
+    net::CSocket m_listen;
     int m_nPort = 0;
     std::mutex m_Lock;
     std::string m_Transcript;
@@ -58,9 +58,6 @@ private:
 
 // A port on 127.0.0.1 that was just free: nothing listens there.
 int ClosedPort();
-
-// Bytes waiting unread on a socket.
-unsigned long PendingBytes(MailSocketHandle socket);
 
 // A listener on 127.0.0.1 whose one-place queue is full: a further connection request stays
 // unanswered for the object's lifetime, as a silent host's would.
