@@ -29,18 +29,7 @@ struct ScopedUserKey {
     ScopedUserKey() { Remove(); }
     ~ScopedUserKey() { Remove(); }
     static void Remove() { RegDeleteTreeW(HKEY_CURRENT_USER, testing_support::kSettingsKey); }
-    // The data exactly as long as stored; "-" when there is no such value.
-    static std::wstring Raw(const wchar_t* name)
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, testing_support::kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return L"-";
-        wchar_t data[256] = {};
-        DWORD bytes = sizeof data;
-        const LSTATUS rc = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &bytes);
-        RegCloseKey(key);
-        return rc == ERROR_SUCCESS ? std::wstring(data, bytes / sizeof(wchar_t)) : L"-";
-    }
+    static std::wstring Raw(const wchar_t* name) { return testing_support::StoredSetting(HKEY_CURRENT_USER, name); }
 };
 
 // Writes under `refused` fail, as the system fails a standard user's under HKEY_LOCAL_MACHINE.
