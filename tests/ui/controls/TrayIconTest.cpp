@@ -45,24 +45,6 @@ struct LifeRow {
 
 } // namespace
 
-TEST_F(TrayIconTest, StatesShowTheirTipAndIconInTheShell)
-{
-    // Tips and states in the shell are the table's below.
-    EXPECT_EQ(Tip(CNoteliaIcon(IDI_NO_MENSAJES)), L"No hay mensajes.");  // its string, at once
-    {
-        CNoteliaIcon icon(IDR_TRAYMENU);
-        icon.SetNotifyWindow(m_window.Handle(), kCallback);
-        ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-        EXPECT_EQ(icon.NotifyData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP | NIF_MESSAGE));
-        const HICON noConnection = icon.NotifyData().hIcon;
-        ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
-        EXPECT_NE(icon.NotifyData().hIcon, noConnection);
-        EXPECT_TRUE(ShellHasIcon());
-    }
-    // The destructor takes the icon away.
-    EXPECT_FALSE(ShellHasIcon());
-}
-
 TEST_F(TrayIconTest, RemovalAndRecreation)
 {
     const LifeRow rows[] = {
@@ -99,18 +81,30 @@ TEST_F(TrayIconTest, RemovalAndRecreation)
     }
 }
 
-TEST_F(TrayIconTest, GivenTipsAreCutAndAlwaysTerminated)
+// Each state's own icon (the table above shows their tips), given tips, and the destructor.
+TEST_F(TrayIconTest, StatesIconsAndGivenTipsWhichAreCutAndAlwaysTerminated)
 {
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
     const HICON shared = LoadIconW(nullptr, IDI_APPLICATION);
-    for (const auto& [tip, shown] : {std::pair<std::string, std::wstring>{"Peque\xF1o", L"Peque\u00f1o"},
-                                     {std::string(100, 'x'), std::wstring(63, L'x')}}) {
-        ASSERT_TRUE(icon.SetIconHandle(shared, tip.c_str()));
-        EXPECT_EQ(Tip(icon), shown);
+    {
+        CNoteliaIcon icon(IDR_TRAYMENU);
+        icon.SetNotifyWindow(m_window.Handle(), kCallback);
+        ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
+        EXPECT_EQ(icon.NotifyData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP | NIF_MESSAGE));
+        const HICON noConnection = icon.NotifyData().hIcon;
+        ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
+        EXPECT_NE(icon.NotifyData().hIcon, noConnection);
+        for (const auto& [tip, shown] : {std::pair<std::string, std::wstring>{"Peque\xF1o", L"Peque\u00f1o"},
+                                         {std::string(100, 'x'), std::wstring(63, L'x')}}) {
+            ASSERT_TRUE(icon.SetIconHandle(shared, tip.c_str()));
+            EXPECT_EQ(Tip(icon), shown);
+        }
+        EXPECT_TRUE(ShellHasIcon());
     }
-    // Without a notification window there is no callback to ask for.
+    // The destructor takes the icon away.
+    EXPECT_FALSE(ShellHasIcon());
+    // A state's string at once; without a notification window there is no callback to ask for.
     CNoteliaIcon silent(IDI_NO_MENSAJES);
+    EXPECT_EQ(Tip(silent), L"No hay mensajes.");
     ASSERT_TRUE(silent.SetIconHandle(shared, nullptr));
     EXPECT_EQ(silent.NotifyData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
     EXPECT_TRUE(silent.SetIconHandle(nullptr, nullptr));
