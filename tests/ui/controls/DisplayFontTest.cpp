@@ -107,7 +107,7 @@ protected:
 
 } // namespace
 
-TEST_F(DisplayFontTest, ViewFontTakesTheStoredTenthsAsAHeight)
+TEST_F(DisplayFontTest, ViewFontTakesTheStoredTenthsAsAHeightOrKeepsItsFontWhenAValueIsUnreadable)
 {
     Provision(L"Arial", L"Yes", L"Yes", L"125");
     ScriptedBoxes boxes;
@@ -123,20 +123,17 @@ TEST_F(DisplayFontTest, ViewFontTakesTheStoredTenthsAsAHeight)
     // One view font for the process: the one it replaced is gone.
     EXPECT_EQ(GetObjectType(first), 0u);
     EXPECT_TRUE(boxes.boxes.empty());
-}
 
-TEST_F(DisplayFontTest, ViewFontReportsAnUnreadableValueAndKeepsItsFont)
-{
-    m_view.ApplyViewFont();
+    // An unreadable value is reported and the view keeps its font. Five bytes do not fit the
+    // four-byte buffer of "IsItalic".
     const HFONT before = ViewFont();
-    // Five bytes do not fit the four-byte buffer of "IsItalic".
     const std::function<void()> breakages[] = {[&] { m_key.Delete(L"FontSize"); },
                                                [&] { m_key.Set(L"IsItalic", L"Nope"); },
                                                [] { testing_support::ScopedSettingsKey::Remove(); }};
     for (const auto& breakage : breakages) {
         Provision(L"Arial", L"No", L"No", L"120");
         breakage();
-        ScriptedBoxes boxes;
+        boxes.boxes.clear();
         m_view.ApplyViewFont();
         EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_view.Handle(), kReadErrorText, "ATENCION", MB_ICONHAND}}));
         EXPECT_EQ(ViewFont(), before);
