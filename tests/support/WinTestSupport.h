@@ -152,11 +152,6 @@ private:
 // A top-level window that records the commands and WM_NULL messages it gets.
 class CRecorderWindow : public CWindow {
 public:
-    struct Command {
-        UINT id;
-        LPARAM lParam;
-    };
-
     bool Create(DWORD style = WS_OVERLAPPEDWINDOW)
     {
         WNDCLASSEXW wc{};
@@ -166,14 +161,14 @@ public:
         return CreateEx(0, L"NoteliaTestRecorder", L"recorder", style, 100, 100, 520, 340, nullptr, nullptr);
     }
 
-    std::vector<Command> commands;
+    std::vector<UINT> commands;  // their ids
     int nullMessages = 0;
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
         if (msg == WM_COMMAND) {
-            commands.push_back({LOWORD(wParam), lParam});
+            commands.push_back(LOWORD(wParam));
             return 0;
         }
         if (msg == WM_NULL) ++nullMessages;

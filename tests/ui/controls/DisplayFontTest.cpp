@@ -189,7 +189,7 @@ TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNex
     EXPECT_EQ(m_key.Raw(L"IsItalic"), std::wstring(L"No\0", 3));
     EXPECT_EQ(m_key.Raw(L"FontSize"), std::wstring(L"120\0", 4));
 
-    // The next start: a new view takes the user's font, a value by value; one the user's key
+    // As at the next start, the view takes the user's font value by value; one the user's key
     // lacks, or that cannot be read there, is the machine's.
     Provision(L"Courier New", L"Yes", L"No", L"140");
     const auto* const key = testing_support::kSettingsKey;
@@ -198,11 +198,8 @@ TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNex
         if (*italic == L'-') RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"IsItalic");
         else if (*italic)
             RegSetKeyValueW(HKEY_CURRENT_USER, key, L"IsItalic", REG_SZ, italic, sizeof L"Nope");
-        CColorEdit next;
-        ASSERT_TRUE(next.Create(m_frame.Handle(), RECT{0, 0, 99, 99}, IDC_VIEW, WS_CHILD | ES_MULTILINE));
-        next.ApplyViewFont();
-        LOGFONTW lf{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(next.Handle(), WM_GETFONT, 0, 0)), sizeof lf, &lf);
+        m_view.ApplyViewFont();
+        const LOGFONTW lf = ViewLogFont();
         EXPECT_STREQ(lf.lfFaceName, L"Arial");
         EXPECT_EQ(Shape(lf), std::tuple(-9, FW_NORMAL, *italic ? 0 : TRUE));
     }

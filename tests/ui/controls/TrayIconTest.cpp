@@ -125,8 +125,7 @@ TEST_F(TrayIconTest, MouseCallbacks)
     EXPECT_TRUE(m_window.commands.empty());
     // A double click sends "Maximizar": it has arrived when the call returns.
     EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_LBUTTONDBLCLK), 1);
-    ASSERT_EQ(m_window.commands.size(), 1u);
-    EXPECT_EQ(m_window.commands[0].id, static_cast<UINT>(ID_SHOW));
+    EXPECT_EQ(m_window.commands, std::vector<UINT>{ID_SHOW});
     // No balloon without an icon to show it from.
     EXPECT_FALSE(icon.ShowBalloon(L"t", L"x", nullptr));
 
@@ -140,9 +139,7 @@ TEST_F(TrayIconTest, MouseCallbacks)
     EXPECT_EQ(icon.OnTrayNotification(0, MAKELPARAM(NIN_BALLOONUSERCLICK, IDR_TRAYMENU)), 1);
     EXPECT_TRUE(icon.ShowBalloon(L"Hay mensajes!", std::wstring(300, L'x'), nullptr));
     EXPECT_EQ(std::wstring(icon.NotifyData().szInfo), std::wstring(255, L'x'));
-    ASSERT_EQ(m_window.commands.size(), 3u);
-    EXPECT_EQ(m_window.commands[1].id, static_cast<UINT>(ID_SHOW));
-    EXPECT_EQ(m_window.commands[2].id, static_cast<UINT>(ID_TRAY_BALLOON));
+    EXPECT_EQ(m_window.commands, (std::vector<UINT>{ID_SHOW, ID_SHOW, ID_TRAY_BALLOON}));
 }
 
 namespace {
@@ -209,7 +206,7 @@ TEST_F(TrayIconTest, RightClickOpensTheMenuAtTheCursorWithMaximizarInBold)
         // menu's task switch.
         ASSERT_TRUE(PumpUntil([&] { return m_window.commands.size() > static_cast<std::size_t>(round) &&
                                            m_window.nullMessages > round; }));
-        EXPECT_EQ(m_window.commands.back().id, static_cast<UINT>(ID_TRAY_SEND));
+        EXPECT_EQ(m_window.commands.back(), static_cast<UINT>(ID_TRAY_SEND));
     }
     g_icon = nullptr;
 }
