@@ -76,24 +76,14 @@ bool CScriptPeer::Fill()
     return true;
 }
 
-std::string CScriptPeer::ReadLine()
+std::string CScriptPeer::ReadUntil(std::string_view mark, bool keepMark)
 {
     std::size_t end;
-    while ((end = m_Pending.find("\r\n")) == std::string::npos)
+    while ((end = m_Pending.find(mark)) == std::string::npos)
         if (!Fill()) return {};
-    std::string line = m_Pending.substr(0, end);
-    m_Pending.erase(0, end + 2);
-    return line;
-}
-
-std::string CScriptPeer::ReadData()
-{
-    std::size_t end;
-    while ((end = m_Pending.find("\r\n.\r\n")) == std::string::npos)
-        if (!Fill()) return {};
-    std::string data = m_Pending.substr(0, end + 5);
-    m_Pending.erase(0, end + 5);
-    return data;
+    std::string text = m_Pending.substr(0, end + (keepMark ? mark.size() : 0));
+    m_Pending.erase(0, end + mark.size());
+    return text;
 }
 
 void CScriptPeer::Send(std::string_view bytes)

@@ -18,11 +18,11 @@ public:
         : m_Socket(socket), m_Transcript(transcript), m_Lock(lock) {}
 
     // One line without its CR LF; empty when the client closed or nothing came in 10 s.
-    std::string ReadLine();
+    std::string ReadLine() { return ReadUntil("\r\n", false); }
     // True once any bytes have come from the client (10 s at most).
     bool WaitData() { return !m_Pending.empty() || Fill(); }
     // The DATA phase up to and including the "\r\n.\r\n" end marker.
-    std::string ReadData();
+    std::string ReadData() { return ReadUntil("\r\n.\r\n", true); }
     void Send(std::string_view bytes);
     // Sends `first`, waits until the client has read it from `client`, then sends `second`.
     void SendSplit(std::string_view first, std::string_view second, MailSocketHandle client);
@@ -31,6 +31,8 @@ public:
 
 private:
     bool Fill();
+    // What came before `mark` (with it when `keepMark`), taken with the mark.
+    std::string ReadUntil(std::string_view mark, bool keepMark);
 
     net::CSocket& m_Socket;
     std::string& m_Transcript;

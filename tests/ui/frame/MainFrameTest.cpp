@@ -101,6 +101,7 @@ protected:
         return images;
     }
     std::wstring StatusText() const { return WindowText(m_frame->StatusBar().Handle()); }
+
     // The work directory outlives the frame, whose fetcher deletes its files there.
     ScopedWorkDir m_dir;
     SettingsKeyScope m_key;
