@@ -70,7 +70,7 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
     ASSERT_FALSE(shotDir.empty());
 
     frame_test::SettingsKeyScope settings;
-    ASSERT_TRUE(settings.IsOpen());
+    ASSERT_NE(settings.Key(), nullptr);
     settings.Set(L"RemoteHost", L"127.0.0.1");
     settings.Set(L"TimeOut", L"1500");
     settings.Set(L"MailServer", L"127.0.0.1");

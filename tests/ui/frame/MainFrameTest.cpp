@@ -97,7 +97,8 @@ protected:
     std::string Images() const
     {
         std::string images;
-        for (int i = 0; i < m_frame->Selector().Count(); ++i) images += std::to_string(m_frame->Selector().ItemImage(i));
+        const CCategorySelector& selector = m_frame->Selector();
+        for (int i = 0; i < selector.Count(); ++i) images += std::to_string(selector.ItemImage(i));
         return images;
     }
     std::wstring StatusText() const { return WindowText(m_frame->StatusBar().Handle()); }
