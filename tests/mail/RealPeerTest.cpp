@@ -136,19 +136,18 @@ TEST_F(RealSmtp, SecureSessionsAuthenticateInsideTlsAndRefuseUncheckedCertificat
     };
     // More than one record each way.
     const std::string body = SpanishSample(40000);
+    COracle oracle;
     for (const auto& row : rows) {
         const int port = EnvPort(row.peer);
         ASSERT_NE(port, 0) << row.peer;
-        COracle before;
-        auto counts = before.Last();
+        auto counts = oracle.Last();
         CMailConnection connection;
         connection.Security = row.security;
         const bool ok = connection.Connect(row.host, CMailConnection::Login, "usuario", "clave", port);
         EXPECT_EQ(connection.GetSecurityFailureText(), row.failure) << row.peer;
-        COracle after;
         if (!row.failure.empty()) {
             EXPECT_FALSE(ok);
-            EXPECT_EQ(after.Last()["auths"], counts["auths"]) << row.peer;
+            EXPECT_EQ(oracle.Last()["auths"], counts["auths"]) << row.peer;
             continue;
         }
         ASSERT_TRUE(ok) << row.peer << ": " << connection.GetLastReplyText();
@@ -157,7 +156,7 @@ TEST_F(RealSmtp, SecureSessionsAuthenticateInsideTlsAndRefuseUncheckedCertificat
         FillSimple(message, "", body);
         EXPECT_TRUE(connection.SendMessage(message)) << connection.GetLastReplyText();
         EXPECT_TRUE(connection.Disconnect(true));
-        auto last = after.Last();
+        auto last = oracle.Last();
         EXPECT_EQ(last["body"], body + "\r\n") << row.peer;
         EXPECT_EQ(last["tls"], "1");
         EXPECT_EQ(last["auth_tls"], "1");

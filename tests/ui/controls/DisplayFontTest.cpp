@@ -32,12 +32,6 @@ struct ScopedUserKey {
     static std::wstring Raw(const wchar_t* name) { return testing_support::StoredSetting(HKEY_CURRENT_USER, name); }
 };
 
-// Writes under `refused` fail, as the system fails a standard user's under HKEY_LOCAL_MACHINE.
-void Refuse(RegistryRoot refused)
-{
-    SetRegistryWriteRefusal([refused](RegistryRoot root) { return root == refused; });
-}
-
 // Height, weight and italic flag of a font description.
 std::tuple<LONG, LONG, int> Shape(const LOGFONTW& lf)
 {
@@ -165,7 +159,7 @@ TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
 TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNextStart)
 {
     // A standard user: the system refuses writes under the machine's key.
-    Refuse(RegistryRoot::Machine);
+    SetRegistryWriteRefusal([](RegistryRoot root) { return root == RegistryRoot::Machine; });
     ScriptedBoxes boxes;
     Choose(L"Times New Roman", FW_BOLD, FALSE, 120);
     // The face with its terminator, the others without.
@@ -222,7 +216,7 @@ TEST_F(DisplayFontTest, WithoutTheMachinesKeyTheDialogUsesDefaultsAndTheChoiceIs
 
     // When even the user's own key refuses the write: one box, and the view keeps its font.
     const HFONT before = ViewFont();
-    Refuse(RegistryRoot::User);
+    SetRegistryWriteRefusal([](RegistryRoot root) { return root == RegistryRoot::User; });
     Choose(L"Arial", FW_NORMAL, FALSE, 100);
     EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_frame.Handle(), kWriteErrorText, "ATENCION", MB_ICONHAND}}));
     EXPECT_EQ(ViewFont(), before);
