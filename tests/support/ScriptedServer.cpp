@@ -132,12 +132,8 @@ std::string CScriptedServer::Transcript()
 
 int ClosedPort()
 {
-    CScriptedServer probe([](CScriptPeer&) {});
-    // Its thread waits for one connection: this one lets it end at once.
-    CMailSocket wake;
-    wake.Create();
-    wake.Connect("127.0.0.1", static_cast<std::uint16_t>(probe.Port()), nullptr);
-    return probe.Port();
+    net::CSocket probe;  // closed on return
+    return ntohs(reinterpret_cast<const sockaddr_in*>(Listen(probe, 1).bytes)->sin_port);
 }
 
 CFullListener::CFullListener()
