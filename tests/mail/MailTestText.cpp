@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "mail/MailMessage.h"
+
 namespace {
 int HexValue(char c)
 {
@@ -10,6 +12,25 @@ int HexValue(char c)
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return out;
+}
+
+std::string Unhex(const std::string& hex)
+{
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
+    return out;
 }
 } // namespace
 
@@ -52,23 +73,12 @@ std::string DecodeQuotedPrintable(const std::string& text)
     return out;
 }
 
-std::string Hex(const std::string& bytes)
+void FillSimple(CMailMessage& message, const std::string& subject, const std::string& body)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : bytes) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return out;
-}
-
-std::string Unhex(const std::string& hex)
-{
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
-    return out;
+    message.From = CMailAddress("Jos\xE9 P\xE9rez Mu\xF1oz", "jose@cliente.example");
+    message.AppendRecipient(CMailAddress("Mesa de Ayuda", "ayuda@quorvex.example"), CMailMessage::To);
+    message.Subject = subject;
+    message.SetBodyText(body);
 }
 
 int EnvPort(const char* name)

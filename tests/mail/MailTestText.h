@@ -10,12 +10,14 @@
 
 #include "mail/MailSocket.h"
 
+class CMailMessage;
+
 // Spanish-like text with accents, tabs, trailing blanks, "=" and long lines, `size` bytes.
 std::string SpanishSample(std::size_t size);
 // Soft breaks removed and "=XY" escapes turned back into bytes.
 std::string DecodeQuotedPrintable(const std::string& text);
-std::string Hex(const std::string& bytes);
-std::string Unhex(const std::string& hex);
+// José's message to the help desk with this subject and body.
+void FillSimple(CMailMessage& message, const std::string& subject = "Prueba", const std::string& body = "Hola");
 
 // A one-way signal between a test and its peer's thread.
 struct CGate {

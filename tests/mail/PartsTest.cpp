@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -146,8 +145,8 @@ TEST(MailBodyPart, Base64BodyLinesAndFileBodies)
     EXPECT_EQ(body.substr(76, 2) + body.substr(82), "\r\n\r\n");
 
     testing_support::ScopedWorkDir dir;
-    { std::ofstream("vacio.bin", std::ios::binary); }
-    { std::ofstream("datos.bin", std::ios::binary) << std::string(58, '\x01'); }
+    testing_support::WriteBytes("vacio.bin", "");
+    testing_support::WriteBytes("datos.bin", std::string(58, '\x01'));
     char* buffer = reinterpret_cast<char*>(1);
     std::size_t length = 99;
     part.FilePath = "vacio.bin";

@@ -116,7 +116,8 @@ def inside(argv):
                  "-p tcp -d 127.0.0.1 --dport %d ! -s %s -j REJECT --reject-with tcp-reset" % (ports["HTTPS"], PROXY_SOURCE)):
         run("iptables", "-A", "OUTPUT", *rule.split())
 
-    # The prefix's wineserver must be this namespace's: one left from elsewhere is stopped.
+    # The runner given, in this suite's own prefix (whose wineserver must be this namespace's:
+    # one left from elsewhere is stopped); the program comes last.
     wine_run = [command[0], "--prefix", options["--prefix"]]
     subprocess.run(wine_run + ["--shutdown"])
     try:
@@ -124,7 +125,7 @@ def inside(argv):
         run(*wine_run, options["--trust"], "Z:" + ca.replace("/", "\\"))
         env = dict(os.environ, NOTELIA_PROXY_LOG="Z:" + log.replace("/", "\\"),
                    **{"NOTELIA_%s_PORT" % name: str(port) for name, port in ports.items()})
-        return subprocess.call(wine_run + command[1:], env=env)
+        return subprocess.call(wine_run + command[-1:], env=env)
     finally:
         subprocess.run(wine_run + ["--shutdown"])
         smtp.stdin.close()

@@ -14,15 +14,15 @@ namespace testing_support {
 
 class CScriptPeer {
 public:
-    explicit CScriptPeer(MailSocketHandle socket, std::string& transcript, std::mutex& lock)
-        : m_hSocket(socket), m_Transcript(transcript), m_Lock(lock) {}
+    explicit CScriptPeer(net::CSocket& socket, std::string& transcript, std::mutex& lock)
+        : m_Socket(socket), m_Transcript(transcript), m_Lock(lock) {}
 
     // One line without its CR LF; empty when the client closed or nothing came in 10 s.
-    std::string ReadLine();
+    std::string ReadLine() { return ReadUntil("\r\n", false); }
     // True once any bytes have come from the client (10 s at most).
     bool WaitData() { return !m_Pending.empty() || Fill(); }
     // The DATA phase up to and including the "\r\n.\r\n" end marker.
-    std::string ReadData();
+    std::string ReadData() { return ReadUntil("\r\n.\r\n", true); }
     void Send(std::string_view bytes);
     // Sends `first`, waits until the client has read it from `client`, then sends `second`.
     void SendSplit(std::string_view first, std::string_view second, MailSocketHandle client);
@@ -31,8 +31,10 @@ public:
 
 private:
     bool Fill();
+    // What came before `mark` (with it when `keepMark`), taken with the mark.
+    std::string ReadUntil(std::string_view mark, bool keepMark);
 
-    MailSocketHandle m_hSocket;
+    net::CSocket& m_Socket;
     std::string& m_Transcript;
     std::mutex& m_Lock;
     std::string m_Pending;
@@ -49,7 +51,7 @@ public:
     std::string Transcript();
 
 private:
-    MailSocketHandle m_hListen;
+    net::CSocket m_listen;
     int m_nPort = 0;
     std::mutex m_Lock;
     std::string m_Transcript;
@@ -58,9 +60,6 @@ private:
 
 // A port on 127.0.0.1 that was just free: nothing listens there.
 int ClosedPort();
-
-// Bytes waiting unread on a socket.
-unsigned long PendingBytes(MailSocketHandle socket);
 
 // A listener on 127.0.0.1 whose one-place queue is full: a further connection request stays
 // unanswered for the object's lifetime, as a silent host's would.

@@ -1,6 +1,8 @@
 // Test helpers for work in a private current directory.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,8 +14,21 @@ namespace testing_support {
 // Makes a fresh directory the current one for the object's lifetime, then removes it.
 class ScopedWorkDir {
 public:
-    ScopedWorkDir();
-    ~ScopedWorkDir();
+    ScopedWorkDir() : m_previous(std::filesystem::current_path())
+    {
+        static std::atomic<unsigned> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        m_path = std::filesystem::temp_directory_path() /
+                 ("notelia-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(m_path);
+        std::filesystem::current_path(m_path);
+    }
+    ~ScopedWorkDir()
+    {
+        std::error_code ignored;
+        std::filesystem::current_path(m_previous, ignored);
+        std::filesystem::remove_all(m_path, ignored);
+    }
     ScopedWorkDir(const ScopedWorkDir&) = delete;
     ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
 

@@ -67,6 +67,36 @@ inline std::wstring ClassName(HWND hWnd)
     return name;
 }
 
+// This test program's path.
+inline std::wstring SelfPath()
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return self;
+}
+
+// Runs `program` with `arguments`, answering this thread's messages meanwhile; true once it has
+// ended, false when it did not start or overran `timeoutMs` (it is then ended).
+inline bool RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs)
+{
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < end &&
+           MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, static_cast<DWORD>(end - GetTickCount64()),
+                                     QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+        PumpUntil([] { return true; }, 0);
+    const bool ended = WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
+    TerminateProcess(process.hProcess, 1);  // only one that overran its time is still there
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended;
+}
+
 // The program starts Windows Sockets itself; a test program does it here.
 class WinsockEnvironment : public ::testing::Environment {
 public:
@@ -122,11 +152,6 @@ private:
 // A top-level window that records the commands and WM_NULL messages it gets.
 class CRecorderWindow : public CWindow {
 public:
-    struct Command {
-        UINT id;
-        LPARAM lParam;
-    };
-
     bool Create(DWORD style = WS_OVERLAPPEDWINDOW)
     {
         WNDCLASSEXW wc{};
@@ -136,14 +161,14 @@ public:
         return CreateEx(0, L"NoteliaTestRecorder", L"recorder", style, 100, 100, 520, 340, nullptr, nullptr);
     }
 
-    std::vector<Command> commands;
+    std::vector<UINT> commands;  // their ids
     int nullMessages = 0;
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
         if (msg == WM_COMMAND) {
-            commands.push_back({LOWORD(wParam), lParam});
+            commands.push_back(LOWORD(wParam));
             return 0;
         }
         if (msg == WM_NULL) ++nullMessages;
@@ -152,6 +177,19 @@ protected:
 };
 
 inline const wchar_t kSettingsKey[] = L"Software\\Quorvex\\Zandu\\Usuario";
+
+// The data of `name` under `root`'s settings key exactly as long as stored, and its type; "-"
+// when there is no such value.
+inline std::wstring StoredSetting(HKEY root, const wchar_t* name, DWORD* type = nullptr)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"-";
+    wchar_t data[256] = {};
+    DWORD bytes = sizeof data;
+    const LSTATUS rc = RegQueryValueExW(key, name, nullptr, type, reinterpret_cast<BYTE*>(data), &bytes);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? std::wstring(data, bytes / sizeof(wchar_t)) : L"-";
+}
 
 // The program's settings key, created empty for the object's lifetime and gone afterwards.
 class ScopedSettingsKey {
@@ -180,14 +218,9 @@ public:
                ERROR_SUCCESS;
     }
     bool Delete(const wchar_t* name) { return RegDeleteValueW(m_key, name) == ERROR_SUCCESS; }
-    // The data exactly as long as stored, and its type; "-" when there is no such value.
     std::wstring Raw(const wchar_t* name, DWORD* type = nullptr) const
     {
-        wchar_t data[256] = {};
-        DWORD bytes = sizeof data;
-        if (RegQueryValueExW(m_key, name, nullptr, type, reinterpret_cast<BYTE*>(data), &bytes) != ERROR_SUCCESS)
-            return L"-";
-        return std::wstring(data, bytes / sizeof(wchar_t));
+        return StoredSetting(HKEY_LOCAL_MACHINE, name, type);
     }
     static void Remove()
     {
@@ -210,32 +243,12 @@ namespace testing_support {
 // this thread answers while it runs.
 inline std::vector<std::pair<int, std::wstring>> AccessibleNames(HWND window)
 {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
+    std::wstring folder = SelfPath();
     folder.resize(folder.find_last_of(L"\\/") + 1);
     const std::wstring out = folder + L"names-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
-    std::wstring command = L"\"" + folder + L"accessible_names.exe\" " +
-                           std::to_wstring(reinterpret_cast<INT_PTR>(window)) + L" \"" + out + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    RunProgram(folder + L"accessible_names.exe",
+               std::to_wstring(reinterpret_cast<INT_PTR>(window)) + L" \"" + out + L"\"", 30000);
     std::vector<std::pair<int, std::wstring>> names;
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return names;
-    const ULONGLONG end = GetTickCount64() + 30000;
-    while (GetTickCount64() < end &&
-           MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, static_cast<DWORD>(end - GetTickCount64()),
-                                     QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    TerminateProcess(process.hProcess, 1);  // only one that overran its time is still there
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     if (FILE* file = _wfopen(out.c_str(), L"rb")) {
         std::wstring text;
         wchar_t unit;
@@ -306,27 +319,21 @@ public:
     {
         m_window = CreateWindowExW(0, L"STATIC", L"keeper", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
         ASSERT_TRUE(PumpUntil([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }));
-        NOTIFYICONDATAW nid = Icon();
+        NOTIFYICONDATAW nid{};
+        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+        nid.hWnd = m_window;
+        nid.uID = 1;
         nid.uFlags = NIF_ICON;
         nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
         ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &nid));
     }
     void TearDown() override
     {
-        NOTIFYICONDATAW nid = Icon();
-        Shell_NotifyIconW(NIM_DELETE, &nid);
+        RemoveShellIcon(m_window, 1);
         DestroyWindow(m_window);
     }
 
 private:
-    NOTIFYICONDATAW Icon() const
-    {
-        NOTIFYICONDATAW nid{};
-        nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
-        nid.hWnd = m_window;
-        nid.uID = 1;
-        return nid;
-    }
     HWND m_window = nullptr;
 };
 

@@ -29,25 +29,8 @@ struct ScopedUserKey {
     ScopedUserKey() { Remove(); }
     ~ScopedUserKey() { Remove(); }
     static void Remove() { RegDeleteTreeW(HKEY_CURRENT_USER, testing_support::kSettingsKey); }
-    // The data exactly as long as stored; "-" when there is no such value.
-    static std::wstring Raw(const wchar_t* name)
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, testing_support::kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return L"-";
-        wchar_t data[256] = {};
-        DWORD bytes = sizeof data;
-        const LSTATUS rc = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &bytes);
-        RegCloseKey(key);
-        return rc == ERROR_SUCCESS ? std::wstring(data, bytes / sizeof(wchar_t)) : L"-";
-    }
+    static std::wstring Raw(const wchar_t* name) { return testing_support::StoredSetting(HKEY_CURRENT_USER, name); }
 };
-
-// Writes under `refused` fail, as the system fails a standard user's under HKEY_LOCAL_MACHINE.
-void Refuse(RegistryRoot refused)
-{
-    SetRegistryWriteRefusal([refused](RegistryRoot root) { return root == refused; });
-}
 
 // Height, weight and italic flag of a font description.
 std::tuple<LONG, LONG, int> Shape(const LOGFONTW& lf)
@@ -118,7 +101,7 @@ protected:
 
 } // namespace
 
-TEST_F(DisplayFontTest, ViewFontTakesTheStoredTenthsAsAHeight)
+TEST_F(DisplayFontTest, ViewFontTakesTheStoredTenthsAsAHeightOrKeepsItsFontWhenAValueIsUnreadable)
 {
     Provision(L"Arial", L"Yes", L"Yes", L"125");
     ScriptedBoxes boxes;
@@ -134,20 +117,17 @@ TEST_F(DisplayFontTest, ViewFontTakesTheStoredTenthsAsAHeight)
     // One view font for the process: the one it replaced is gone.
     EXPECT_EQ(GetObjectType(first), 0u);
     EXPECT_TRUE(boxes.boxes.empty());
-}
 
-TEST_F(DisplayFontTest, ViewFontReportsAnUnreadableValueAndKeepsItsFont)
-{
-    m_view.ApplyViewFont();
+    // An unreadable value is reported and the view keeps its font. Five bytes do not fit the
+    // four-byte buffer of "IsItalic".
     const HFONT before = ViewFont();
-    // Five bytes do not fit the four-byte buffer of "IsItalic".
     const std::function<void()> breakages[] = {[&] { m_key.Delete(L"FontSize"); },
                                                [&] { m_key.Set(L"IsItalic", L"Nope"); },
                                                [] { testing_support::ScopedSettingsKey::Remove(); }};
     for (const auto& breakage : breakages) {
         Provision(L"Arial", L"No", L"No", L"120");
         breakage();
-        ScriptedBoxes boxes;
+        boxes.boxes.clear();
         m_view.ApplyViewFont();
         EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_view.Handle(), kReadErrorText, "ATENCION", MB_ICONHAND}}));
         EXPECT_EQ(ViewFont(), before);
@@ -179,7 +159,7 @@ TEST_F(DisplayFontTest, DialogStartsFromTheStoredFontInPointsAtScreenResolution)
 TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNextStart)
 {
     // A standard user: the system refuses writes under the machine's key.
-    Refuse(RegistryRoot::Machine);
+    SetRegistryWriteRefusal([](RegistryRoot root) { return root == RegistryRoot::Machine; });
     ScriptedBoxes boxes;
     Choose(L"Times New Roman", FW_BOLD, FALSE, 120);
     // The face with its terminator, the others without.
@@ -203,7 +183,7 @@ TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNex
     EXPECT_EQ(m_key.Raw(L"IsItalic"), std::wstring(L"No\0", 3));
     EXPECT_EQ(m_key.Raw(L"FontSize"), std::wstring(L"120\0", 4));
 
-    // The next start: a new view takes the user's font, a value by value; one the user's key
+    // As at the next start, the view takes the user's font value by value; one the user's key
     // lacks, or that cannot be read there, is the machine's.
     Provision(L"Courier New", L"Yes", L"No", L"140");
     const auto* const key = testing_support::kSettingsKey;
@@ -212,11 +192,8 @@ TEST_F(DisplayFontTest, OkStoresTheChoiceAsTheUsersOwnAndAppliesItNowAndAtTheNex
         if (*italic == L'-') RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"IsItalic");
         else if (*italic)
             RegSetKeyValueW(HKEY_CURRENT_USER, key, L"IsItalic", REG_SZ, italic, sizeof L"Nope");
-        CColorEdit next;
-        ASSERT_TRUE(next.Create(m_frame.Handle(), RECT{0, 0, 99, 99}, IDC_VIEW, WS_CHILD | ES_MULTILINE));
-        next.ApplyViewFont();
-        LOGFONTW lf{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(next.Handle(), WM_GETFONT, 0, 0)), sizeof lf, &lf);
+        m_view.ApplyViewFont();
+        const LOGFONTW lf = ViewLogFont();
         EXPECT_STREQ(lf.lfFaceName, L"Arial");
         EXPECT_EQ(Shape(lf), std::tuple(-9, FW_NORMAL, *italic ? 0 : TRUE));
     }
@@ -239,7 +216,7 @@ TEST_F(DisplayFontTest, WithoutTheMachinesKeyTheDialogUsesDefaultsAndTheChoiceIs
 
     // When even the user's own key refuses the write: one box, and the view keeps its font.
     const HFONT before = ViewFont();
-    Refuse(RegistryRoot::User);
+    SetRegistryWriteRefusal([](RegistryRoot root) { return root == RegistryRoot::User; });
     Choose(L"Arial", FW_NORMAL, FALSE, 100);
     EXPECT_EQ(boxes.boxes, (std::vector{RecordedBox{m_frame.Handle(), kWriteErrorText, "ATENCION", MB_ICONHAND}}));
     EXPECT_EQ(ViewFont(), before);

@@ -45,24 +45,6 @@ struct LifeRow {
 
 } // namespace
 
-TEST_F(TrayIconTest, StatesShowTheirTipAndIconInTheShell)
-{
-    // Tips and states in the shell are the table's below.
-    EXPECT_EQ(Tip(CNoteliaIcon(IDI_NO_MENSAJES)), L"No hay mensajes.");  // its string, at once
-    {
-        CNoteliaIcon icon(IDR_TRAYMENU);
-        icon.SetNotifyWindow(m_window.Handle(), kCallback);
-        ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
-        EXPECT_EQ(icon.NotifyData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP | NIF_MESSAGE));
-        const HICON noConnection = icon.NotifyData().hIcon;
-        ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
-        EXPECT_NE(icon.NotifyData().hIcon, noConnection);
-        EXPECT_TRUE(ShellHasIcon());
-    }
-    // The destructor takes the icon away.
-    EXPECT_FALSE(ShellHasIcon());
-}
-
 TEST_F(TrayIconTest, RemovalAndRecreation)
 {
     const LifeRow rows[] = {
@@ -99,18 +81,30 @@ TEST_F(TrayIconTest, RemovalAndRecreation)
     }
 }
 
-TEST_F(TrayIconTest, GivenTipsAreCutAndAlwaysTerminated)
+// Each state's own icon (the table above shows their tips), given tips, and the destructor.
+TEST_F(TrayIconTest, StatesIconsAndGivenTipsWhichAreCutAndAlwaysTerminated)
 {
-    CNoteliaIcon icon(IDR_TRAYMENU);
-    icon.SetNotifyWindow(m_window.Handle(), kCallback);
     const HICON shared = LoadIconW(nullptr, IDI_APPLICATION);
-    for (const auto& [tip, shown] : {std::pair<std::string, std::wstring>{"Peque\xF1o", L"Peque\u00f1o"},
-                                     {std::string(100, 'x'), std::wstring(63, L'x')}}) {
-        ASSERT_TRUE(icon.SetIconHandle(shared, tip.c_str()));
-        EXPECT_EQ(Tip(icon), shown);
+    {
+        CNoteliaIcon icon(IDR_TRAYMENU);
+        icon.SetNotifyWindow(m_window.Handle(), kCallback);
+        ASSERT_TRUE(icon.SetIconFromResource(IDI_NO_CONEXION));
+        EXPECT_EQ(icon.NotifyData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP | NIF_MESSAGE));
+        const HICON noConnection = icon.NotifyData().hIcon;
+        ASSERT_TRUE(icon.SetIconFromResource(IDI_HAY_MENSAJES));
+        EXPECT_NE(icon.NotifyData().hIcon, noConnection);
+        for (const auto& [tip, shown] : {std::pair<std::string, std::wstring>{"Peque\xF1o", L"Peque\u00f1o"},
+                                         {std::string(100, 'x'), std::wstring(63, L'x')}}) {
+            ASSERT_TRUE(icon.SetIconHandle(shared, tip.c_str()));
+            EXPECT_EQ(Tip(icon), shown);
+        }
+        EXPECT_TRUE(ShellHasIcon());
     }
-    // Without a notification window there is no callback to ask for.
+    // The destructor takes the icon away.
+    EXPECT_FALSE(ShellHasIcon());
+    // A state's string at once; without a notification window there is no callback to ask for.
     CNoteliaIcon silent(IDI_NO_MENSAJES);
+    EXPECT_EQ(Tip(silent), L"No hay mensajes.");
     ASSERT_TRUE(silent.SetIconHandle(shared, nullptr));
     EXPECT_EQ(silent.NotifyData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
     EXPECT_TRUE(silent.SetIconHandle(nullptr, nullptr));
@@ -131,8 +125,7 @@ TEST_F(TrayIconTest, MouseCallbacks)
     EXPECT_TRUE(m_window.commands.empty());
     // A double click sends "Maximizar": it has arrived when the call returns.
     EXPECT_EQ(icon.OnTrayNotification(IDR_TRAYMENU, WM_LBUTTONDBLCLK), 1);
-    ASSERT_EQ(m_window.commands.size(), 1u);
-    EXPECT_EQ(m_window.commands[0].id, static_cast<UINT>(ID_SHOW));
+    EXPECT_EQ(m_window.commands, std::vector<UINT>{ID_SHOW});
     // No balloon without an icon to show it from.
     EXPECT_FALSE(icon.ShowBalloon(L"t", L"x", nullptr));
 
@@ -146,9 +139,7 @@ TEST_F(TrayIconTest, MouseCallbacks)
     EXPECT_EQ(icon.OnTrayNotification(0, MAKELPARAM(NIN_BALLOONUSERCLICK, IDR_TRAYMENU)), 1);
     EXPECT_TRUE(icon.ShowBalloon(L"Hay mensajes!", std::wstring(300, L'x'), nullptr));
     EXPECT_EQ(std::wstring(icon.NotifyData().szInfo), std::wstring(255, L'x'));
-    ASSERT_EQ(m_window.commands.size(), 3u);
-    EXPECT_EQ(m_window.commands[1].id, static_cast<UINT>(ID_SHOW));
-    EXPECT_EQ(m_window.commands[2].id, static_cast<UINT>(ID_TRAY_BALLOON));
+    EXPECT_EQ(m_window.commands, (std::vector<UINT>{ID_SHOW, ID_SHOW, ID_TRAY_BALLOON}));
 }
 
 namespace {
@@ -215,7 +206,7 @@ TEST_F(TrayIconTest, RightClickOpensTheMenuAtTheCursorWithMaximizarInBold)
         // menu's task switch.
         ASSERT_TRUE(PumpUntil([&] { return m_window.commands.size() > static_cast<std::size_t>(round) &&
                                            m_window.nullMessages > round; }));
-        EXPECT_EQ(m_window.commands.back().id, static_cast<UINT>(ID_TRAY_SEND));
+        EXPECT_EQ(m_window.commands.back(), static_cast<UINT>(ID_TRAY_SEND));
     }
     g_icon = nullptr;
 }

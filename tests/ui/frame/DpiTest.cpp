@@ -121,19 +121,7 @@ bool MeasureInAProcessAt144(const std::string& path)
     const DWORD dpi = 144;
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --measure " + std::wstring(path.begin(), path.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    bool ended = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-    if (ended) {
-        ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-        if (!ended) TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    const bool ended = RunProgram(SelfPath(), L"--measure " + std::wstring(path.begin(), path.end()), 60000);
     RegDeleteValueW(key, L"LogPixels");
     RegCloseKey(key);
     return ended;

@@ -1,9 +1,9 @@
 // The real notelia.exe under Wine against a real web server on 127.0.0.1:80 that publishes
 // all five files (run by end_to_end.py, which also takes the screenshot): started hidden from
 // an empty folder, its first cycle brings the files into its own per-user folder, never the
-// folder it was started from, and pops the window up with Información General in the view;
-// the caption's close only hides it, and it ends through its two questions. Later instances of
-// the same user run beside it in folders of their own.
+// folder it was started from, and pops the window up with Información General in the view; it
+// ends through its two questions. Later instances of the same user run beside it in folders of
+// their own.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -70,7 +70,7 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
     ASSERT_FALSE(shotDir.empty());
 
     frame_test::SettingsKeyScope settings;
-    ASSERT_TRUE(settings.IsOpen());
+    ASSERT_NE(settings.Key(), nullptr);
     settings.Set(L"RemoteHost", L"127.0.0.1");
     settings.Set(L"TimeOut", L"1500");
     settings.Set(L"MailServer", L"127.0.0.1");
@@ -162,11 +162,6 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
         SendMessageW(selector, CB_SETCURSEL, 1, 0);  // Comercial
         SendMessageW(frame, WM_COMMAND, MAKEWPARAM(IDC_CATEGORY, CBN_SELENDOK), reinterpret_cast<LPARAM>(selector));
         EXPECT_EQ(ControlText(view), WidenCp1252(published.at("comercia.txt")));
-
-        // The caption's close only hides: the close command that follows still finds it.
-        PostMessageW(frame, WM_CLOSE, 0, 0);
-        EXPECT_TRUE(WaitFor(process, [&] { return !IsWindowVisible(frame); }, 30000));
-        EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     }
 
     const ProgramEnd end = EndProgram(running);

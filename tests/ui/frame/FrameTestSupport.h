@@ -26,7 +26,6 @@ public:
                                             {L"IsItalic", L"No"}, {L"KitId", L"QX2026AB12345678"}};
         for (const auto& value : values) Set(value[0], value[1]);
     }
-    bool IsOpen() const { return Key() != nullptr; }
 };
 
 class CTestFrame : public CMainFrame {

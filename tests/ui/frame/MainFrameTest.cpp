@@ -47,6 +47,7 @@ protected:
     void TearDown() override
     {
         if (IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+        CloseHandle(m_gate);
     }
     // A new frame whose real cycles ask the server on `port`.
     void Recreate(unsigned short port, unsigned long timeOut)
@@ -92,21 +93,15 @@ protected:
 
     int Tray() const { return m_frame->TrayIcon().TrayState(); }
     std::string ViewText() const { return NarrowCp1252(WindowText(m_frame->View().Handle())); }
-    std::vector<int> Images() const
+    // The selector's image of each item, "1" for an open envelope.
+    std::string Images() const
     {
-        std::vector<int> images;
-        for (int i = 0; i < m_frame->Selector().Count(); ++i) images.push_back(m_frame->Selector().ItemImage(i));
+        std::string images;
+        const CCategorySelector& selector = m_frame->Selector();
+        for (int i = 0; i < selector.Count(); ++i) images += std::to_string(selector.ItemImage(i));
         return images;
     }
     std::wstring StatusText() const { return WindowText(m_frame->StatusBar().Handle()); }
-    // "caption|flags|text" of each box shown.
-    std::vector<std::string> Boxes() const
-    {
-        std::vector<std::string> boxes;
-        for (const auto& box : m_boxes.boxes)
-            boxes.push_back(box.caption + "|" + std::to_string(box.flags) + "|" + box.text);
-        return boxes;
-    }
 
     // The work directory outlives the frame, whose fetcher deletes its files there.
     ScopedWorkDir m_dir;
@@ -114,6 +109,8 @@ protected:
     ScriptedBoxes m_boxes;
     CTestFrame* m_frame = nullptr;
     HWND m_hWnd = nullptr;
+    // Holds a scripted cycle until set.
+    const HANDLE m_gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
 } // namespace
@@ -138,8 +135,7 @@ TEST_F(FrameTest, TheTimerFetchesOnTheSecondTickThenAsTheFirstCycleFileSays)
 
 TEST_F(FrameTest, TicksAndCommandsDuringARunningCycleDoNothing)
 {
-    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_frame->fetch = [gate]() -> CMainFrame::CycleOutcome {
+    m_frame->fetch = [gate = m_gate]() -> CMainFrame::CycleOutcome {
         WaitForSingleObject(gate, 10000);
         throw CCodeException(ERR_FILE_OPEN);
     };
@@ -149,13 +145,12 @@ TEST_F(FrameTest, TicksAndCommandsDuringARunningCycleDoNothing)
     Command(ID_TOOLBAR_FETCH);
     // Also while the cycle's own error is on screen.
     m_boxes.onBox = [&] { Command(ID_FILE_FETCH); };
-    SetEvent(gate);
+    SetEvent(m_gate);
     ASSERT_TRUE(Settle());
     m_boxes.onBox = nullptr;
     EXPECT_EQ(m_frame->fetches, 1);
     EXPECT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_frame->timerPeriods, std::vector<UINT>{100});
-    CloseHandle(gate);
 }
 TEST_F(FrameTest, CyclesChoicesAndBalloonsAsViewSelectorTrayAndBalloonShowThem)
 {
@@ -229,9 +224,7 @@ TEST_F(FrameTest, CyclesChoicesAndBalloonsAsViewSelectorTrayAndBalloonShowThem)
             EXPECT_EQ(m_frame->View().TextColour(), colours[step.shown]);
             EXPECT_EQ(m_frame->Selector().GetCurSel(), step.shown);
         }
-        std::string images;
-        for (const int image : Images()) images += static_cast<char>('0' + image);
-        EXPECT_EQ(images, step.images);
+        EXPECT_EQ(Images(), step.images);
         EXPECT_EQ(Tray(), step.tray);
         EXPECT_EQ(IsWindowVisible(m_hWnd) != FALSE, step.visible);
         EXPECT_EQ(icon.BalloonCount(), step.balloons);
@@ -256,11 +249,11 @@ TEST_F(FrameTest, ErrorsOfACycleAreReportedWithTheFrameAsOwnerAndChangeNothing)
     m_frame->fetch = [&]() -> CMainFrame::CycleOutcome { throw fileError; };
     Command(ID_TOOLBAR_FETCH);
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"ATENCION|16|No se pudo encontrar la entrada en la registry.",
-                                                 "Notelia 2.5|48|" + fileError.GetErrorMessage()}));
-    for (const auto& box : m_boxes.boxes) EXPECT_EQ(box.owner, m_hWnd);
+    EXPECT_EQ(m_boxes.boxes,
+              (std::vector<RecordedBox>{{m_hWnd, "No se pudo encontrar la entrada en la registry.", "ATENCION", 16},
+                                        {m_hWnd, fileError.GetErrorMessage(), "Notelia 2.5", 48}}));
     EXPECT_EQ(Tray(), IDI_HAY_MENSAJES);
-    EXPECT_EQ(Images(), (std::vector<int>{1, 0, 1, 1}));
+    EXPECT_EQ(Images(), "1011");
 }
 TEST_F(FrameTest, ADrippingServerNeverHoldsTheWindowAndACloseOrTheSessionsEndStopsAStalledCycle)
 {
@@ -317,16 +310,14 @@ TEST_F(FrameTest, AResultThatCannotBePostedEndsItsCycleAllTheSame)
     EXPECT_EQ(Tray(), IDI_NO_MENSAJES);
 
     // A close that waits for such a cycle completes.
-    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_frame->fetch = [gate] { return WaitForSingleObject(gate, 10000), CMainFrame::CycleOutcome{}; };
+    m_frame->fetch = [gate = m_gate] { return WaitForSingleObject(gate, 10000), CMainFrame::CycleOutcome{}; };
     m_frame->failPosts = true;
     m_boxes.answers = {IDYES, IDYES};
     Command(ID_FILE_FETCH);
     Command(ID_TRAY_CLOSE);
     EXPECT_TRUE(IsWindow(m_hWnd));
-    SetEvent(gate);
+    SetEvent(m_gate);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(m_hWnd); }, 5000, m_hWnd));
-    CloseHandle(gate);
 }
 
 TEST_F(FrameTest, TheTwoCloseQuestions)
@@ -336,10 +327,10 @@ TEST_F(FrameTest, TheTwoCloseQuestions)
     m_boxes.answers = {IDNO, IDYES, IDNO};
     Command(ID_APP_EXIT);
     Command(ID_APP_EXIT);
-    const std::string question = std::string("Notelia|52|") + kCloseQuestion;
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{question, question,
-                                                 "ATENCION|68|Ud. dejar\xE1 de recibir mensajes. Desea continuar?"}));
-    for (const auto& box : m_boxes.boxes) EXPECT_EQ(box.owner, m_hWnd);
+    const RecordedBox question{m_hWnd, kCloseQuestion, "Notelia", 52};
+    EXPECT_EQ(m_boxes.boxes, (std::vector<RecordedBox>{
+                                 question, question,
+                                 {m_hWnd, "Ud. dejar\xE1 de recibir mensajes. Desea continuar?", "ATENCION", 68}}));
     EXPECT_FALSE(m_frame->IsCloseConfirmed());
     // The caption's close button only hides, without a question.
     SendMessageW(m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -373,9 +364,8 @@ TEST_F(FrameTest, TheSessionsEndAsksNothingAndKeepsFrameIconAndFiles)
     int shutDowns = 0;
     m_frame->SetSessionEndHandler([&] { ++shutDowns; });
     // A cycle held where no stop reaches it, as in a name lookup: the end is not held by it.
-    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const auto finished = std::make_shared<std::atomic<bool>>(false);
-    m_frame->fetch = [gate, finished] {
+    m_frame->fetch = [gate = m_gate, finished] {
         WaitForSingleObject(gate, 30000);
         *finished = true;
         return CMainFrame::CycleOutcome{};
@@ -390,9 +380,8 @@ TEST_F(FrameTest, TheSessionsEndAsksNothingAndKeepsFrameIconAndFiles)
     EXPECT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(shutDowns, 1);
     EXPECT_FALSE(*finished || m_frame->IsFetching());
-    SetEvent(gate);
+    SetEvent(m_gate);
     EXPECT_TRUE(PumpUntil([&] { return finished->load(); }, 10000, m_hWnd));
-    CloseHandle(gate);
 
     // With the tray menu open.
     g_menusSeen = 0;

@@ -93,8 +93,7 @@ def main():
         test = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL)
         while True:
             try:
-                status = test.wait(timeout=0.1)
-                break
+                return test.wait(timeout=0.1)
             except subprocess.TimeoutExpired:
                 pass
             if os.path.exists(ready) and not os.path.exists(done):
@@ -104,7 +103,6 @@ def main():
                 except (subprocess.CalledProcessError, OSError) as error:
                     print("screenshot failed: %s" % error, flush=True)
                 open(done, "w").close()
-        return status
     finally:
         sink.stop()
         server.shutdown()
