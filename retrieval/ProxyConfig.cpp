@@ -133,21 +133,29 @@ bool CUserProxyMemory::SettingsChanged()
 
 std::optional<ProxyEndpoint> CUserProxyMemory::RouteFor(const ServerAddress& server, unsigned long timeOut)
 {
-    const std::lock_guard lock(m_lock);
-    const bool sameServer = m_server && m_server->secure == server.secure && m_server->host == server.host &&
-                            m_server->port == server.port;
-    if (SettingsChanged() || !sameServer) {
+    std::uint64_t asking = 0;
+    {
+        const std::lock_guard lock(m_lock);
+        if (!SettingsChanged() && m_server == server) return m_route;
         m_server.reset();
-        m_route = UserProxyFor(server, timeOut);
-        m_server = server;
+        asking = ++m_nAsked;
     }
-    return m_route;
+    // Asked without the lock: a cycle left behind by a stop must not hold the next one up
+    // while a script or a detection waits. Only the latest question's answer is kept.
+    std::optional<ProxyEndpoint> route = UserProxyFor(server, timeOut);
+    const std::lock_guard lock(m_lock);
+    if (asking == m_nAsked) {
+        m_server = server;
+        m_route = route;
+    }
+    return route;
 }
 
 void CUserProxyMemory::Forget()
 {
     const std::lock_guard lock(m_lock);
     m_server.reset();
+    ++m_nAsked;
 }
 
 std::optional<ProxyEndpoint> ProxyFor(const ServerAddress& server, unsigned long timeOut, CUserProxyMemory& memory)

@@ -3,6 +3,7 @@
 // automatic detection).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +36,7 @@ private:
     std::unique_ptr<CRegistryWatch> m_pMachineSettings;
     std::optional<ServerAddress> m_server;  // whose route is kept
     std::optional<ProxyEndpoint> m_route;
+    std::uint64_t m_nAsked = 0;  // questions and Forgets so far
 };
 
 // None: straight to the server. A ProxyServer value not understood raises code -1003. A
