@@ -221,12 +221,9 @@ int CFetchCycle::FetchFile(const std::string& serverName, const std::string& loc
 
 CHttpConnection& CFetchCycle::ConnectionTo(const ServerAddress& server)
 {
-    const auto same = [&server](const ServerAddress& other) {
-        return other.secure == server.secure && other.host == server.host && other.port == server.port;
-    };
-    if (same(*m_pSession->Address())) return *m_pConnection;
+    if (*m_pSession->Address() == server) return *m_pConnection;
     for (const auto& [address, connection] : m_redirected)
-        if (same(address)) return *connection;
+        if (address == server) return *connection;
     auto connection = m_pSession->ConnectionTo(server);
     // The cycle's route holds for wherever the server sends it.
     connection->UseRoute(Proxy(server), m_pAnswered);

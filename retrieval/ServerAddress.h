@@ -13,6 +13,7 @@ struct ServerAddress {
     bool secure = false;
     std::string host;  // what the probe pings and the certificate must name; IPv6 without brackets
     unsigned short port = 0;
+    bool operator==(const ServerAddress&) const = default;
 };
 
 // Absent for anything else: an empty host, a host with characters no host name has, a port
