@@ -165,15 +165,9 @@ TEST(Networks, MailReachesTheServerAtEachOfItsAddressesOrSaysWhyNotInSpanish)
     }
 }
 
-TEST(Networks, TheUsersProxyIsAskedAgainOnceTheSettingsChange)
+TEST_F(FetcherTest, TheUsersProxyIsAskedAgainOnceTheSettingsChange)
 {
-    ASSERT_NE(CScriptedWeb::Port(), 0) << "run under tests/retrieval/networks.py";
-    ScopedWorkDir dir;
-    ScopedSettingsKey key;
-    ScriptedBoxes boxes;
-    key.Set(L"RemoteHost", L"127.0.0.7");
-    key.Set(L"TimeOut", L"1500");
-    CScriptedWeb::Reset();
+    m_key.Set(L"RemoteHost", L"127.0.0.7");
     PublishAll("nuevo");
     SetUserProxy(Local("PROXY").c_str(), "", nullptr);
     TakeProxyLog();
@@ -186,7 +180,6 @@ TEST(Networks, TheUsersProxyIsAskedAgainOnceTheSettingsChange)
     fetcher.FetchAll();
     EXPECT_EQ(fetcher.m_nOutcome, 2);
     EXPECT_EQ(TakeProxyLog().size(), 1u);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "(407) - El servidor proxy solicita autenticación");
+    EXPECT_EQ(OneErrorBox(), "(407) - El servidor proxy solicita autenticación");
     SetUserProxy(nullptr, nullptr, nullptr);
 }
