@@ -70,12 +70,14 @@ TEST_F(FetcherTest, ACopyThisRunInstalledIsAskedAboutWithItsValidators)
         int status;
         std::string body, etag, asked;
         unsigned char mask;
+        bool copyRemoved = false;  // by the user, before the cycle
     } steps[] = {
         {"first", 200, "uno", "\"t1\"", "", 15},
         {"unchanged", 200, "uno", "\"t1\"", "\t\"t1\"\t" + date, 0},
         {"changed", 200, "dos", "\"t2\"", "\t\"t1\"\t" + date, 4},
         {"withdrawn", 404, "", "", "\t\"t2\"\t" + date, 0},
         {"published again", 200, "dos", "\"t2\"", "", 4},
+        {"copy removed", 200, "dos", "\"t2\"", "", 4, true},
     };
     auto fetcher = MakeFetcher();
     std::filesystem::file_time_type general;
@@ -89,6 +91,7 @@ TEST_F(FetcherTest, ACopyThisRunInstalledIsAskedAboutWithItsValidators)
         CScriptedWeb::Publish(Path(kAdm), 200, "Administrativo", {}, 0, validators("\"a\"", false));
         CScriptedWeb::Publish(Path(kTxt), step.status, step.body, {}, 0, step.etag.empty() ? "" : validators(step.etag));
 
+        if (step.copyRemoved) std::filesystem::remove(kTxt);
         EXPECT_EQ(fetcher->FetchAll(), step.mask);
         EXPECT_EQ(fetcher->m_nOutcome, step.mask ? 1 : 0);
         EXPECT_EQ(ReadBytes(kTxt), step.status == 404 ? kNoMessages : step.body);
