@@ -119,7 +119,11 @@ TEST(EndToEnd, FirstCycleBringsAllFilesAndPopsUpWithInformacionGeneral)
         // A help-desk request through the real dialog reaches the mail sink.
         PostMessageW(frame, WM_COMMAND, ID_FILE_SEND, 0);
         HWND dialog = nullptr;
-        ASSERT_TRUE(WaitFor(process, [&] { return (dialog = FindWindowW(L"#32770", L"Enviar Mensaje")) != nullptr; }, 10000));
+        // This program's dialog, once shown: its fields exist only from then on.
+        ASSERT_TRUE(WaitFor(process, [&] {
+            dialog = FindProcessWindow(running.process.dwProcessId, L"#32770", L"Enviar Mensaje");
+            return dialog && IsWindowVisible(dialog);
+        }, 10000));
         SendMessageW(GetDlgItem(dialog, IDC_SEND_CONTACT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Juan P\u00E9rez"));
         SendMessageW(GetDlgItem(dialog, IDC_SEND_TEXT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"No llegan los mensajes."));
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SEND_BUTTON, BN_CLICKED),

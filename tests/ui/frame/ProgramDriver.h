@@ -70,6 +70,9 @@ struct RunningProgram {
     RunningProgram& operator=(const RunningProgram&) = delete;
     ~RunningProgram()
     {
+        // A test that failed half-way leaves no instance behind to mislead the next one.
+        if (process.hProcess && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(process.hProcess, 1);
         if (process.hThread) CloseHandle(process.hThread);
         if (process.hProcess) CloseHandle(process.hProcess);
     }
