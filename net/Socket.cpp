@@ -161,13 +161,8 @@ bool CSocket::Poll(Want want, std::uint32_t milliseconds, bool& ready)
     return true;
 }
 
-bool CSocket::Wait(Want want, std::uint32_t milliseconds, bool& ready)
+bool CSocket::WaitOrWake(Want want, std::uint32_t milliseconds, WakeHandle wake, bool& ready)
 {
-    ready = false;
-    milliseconds = UntilDeadline(milliseconds);
-    const CStopSignal* stop = m_pStop;
-    if (stop && stop->IsStopped()) return Interrupted();
-    const HANDLE wake = stop ? stop->Wake() : kNoWake;
     if (wake == kNoWake) return Poll(want, milliseconds, ready);
     // Ready already, or not to be waited for: no event is needed.
     if (!Poll(want, 0, ready)) return false;
@@ -290,13 +285,8 @@ bool CSocket::Poll(Want want, std::uint32_t milliseconds, bool& ready)
     return true;
 }
 
-bool CSocket::Wait(Want want, std::uint32_t milliseconds, bool& ready)
+bool CSocket::WaitOrWake(Want want, std::uint32_t milliseconds, WakeHandle wake, bool& ready)
 {
-    ready = false;
-    milliseconds = UntilDeadline(milliseconds);
-    const CStopSignal* stop = m_pStop;
-    if (stop && stop->IsStopped()) return Interrupted();
-    const int wake = stop ? stop->Wake() : kNoWake;
     // poll rather than select: no limit on the descriptor's number.
     pollfd entries[2] = {{m_handle, static_cast<short>(want == Want::Read ? POLLIN : POLLOUT), 0}, {wake, POLLIN, 0}};
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
@@ -332,6 +322,14 @@ bool CSocket::SetBlocking(bool blocking)
 }
 
 #endif
+
+bool CSocket::Wait(Want want, std::uint32_t milliseconds, bool& ready)
+{
+    ready = false;
+    const CStopSignal* stop = m_pStop;
+    if (stop && stop->IsStopped()) return Interrupted();
+    return WaitOrWake(want, UntilDeadline(milliseconds), stop ? stop->Wake() : kNoWake, ready);
+}
 
 bool CSocket::Bind(const Address& address)
 {

@@ -114,6 +114,8 @@ private:
     // Until the socket can be read or written, or a pending connect has ended; bounded by
     // the deadline, ended by the watched stop.
     bool Wait(Want want, std::uint32_t milliseconds, bool& ready);
+    // The same within `milliseconds`, ended when `wake` (kNoWake: none) is signalled.
+    bool WaitOrWake(Want want, std::uint32_t milliseconds, WakeHandle wake, bool& ready);
     // The readiness test alone, on the socket only.
     bool Poll(Want want, std::uint32_t milliseconds, bool& ready);
     std::uint32_t UntilDeadline(std::uint32_t milliseconds) const;
