@@ -103,40 +103,24 @@ bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
         Report(format.c_str(), MailLastError());
     };
 
-    if (!isRoot) {
-        if (!part.BuildPartHeader(buffer, length)) {
-            fail("header");
+    // One piece as its builder made it: false when it could not be built (nothing more of the
+    // part is sent); a failed send is reported and the rest still goes.
+    const auto sendPiece = [&](bool built, const char* what, bool sendEmpty) {
+        if (!built) {
+            fail(what);
             return false;
         }
-        if (!SendText(std::string_view(buffer, length))) {
-            fail("header");
+        if ((sendEmpty || length) && !SendText(std::string_view(buffer, length))) {
+            fail(what);
             result = false;
         }
         CMailBodyPart::FreePartBuffer(buffer);
-    }
+        return true;
+    };
 
-    if (!part.BuildPartBody(buffer, length)) {
-        fail("body");
-        return false;
-    }
-    if (length && !SendText(std::string_view(buffer, length))) {
-        fail("body");
-        result = false;
-    }
-    CMailBodyPart::FreePartBuffer(buffer);
-
+    if (!isRoot && !sendPiece(part.BuildPartHeader(buffer, length), "header", true)) return false;
+    if (!sendPiece(part.BuildPartBody(buffer, length), "body", false)) return false;
     for (int i = 0; i < part.ChildPartCount() && result; ++i) result = SendBodyPart(*part.ChildPartAt(i), false);
-
-    if (part.ChildPartCount() != 0) {
-        if (!part.BuildPartFooter(buffer, length)) {
-            fail("footer");
-            return false;
-        }
-        if (!SendText(std::string_view(buffer, length))) {
-            fail("footer");
-            result = false;
-        }
-        CMailBodyPart::FreePartBuffer(buffer);
-    }
+    if (part.ChildPartCount() != 0 && !sendPiece(part.BuildPartFooter(buffer, length), "footer", true)) return false;
     return result;
 }
