@@ -17,12 +17,15 @@ std::string Utf8(std::u8string_view text)
 
 const std::string kMark = "\xEF\xBB\xBF";
 
+// A file's bytes and the text the view shows for them.
+struct Shown {
+    std::string bytes;
+    std::u16string shown;
+};
+
 TEST(MessageTextTest, TheEncodingIsToldFromTheBytes)
 {
-    const struct {
-        std::string bytes;
-        std::u16string shown;
-    } cases[] = {
+    const Shown cases[] = {
         {"Hola\r\nadios", u"Hola\r\nadios"},
         {"Informaci\xF3n: 5 \x80, \x93\xBFS\xED?\x94 \x81", u"Información: 5 €, “¿Sí?” \u0081"},
         {Utf8(u8"Información: 5 €"), u"Información: 5 €"},
@@ -46,10 +49,7 @@ TEST(MessageTextTest, TheEncodingIsToldFromTheBytes)
 
 TEST(MessageTextTest, LongLinesAreBrokenBetweenWordsAndNeverInsideAPairOrALineEnd)
 {
-    const struct {
-        std::string bytes;
-        std::u16string shown;
-    } cases[] = {
+    const Shown cases[] = {
         {"abcdefghij", u"abcdefgh\r\nij"},
         {"abcde fghij", u"abcde \r\nfghij"},
         // A space in the line's first half would leave a short line: cut at the bound.
