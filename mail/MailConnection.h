@@ -100,6 +100,9 @@ private:
     // `refused` (when given) when the reply was not the awaited one.
     Step RunStep(std::string_view command, int code, const char* notSent, const char* refused,
                  bool final250 = false);
+    // One step of the transaction, awaiting 250: a failure goes to Report, with `notSent`'s
+    // format and the send's error, or `refused` and a bad-command error.
+    bool TransactionStep(std::string_view command, const char* notSent, const char* refused);
     bool SendText(std::string_view text);
     void DisconnectKeepingReply();
     // NotifyError with `format` (which may hold one %d for `error`); the thread's last error

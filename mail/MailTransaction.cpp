@@ -20,15 +20,10 @@ bool CMailConnection::SendMailMessage(CMailMessage& message)
         return false;
     }
 
-    if (!SendText("MAIL FROM:<" + message.From.EmailAddress + ">\r\n")) {
-        Report("CMailConnection::SendMessage, Failed in call to send MAIL command, GetLastError returns: %d",
-               MailLastError());
+    if (!TransactionStep("MAIL FROM:<" + message.From.EmailAddress + ">\r\n",
+                         "CMailConnection::SendMessage, Failed in call to send MAIL command, GetLastError returns: %d",
+                         "CMailConnection::SendMessage, An unexpected MAIL response was received"))
         return false;
-    }
-    if (!AwaitReply(250, false)) {
-        Report("CMailConnection::SendMessage, An unexpected MAIL response was received", kErrorBadCommand);
-        return false;
-    }
     for (const auto* list : {&message.ToList, &message.CcList, &message.BccList})
         for (const auto& address : *list)
             if (!SendRCPTForRecipient(address)) return false;
@@ -64,31 +59,29 @@ bool CMailConnection::SendMailMessage(CMailMessage& message)
         if (!SendText(root.PartText)) return false;
     }
 
-    if (!SendText("\r\n.\r\n")) {
-        Report("CMailConnection::SendMessage, Failed in call to send end of message indicator, GetLastError "
-               "returns: %d",
-               MailLastError());
-        return false;
-    }
-    if (!AwaitReply(250, false)) {
-        Report("CMailConnection::SendMessage, An unexpected end of message response was received", kErrorBadCommand);
-        return false;
-    }
-    return true;
+    return TransactionStep("\r\n.\r\n",
+                           "CMailConnection::SendMessage, Failed in call to send end of message indicator, "
+                           "GetLastError returns: %d",
+                           "CMailConnection::SendMessage, An unexpected end of message response was received");
 }
 
 bool CMailConnection::SendRCPTForRecipient(const CMailAddress& address)
 {
-    if (!SendText("RCPT TO:<" + address.EmailAddress + ">\r\n")) {
-        Report("CMailConnection::SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError returns: %d",
-               MailLastError());
+    return TransactionStep(
+        "RCPT TO:<" + address.EmailAddress + ">\r\n",
+        "CMailConnection::SendRCPTForRecipient, Failed in call to send RCPT command, GetLastError returns: %d",
+        "CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received");
+}
+
+bool CMailConnection::TransactionStep(std::string_view command, const char* notSent, const char* refused)
+{
+    if (!SendText(command)) {
+        Report(notSent, MailLastError());
         return false;
     }
-    if (!AwaitReply(250, false)) {
-        Report("CMailConnection::SendRCPTForRecipient, An unexpected RCPT response was received", kErrorBadCommand);
-        return false;
-    }
-    return true;
+    if (AwaitReply(250, false)) return true;
+    Report(refused, kErrorBadCommand);
+    return false;
 }
 
 bool CMailConnection::SendBodyPart(CMailBodyPart& part, bool isRoot)
