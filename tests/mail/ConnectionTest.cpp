@@ -1,7 +1,6 @@
 // The SMTP client against scripted servers: faults on demand, silent and dripping peers.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>

@@ -5,10 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/ErrorText.h"
 #include "res/resource.h"

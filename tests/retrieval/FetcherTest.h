@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>

@@ -2,7 +2,6 @@
 
 #include <winsock2.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>

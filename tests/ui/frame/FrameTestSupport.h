@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <functional>
 #include <vector>
 
 #include "tests/support/WinTestSupport.h"
